@@ -1,0 +1,142 @@
+#pragma once
+
+#include "analysis/colour_math.h"
+
+#include <cmath>
+#include <concepts>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace analysis {
+
+// Anything the scan can read: a size in pixels (rounded half to even by the scan) and a pixel
+// read returning 0x00BBGGRR, or 0xFFFFFFFF for a point outside the raster. The read is called
+// once per pixel, so it must be an inline accessor, never a virtual call.
+template <typename S>
+concept PixelSource = requires(const S &source, int x, int y) {
+    { source.Width() } -> std::convertible_to<double>;
+    { source.Height() } -> std::convertible_to<double>;
+    { source.ReadPixel(x, y) } -> std::convertible_to<ColourValue>;
+};
+
+// Where the results go: the info text and hex text as UTF-8 ("\r\n" breaks a line), and the
+// swatch colour as 0x00BBGGRR.
+template <typename O>
+concept ColourOutputs = requires(O &outputs, std::string_view text, ColourValue colour) {
+    outputs.SetInfoText(text);
+    outputs.SetHexText(text);
+    outputs.SetSwatchColour(colour);
+};
+
+// Pictures of at least this many pixels show progress and can be stopped.
+inline constexpr std::int64_t kProgressThreshold = 1'000'000;
+
+inline constexpr std::string_view kWaitText = "请稍候...";
+inline constexpr std::string_view kStopHint = "双击这里停止";
+
+// Channel sums of the pixels read so far; 64-bit, so no picture can overflow them.
+struct ScanTotals
+{
+    std::uint64_t sumR = 0;
+    std::uint64_t sumG = 0;
+    std::uint64_t sumB = 0;
+    std::uint64_t count = 0;
+};
+
+// What a finished (or stopped) scan shows.
+struct ColourSummary
+{
+    std::int16_t avgR = 0;
+    std::int16_t avgG = 0;
+    std::int16_t avgB = 0;
+    ColourValue swatch = 0;
+    HSLValue hsl;
+    std::string hexText;
+    std::string infoText;
+};
+
+// Truncated channel means (0 for an empty scan), hex text "#RRGGBB" and the three-line info text
+// "R:r H:h\r\nG:g S:s\r\nB:b L:l".
+[[nodiscard]] ColourSummary Summarise(const ScanTotals &totals);
+
+// "请稍候...P%\r\n双击这里停止" after row y (0-based) of H rows, P = (y + 1) / H as a whole percent.
+[[nodiscard]] std::string ProgressText(std::int32_t y, std::int32_t H);
+
+// Size of a pixel source rounded half to even into 32 bits (saturating at the int32 range).
+[[nodiscard]] std::int32_t RoundPaneSize(double pixels);
+
+// Runs average-colour scans and owns their running flag. One per window: the stop gesture and
+// every scan the window starts go through the same object.
+class ColourScanner
+{
+public:
+    // Reads every pixel of the source row by row, calling yield after each row, and writes the
+    // means to outputs. Pictures of 1,000,000 pixels or more show progress on even rows and stop
+    // after the row whose yield delivered the stop gesture. A scan started from inside another
+    // scan's yield wins: the outer one stops at its next row and writes nothing more.
+    template <PixelSource Source, std::invocable Yield, ColourOutputs Outputs>
+    void CalcColor(const Source &source, Yield &&yield, Outputs &outputs);
+
+    // The double-click on the info text: stops a running progress scan after its current row.
+    void StopGesture() { bCalculating = false; }
+
+    [[nodiscard]] bool IsCalculating() const { return bCalculating; }
+
+private:
+    template <PixelSource Source>
+    static void ScanRow(const Source &source, std::int32_t y, std::int32_t W, ScanTotals &totals);
+
+    bool bCalculating = false;
+    std::uint64_t newestRun = 0;
+};
+
+template <PixelSource Source>
+inline void ColourScanner::ScanRow(
+    const Source &source, std::int32_t y, std::int32_t W, ScanTotals &totals)
+{
+    // Local sums keep the loop in registers; the source's read is inlined here.
+    std::uint64_t r = 0, g = 0, b = 0;
+    for (std::int32_t x = 0; x < W; ++x) {
+        const ColourValue c = source.ReadPixel(x, y);
+        r += static_cast<std::uint32_t>(GetRValue(c));
+        g += static_cast<std::uint32_t>(GetGValue(c));
+        b += static_cast<std::uint32_t>(GetBValue(c));
+    }
+    totals.sumR += r;
+    totals.sumG += g;
+    totals.sumB += b;
+    if (W > 0)
+        totals.count += static_cast<std::uint64_t>(W);
+}
+
+template <PixelSource Source, std::invocable Yield, ColourOutputs Outputs>
+void ColourScanner::CalcColor(const Source &source, Yield &&yield, Outputs &outputs)
+{
+    const std::uint64_t thisRun = ++newestRun;
+    bCalculating = true;
+    const std::int32_t W = RoundPaneSize(static_cast<double>(source.Width()));
+    const std::int32_t H = RoundPaneSize(static_cast<double>(source.Height()));
+    outputs.SetInfoText(kWaitText);
+
+    ScanTotals totals;
+    const bool withProgress = static_cast<std::int64_t>(W) * H >= kProgressThreshold;
+    for (std::int32_t y = 0; y < H; ++y) {
+        ScanRow(source, y, W, totals);
+        if (withProgress && y % 2 == 0)
+            outputs.SetInfoText(ProgressText(y, H));
+        yield();
+        if (thisRun != newestRun)
+            return; // a newer scan took over the window's results
+        if (withProgress && !bCalculating)
+            break;
+    }
+
+    const ColourSummary summary = Summarise(totals);
+    outputs.SetHexText(summary.hexText);
+    outputs.SetSwatchColour(summary.swatch);
+    outputs.SetInfoText(summary.infoText);
+    bCalculating = false;
+}
+
+} // namespace analysis

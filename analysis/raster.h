@@ -1,0 +1,44 @@
+#pragma once
+
+#include "analysis/colour_math.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace analysis {
+
+// An in-memory raster of 0x00BBGGRR values, row by row; the scan's pixel source for tools,
+// tests and benchmarks.
+class Raster
+{
+public:
+    Raster() = default;
+    Raster(std::int32_t width, std::int32_t height, ColourValue fill = 0);
+
+    [[nodiscard]] std::int32_t Width() const { return width; }
+    [[nodiscard]] std::int32_t Height() const { return height; }
+
+    // 0x00BBGGRR of column x, row y; 0xFFFFFFFF outside the raster.
+    [[nodiscard]] ColourValue ReadPixel(std::int32_t x, std::int32_t y) const
+    {
+        if (static_cast<std::uint32_t>(x) >= static_cast<std::uint32_t>(width)
+            || static_cast<std::uint32_t>(y) >= static_cast<std::uint32_t>(height))
+            return 0xFFFFFFFFu;
+        return pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width)
+            + static_cast<std::size_t>(x)];
+    }
+
+    void SetPixel(std::int32_t x, std::int32_t y, ColourValue colour)
+    {
+        pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width)
+            + static_cast<std::size_t>(x)]
+            = colour;
+    }
+
+private:
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::vector<ColourValue> pixels;
+};
+
+} // namespace analysis

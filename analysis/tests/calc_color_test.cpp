@@ -1,0 +1,282 @@
+#include "analysis/calc_color.h"
+#include "analysis/raster.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace analysis {
+namespace {
+
+    // Records every output in order, like the three controls of the window would show them.
+    struct RecordedOutputs
+    {
+        std::vector<std::string> infoTexts;
+        std::string hexText = "#000000";
+        ColourValue swatch = 0xFFFFFFu;
+        int writes = 0;
+
+        void SetInfoText(std::string_view text) { infoTexts.emplace_back(text); }
+        void SetHexText(std::string_view text)
+        {
+            hexText = text;
+            ++writes;
+        }
+        void SetSwatchColour(ColourValue colour)
+        {
+            swatch = colour;
+            ++writes;
+        }
+        [[nodiscard]] const std::string &Info() const { return infoTexts.back(); }
+    };
+
+    // A raster whose reads are counted, to check each pixel is read once and nothing past the end.
+    struct CountingSource
+    {
+        const Raster *raster;
+        mutable std::int64_t reads = 0;
+        [[nodiscard]] double Width() const { return raster->Width(); }
+        [[nodiscard]] double Height() const { return raster->Height(); }
+        [[nodiscard]] ColourValue ReadPixel(int x, int y) const
+        {
+            ++reads;
+            return raster->ReadPixel(x, y);
+        }
+    };
+
+    // A source that reports a size without holding pixels: every read is "outside" and white.
+    struct SizeOnlySource
+    {
+        double width;
+        double height;
+        [[nodiscard]] double Width() const { return width; }
+        [[nodiscard]] double Height() const { return height; }
+        [[nodiscard]] ColourValue ReadPixel(int, int) const { return 0xFFFFFFFFu; }
+    };
+
+    std::string Info(int r, int h, int g, int s, int b, int l)
+    {
+        return "R:" + std::to_string(r) + " H:" + std::to_string(h) + "\r\nG:" + std::to_string(g)
+            + " S:" + std::to_string(s) + "\r\nB:" + std::to_string(b) + " L:" + std::to_string(l);
+    }
+
+    RecordedOutputs Scan(const Raster &raster)
+    {
+        ColourScanner scanner;
+        RecordedOutputs out;
+        scanner.CalcColor(raster, [] { }, out);
+        EXPECT_FALSE(scanner.IsCalculating());
+        return out;
+    }
+
+    TEST(CalcColor, SmallRastersGiveTruncatedMeansAndExactTexts)
+    {
+        struct Case
+        {
+            const char *what;
+            std::vector<ColourValue> pixels;
+            const char *hex;
+            ColourValue swatch;
+            std::string info;
+        };
+        const Case cases[] = {
+            { "red and blue", { MakeColour(255, 0, 0), MakeColour(0, 0, 255) }, "#7F007F",
+                0x007F007Fu, Info(127, 300, 0, 100, 127, 50) },
+            { "black and white truncate", { 0, MakeColour(255, 255, 255) }, "#7F7F7F",
+                0x007F7F7Fu, Info(127, 0, 127, 0, 127, 50) },
+            { "single (1,2,3)", { MakeColour(1, 2, 3) }, "#010203", 0x00030201u,
+                Info(1, 210, 2, 67, 3, 1) },
+            { "all white", { 0xFFFFFFu, 0xFFFFFFu, 0xFFFFFFu }, "#FFFFFF", 0x00FFFFFFu,
+                Info(255, 0, 255, 0, 255, 100) },
+            { "unreadable pixels count as white", { 0xFFFFFFFFu, 0xFFFFFFFFu }, "#FFFFFF",
+                0x00FFFFFFu, Info(255, 0, 255, 0, 255, 100) },
+        };
+        for (const auto &c : cases) {
+            SCOPED_TRACE(c.what);
+            Raster raster(static_cast<int>(c.pixels.size()), 1);
+            for (std::size_t i = 0; i < c.pixels.size(); ++i)
+                raster.SetPixel(static_cast<int>(i), 0, c.pixels[i]);
+            const RecordedOutputs out = Scan(raster);
+            EXPECT_EQ(out.hexText, c.hex);
+            EXPECT_EQ(out.swatch, c.swatch);
+            EXPECT_EQ(out.Info(), c.info);
+            EXPECT_EQ(out.infoTexts.front(), kWaitText);
+        }
+    }
+
+    TEST(CalcColor, EmptyRasterShowsBlackAndStillYieldsPerRow)
+    {
+        for (const auto &[w, h, yields] : { std::tuple { 0.0, 0.0, 0 }, std::tuple { 0.0, 5.0, 5 },
+                 std::tuple { -3.0, 4.0, 4 }, std::tuple { 7.0, 0.0, 0 } }) {
+            SCOPED_TRACE(testing::Message() << w << " x " << h);
+            ColourScanner scanner;
+            RecordedOutputs out;
+            out.hexText = "#123456";
+            int yieldCount = 0;
+            scanner.CalcColor(SizeOnlySource { w, h }, [&] { ++yieldCount; }, out);
+            EXPECT_EQ(yieldCount, yields);
+            EXPECT_EQ(out.hexText, "#000000");
+            EXPECT_EQ(out.swatch, 0u);
+            EXPECT_EQ(out.Info(), Info(0, 0, 0, 0, 0, 0));
+            EXPECT_FALSE(scanner.IsCalculating());
+        }
+    }
+
+    TEST(CalcColor, PaneSizeIsRoundedHalfToEven)
+    {
+        // 2.5 x 1.5 rounds to 2 x 2: four reads, so the two reads past the raster count as white.
+        Raster raster(2, 1, 0);
+        struct HalfSource
+        {
+            const Raster *raster;
+            mutable int reads = 0;
+            double Width() const { return 2.5; }
+            double Height() const { return 1.5; }
+            ColourValue ReadPixel(int x, int y) const
+            {
+                ++reads;
+                return raster->ReadPixel(x, y);
+            }
+        } source { &raster };
+        ColourScanner scanner;
+        RecordedOutputs out;
+        scanner.CalcColor(source, [] { }, out);
+        EXPECT_EQ(source.reads, 4);
+        EXPECT_EQ(out.hexText, "#7F7F7F");
+    }
+
+    TEST(CalcColor, SumsNeverOverflowOnHugeWhitePictures)
+    {
+        // One pixel more than a 32-bit sum of 255s can hold; the mean must stay exactly 255.
+        Raster raster(8'421'505, 1, 0xFFFFFFu);
+        EXPECT_EQ(Scan(raster).hexText, "#FFFFFF");
+
+        // A picture whose pixel count passes 2^32 is still exact (no pixels stored).
+        ColourScanner scanner;
+        RecordedOutputs out;
+        int rows = 0;
+        scanner.CalcColor(SizeOnlySource { 70'000.0, 70'000.0 }, [&] { ++rows; }, out);
+        EXPECT_EQ(rows, 70'000);
+        EXPECT_EQ(out.hexText, "#FFFFFF");
+    }
+
+    TEST(CalcColor, JustBelowThresholdIgnoresStopGesture)
+    {
+        Raster raster(999, 1001, MakeColour(10, 20, 30));
+        CountingSource source { &raster };
+        ColourScanner scanner;
+        RecordedOutputs out;
+        int rows = 0;
+        scanner.CalcColor(
+            source,
+            [&] {
+                if (++rows == 1) {
+                    EXPECT_TRUE(scanner.IsCalculating());
+                }
+                scanner.StopGesture();
+            },
+            out);
+        EXPECT_EQ(rows, 1001);
+        EXPECT_EQ(source.reads, 999 * 1001);
+        // No progress text in plain mode: the wait text, then the result.
+        ASSERT_EQ(out.infoTexts.size(), 2u);
+        EXPECT_EQ(out.infoTexts[0], kWaitText);
+        EXPECT_EQ(out.Info(), Info(10, 210, 20, 67, 30, 12));
+    }
+
+    TEST(CalcColor, ProgressTextOnEvenRowsOnly)
+    {
+        Raster raster(1000, 1000, 0);
+        ColourScanner scanner;
+        RecordedOutputs out;
+        std::vector<std::string> seenAfterRow;
+        scanner.CalcColor(raster, [&] { seenAfterRow.push_back(out.infoTexts.back()); }, out);
+        ASSERT_EQ(seenAfterRow.size(), 1000u);
+        EXPECT_EQ(seenAfterRow[0], "请稍候...0%\r\n双击这里停止");
+        EXPECT_EQ(seenAfterRow[10], "请稍候...1%\r\n双击这里停止");
+        EXPECT_EQ(seenAfterRow[998], "请稍候...100%\r\n双击这里停止");
+        // Odd rows leave the text of the row before.
+        EXPECT_EQ(seenAfterRow[11], seenAfterRow[10]);
+        EXPECT_EQ(seenAfterRow[999], seenAfterRow[998]);
+        // Wait text, 500 progress texts, the result.
+        EXPECT_EQ(out.infoTexts.size(), 502u);
+        EXPECT_EQ(out.hexText, "#000000");
+    }
+
+    TEST(CalcColor, StopAfterFirstRowGivesFirstRowMeans)
+    {
+        // Row 0 red, the rest blue: a stop after row 0 must show pure red.
+        Raster raster(1000, 1000, MakeColour(0, 0, 255));
+        for (int x = 0; x < 1000; ++x)
+            raster.SetPixel(x, 0, MakeColour(255, 0, 0));
+        CountingSource source { &raster };
+        ColourScanner scanner;
+        RecordedOutputs out;
+        int rows = 0;
+        scanner.CalcColor(
+            source,
+            [&] {
+                if (++rows == 1)
+                    scanner.StopGesture();
+            },
+            out);
+        EXPECT_EQ(rows, 1);
+        EXPECT_EQ(source.reads, 1000);
+        EXPECT_EQ(out.hexText, "#FF0000");
+        EXPECT_EQ(out.Info(), Info(255, 0, 0, 100, 0, 100));
+        EXPECT_FALSE(scanner.IsCalculating());
+    }
+
+    TEST(CalcColor, StopGestureOutsideARunChangesNothing)
+    {
+        ColourScanner scanner;
+        scanner.StopGesture();
+        EXPECT_FALSE(scanner.IsCalculating());
+        Raster raster(1000, 1000, MakeColour(1, 2, 3));
+        RecordedOutputs out;
+        int rows = 0;
+        scanner.CalcColor(raster, [&] { ++rows; }, out);
+        EXPECT_EQ(rows, 1000); // an earlier stop does not cut the next run short
+        EXPECT_EQ(out.hexText, "#010203");
+    }
+
+    TEST(CalcColor, NestedRunWinsInBothModes)
+    {
+        for (const int outerSize : { 10, 1000 }) {
+            SCOPED_TRACE(outerSize);
+            Raster outer(outerSize, outerSize, MakeColour(255, 0, 0));
+            Raster inner(3, 3, MakeColour(0, 255, 0));
+            ColourScanner scanner;
+            RecordedOutputs out;
+            int outerRows = 0;
+            bool started = false;
+            scanner.CalcColor(
+                outer,
+                [&] {
+                    ++outerRows;
+                    if (!started) {
+                        started = true;
+                        scanner.CalcColor(inner, [] { }, out);
+                    }
+                },
+                out);
+            EXPECT_EQ(outerRows, 1); // the outer run stopped at its next row
+            EXPECT_EQ(out.hexText, "#00FF00");
+            EXPECT_EQ(out.Info(), Info(0, 120, 255, 100, 0, 100));
+            EXPECT_EQ(out.writes, 2); // only the inner run wrote hex and swatch
+            EXPECT_FALSE(scanner.IsCalculating());
+        }
+    }
+
+    TEST(ProgressText, RoundsToWholePercent)
+    {
+        EXPECT_EQ(ProgressText(0, 1000), "请稍候...0%\r\n双击这里停止");
+        EXPECT_EQ(ProgressText(4, 1000), "请稍候...1%\r\n双击这里停止"); // 0.5% rounds up
+        EXPECT_EQ(ProgressText(1, 3), "请稍候...67%\r\n双击这里停止");
+        EXPECT_EQ(ProgressText(2, 3), "请稍候...100%\r\n双击这里停止");
+    }
+
+} // namespace
+} // namespace analysis

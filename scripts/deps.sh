@@ -1,0 +1,42 @@
+# Installs the Debian packages the build and the tests need, printing what it installs.
+# Sourced by run.sh and test.sh; works as root or through sudo, never prompts.
+
+# Build and run.
+QUILLMERE_BUILD_PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-wayland libqt6opengl6-dev
+  libpng-dev libjpeg62-turbo-dev libstb-dev
+  fonts-wqy-microhei
+)
+
+# Tests and benchmarks.
+QUILLMERE_TEST_PACKAGES=(
+  libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
+  xvfb xdotool x11-xserver-utils x11-utils
+  dbus python3 python3-dbus
+)
+
+quillmere_missing_packages() {
+  local pkg
+  for pkg in "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q '^install ok installed$' \
+      || printf '%s\n' "$pkg"
+  done
+}
+
+quillmere_install_packages() {
+  local missing
+  mapfile -t missing < <(quillmere_missing_packages "$@")
+  if [ ${#missing[@]} -eq 0 ]; then
+    return 0
+  fi
+  echo "Installing: ${missing[*]}"
+  local sudo=()
+  if [ "$(id -u)" -ne 0 ]; then
+    sudo=(sudo)
+  fi
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"
+}
