@@ -15,10 +15,12 @@ namespace {
             std::trunc(static_cast<double>(sum) / static_cast<double>(count)));
     }
 
-    std::string HexByte(std::int16_t value)
+    // Upper-case hex, two digits a channel (means are 0..255).
+    std::string HexText(std::int16_t r, std::int16_t g, std::int16_t b)
     {
-        char text[8];
-        std::snprintf(text, sizeof text, "%02X", static_cast<unsigned>(value));
+        char text[16];
+        std::snprintf(text, sizeof text, "#%02X%02X%02X", static_cast<unsigned>(r),
+            static_cast<unsigned>(g), static_cast<unsigned>(b));
         return text;
     }
 
@@ -39,10 +41,7 @@ ColourSummary Summarise(const ScanTotals &totals)
     s.avgR = TruncatedMean(totals.sumR, totals.count);
     s.avgG = TruncatedMean(totals.sumG, totals.count);
     s.avgB = TruncatedMean(totals.sumB, totals.count);
-    s.hexText = "#";
-    s.hexText += HexByte(s.avgR);
-    s.hexText += HexByte(s.avgG);
-    s.hexText += HexByte(s.avgB);
+    s.hexText = HexText(s.avgR, s.avgG, s.avgB);
     s.swatch = MakeColour(s.avgR, s.avgG, s.avgB);
     s.hsl = RGBToHSL(s.avgR, s.avgG, s.avgB);
     const auto line = [&s](const char *channel, int mean, const char *label, int value) {

@@ -14,16 +14,24 @@ namespace analysis {
 // read returning 0x00BBGGRR, or 0xFFFFFFFF for a point outside the raster. The read is called
 // once per pixel, so it must be an inline accessor, never a virtual call.
 template <typename S>
-concept PixelSource = requires(const S &source, int x, int y) {
-    { source.Width() } -> std::convertible_to<double>;
-    { source.Height() } -> std::convertible_to<double>;
-    { source.ReadPixel(x, y) } -> std::convertible_to<ColourValue>;
+concept PixelSource = requires(const S &source, int x, int y)
+{
+    {
+        source.Width()
+        } -> std::convertible_to<double>;
+    {
+        source.Height()
+        } -> std::convertible_to<double>;
+    {
+        source.ReadPixel(x, y)
+        } -> std::convertible_to<ColourValue>;
 };
 
 // Where the results go: the info text and hex text as UTF-8 ("\r\n" breaks a line), and the
 // swatch colour as 0x00BBGGRR.
 template <typename O>
-concept ColourOutputs = requires(O &outputs, std::string_view text, ColourValue colour) {
+concept ColourOutputs = requires(O &outputs, std::string_view text, ColourValue colour)
+{
     outputs.SetInfoText(text);
     outputs.SetHexText(text);
     outputs.SetSwatchColour(colour);
@@ -60,7 +68,8 @@ struct ColourSummary
 // "R:r H:h\r\nG:g S:s\r\nB:b L:l".
 [[nodiscard]] ColourSummary Summarise(const ScanTotals &totals);
 
-// "请稍候...P%\r\n双击这里停止" after row y (0-based) of H rows, P = (y + 1) / H as a whole percent.
+// "请稍候...P%\r\n双击这里停止" after row y (0-based) of H rows, P = (y + 1) / H as a whole
+// percent.
 [[nodiscard]] std::string ProgressText(std::int32_t y, std::int32_t H);
 
 // Size of a pixel source rounded half to even into 32 bits (saturating at the int32 range).
@@ -95,17 +104,22 @@ template <PixelSource Source>
 inline void ColourScanner::ScanRow(
     const Source &source, std::int32_t y, std::int32_t W, ScanTotals &totals)
 {
-    // Local sums keep the loop in registers; the source's read is inlined here.
-    std::uint64_t r = 0, g = 0, b = 0;
-    for (std::int32_t x = 0; x < W; ++x) {
-        const ColourValue c = source.ReadPixel(x, y);
-        r += static_cast<std::uint32_t>(GetRValue(c));
-        g += static_cast<std::uint32_t>(GetGValue(c));
-        b += static_cast<std::uint32_t>(GetBValue(c));
+    // 32-bit sums over chunks short enough that 255 per pixel cannot overflow them keep the
+    // inner loop narrow; the source's read is inlined here.
+    constexpr std::int32_t kChunk = 16'777'215 / 255 * 255;
+    for (std::int32_t x0 = 0; x0 < W; x0 += kChunk) {
+        const std::int32_t end = W - x0 > kChunk ? x0 + kChunk : W;
+        std::uint32_t r = 0, g = 0, b = 0;
+        for (std::int32_t x = x0; x < end; ++x) {
+            const ColourValue c = source.ReadPixel(x, y);
+            r += static_cast<std::uint32_t>(GetRValue(c));
+            g += static_cast<std::uint32_t>(GetGValue(c));
+            b += static_cast<std::uint32_t>(GetBValue(c));
+        }
+        totals.sumR += r;
+        totals.sumG += g;
+        totals.sumB += b;
     }
-    totals.sumR += r;
-    totals.sumG += g;
-    totals.sumB += b;
     if (W > 0)
         totals.count += static_cast<std::uint64_t>(W);
 }

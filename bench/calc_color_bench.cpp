@@ -35,7 +35,8 @@ void Scan(benchmark::State &state, int width, int height)
     analysis::ColourScanner scanner;
     DiscardedOutputs outputs;
     for (auto _ : state) {
-        scanner.CalcColor(raster, [] { }, outputs);
+        scanner.CalcColor(
+            raster, [] {}, outputs);
         benchmark::DoNotOptimize(outputs.swatch);
     }
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(width) * height);

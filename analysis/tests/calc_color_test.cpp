@@ -66,7 +66,8 @@ namespace {
     {
         ColourScanner scanner;
         RecordedOutputs out;
-        scanner.CalcColor(raster, [] { }, out);
+        scanner.CalcColor(
+            raster, [] {}, out);
         EXPECT_FALSE(scanner.IsCalculating());
         return out;
     }
@@ -84,8 +85,8 @@ namespace {
         const Case cases[] = {
             { "red and blue", { MakeColour(255, 0, 0), MakeColour(0, 0, 255) }, "#7F007F",
                 0x007F007Fu, Info(127, 300, 0, 100, 127, 50) },
-            { "black and white truncate", { 0, MakeColour(255, 255, 255) }, "#7F7F7F",
-                0x007F7F7Fu, Info(127, 0, 127, 0, 127, 50) },
+            { "black and white truncate", { 0, MakeColour(255, 255, 255) }, "#7F7F7F", 0x007F7F7Fu,
+                Info(127, 0, 127, 0, 127, 50) },
             { "single (1,2,3)", { MakeColour(1, 2, 3) }, "#010203", 0x00030201u,
                 Info(1, 210, 2, 67, 3, 1) },
             { "all white", { 0xFFFFFFu, 0xFFFFFFu, 0xFFFFFFu }, "#FFFFFF", 0x00FFFFFFu,
@@ -115,7 +116,8 @@ namespace {
             RecordedOutputs out;
             out.hexText = "#123456";
             int yieldCount = 0;
-            scanner.CalcColor(SizeOnlySource { w, h }, [&] { ++yieldCount; }, out);
+            scanner.CalcColor(
+                SizeOnlySource { w, h }, [&] { ++yieldCount; }, out);
             EXPECT_EQ(yieldCount, yields);
             EXPECT_EQ(out.hexText, "#000000");
             EXPECT_EQ(out.swatch, 0u);
@@ -142,7 +144,8 @@ namespace {
         } source { &raster };
         ColourScanner scanner;
         RecordedOutputs out;
-        scanner.CalcColor(source, [] { }, out);
+        scanner.CalcColor(
+            source, [] {}, out);
         EXPECT_EQ(source.reads, 4);
         EXPECT_EQ(out.hexText, "#7F7F7F");
     }
@@ -157,7 +160,8 @@ namespace {
         ColourScanner scanner;
         RecordedOutputs out;
         int rows = 0;
-        scanner.CalcColor(SizeOnlySource { 70'000.0, 70'000.0 }, [&] { ++rows; }, out);
+        scanner.CalcColor(
+            SizeOnlySource { 70'000.0, 70'000.0 }, [&] { ++rows; }, out);
         EXPECT_EQ(rows, 70'000);
         EXPECT_EQ(out.hexText, "#FFFFFF");
     }
@@ -192,7 +196,8 @@ namespace {
         ColourScanner scanner;
         RecordedOutputs out;
         std::vector<std::string> seenAfterRow;
-        scanner.CalcColor(raster, [&] { seenAfterRow.push_back(out.infoTexts.back()); }, out);
+        scanner.CalcColor(
+            raster, [&] { seenAfterRow.push_back(out.infoTexts.back()); }, out);
         ASSERT_EQ(seenAfterRow.size(), 1000u);
         EXPECT_EQ(seenAfterRow[0], "请稍候...0%\r\n双击这里停止");
         EXPECT_EQ(seenAfterRow[10], "请稍候...1%\r\n双击这里停止");
@@ -237,7 +242,8 @@ namespace {
         Raster raster(1000, 1000, MakeColour(1, 2, 3));
         RecordedOutputs out;
         int rows = 0;
-        scanner.CalcColor(raster, [&] { ++rows; }, out);
+        scanner.CalcColor(
+            raster, [&] { ++rows; }, out);
         EXPECT_EQ(rows, 1000); // an earlier stop does not cut the next run short
         EXPECT_EQ(out.hexText, "#010203");
     }
@@ -258,7 +264,8 @@ namespace {
                     ++outerRows;
                     if (!started) {
                         started = true;
-                        scanner.CalcColor(inner, [] { }, out);
+                        scanner.CalcColor(
+                            inner, [] {}, out);
                     }
                 },
                 out);

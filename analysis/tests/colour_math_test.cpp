@@ -66,8 +66,9 @@ namespace {
     TEST(RGBToHSL, StaysInRangeForEveryGreyAndPrimaryRamp)
     {
         for (int v = 0; v <= 255; ++v) {
-            for (const auto &[r, g, b] : { std::tuple { v, 0, 0 }, std::tuple { 0, v, 0 },
-                     std::tuple { 0, 0, v }, std::tuple { v, v, v }, std::tuple { 255, v, 255 - v } }) {
+            for (const auto &[r, g, b] :
+                { std::tuple { v, 0, 0 }, std::tuple { 0, v, 0 }, std::tuple { 0, 0, v },
+                    std::tuple { v, v, v }, std::tuple { 255, v, 255 - v } }) {
                 const HSLValue hsl = RGBToHSL(r, g, b);
                 ASSERT_GE(hsl.H, 0);
                 ASSERT_LE(hsl.H, 360);
