@@ -1,0 +1,18 @@
+#pragma once
+
+#include "platform/screen_source.h"
+
+namespace platform {
+
+// The X11 grab: the primary screen's whole area at its full pixel size, read synchronously.
+class X11ScreenSource : public ScreenSource
+{
+public:
+    // True when the program runs on the X11 platform plugin, the only one whose grab reads the
+    // real screen (the offscreen plugin, for one, hands back a black picture).
+    [[nodiscard]] static bool Available();
+
+    void GrabScreen(GrabDone done) override;
+};
+
+} // namespace platform
