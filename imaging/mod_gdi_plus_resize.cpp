@@ -1,0 +1,149 @@
+#include "imaging/mod_gdi_plus_resize.h"
+
+#include "imaging/decoded_image.h"
+#include "imaging/raster_memory.h"
+#include "imaging/resample.h"
+
+#include <QImageReader>
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace modGDIPlusResize {
+namespace {
+
+    // Qt's image readers refuse anything above 128 MiB decoded by default; the loader's own limit
+    // is checked before any reader allocates, so Qt's must not be the lower one.
+    constexpr int kQtAllocationLimitMiB
+        = static_cast<int>(imaging::kMaxRasterPixels * 4 / (1024 * 1024)) + 1;
+
+    // Start-up state of the image libraries, as a start-up call shared by the whole process
+    // would keep it: the tokens handed out and not yet closed.
+    struct LibraryState
+    {
+        std::mutex mutex;
+        std::vector<std::uintptr_t> openTokens;
+        std::uintptr_t lastToken = 0;
+        int savedAllocationLimit = 0;
+    };
+
+    LibraryState &Library()
+    {
+        static LibraryState state;
+        return state;
+    }
+
+    bool IsStarted()
+    {
+        LibraryState &library = Library();
+        const std::lock_guard lock(library.mutex);
+        return !library.openTokens.empty();
+    }
+
+    // The memory device context and its bitmap, stood in for by a background colour and a raster.
+    struct Canvas
+    {
+        QImage raster;
+        QRgb background = 0;
+    };
+
+    QRgb ToQRgb(analysis::ColourValue colour)
+    {
+        return qRgb(
+            analysis::GetRValue(colour), analysis::GetGValue(colour), analysis::GetBValue(colour));
+    }
+
+    // Makes the width x height raster that the image will be drawn on. At the image's own size a
+    // decoder that already holds its pixels lends them, so nothing is copied.
+    bool PrepareCanvas(Canvas &canvas, imaging::DecodedImage &image, analysis::ColourValue colour,
+        std::int32_t width, std::int32_t height)
+    {
+        canvas.background = ToQRgb(colour);
+        if (QSize(width, height) == image.Size())
+            canvas.raster = image.TakeRaster();
+        else
+            canvas.raster = imaging::AllocateRaster(QSize(width, height));
+        return !canvas.raster.isNull();
+    }
+
+    // Draws the image over the background into the canvas: directly at its own size, otherwise at
+    // its own size first and resampled into the canvas from there.
+    bool RenderImage(imaging::DecodedImage &image, Canvas &canvas)
+    {
+        if (canvas.raster.size() == image.Size())
+            return image.DrawOver(canvas.raster, canvas.background);
+        QImage ownSize = image.TakeRaster();
+        return !ownSize.isNull() && image.DrawOver(ownSize, canvas.background)
+            && imaging::ResampleBicubic(ownSize, canvas.raster);
+    }
+
+    // Takes the finished raster out of the canvas, which keeps nothing of it.
+    QImage DetachCanvas(Canvas &canvas) { return std::exchange(canvas.raster, QImage()); }
+
+    // The picture object: the image owns its pixels, and the last copy of it frees them.
+    QImage WrapBitmap(QImage bitmap) { return bitmap; }
+
+} // namespace
+
+LoadError::LoadError(const QString &path)
+    : std::runtime_error(QStringLiteral("Error loading picture %1").arg(path).toStdString())
+    , description(QStringLiteral("Error loading picture ") + path)
+{
+}
+
+std::uintptr_t GdiPlusOpen()
+{
+    LibraryState &library = Library();
+    const std::lock_guard lock(library.mutex);
+    if (library.openTokens.empty()) {
+        library.savedAllocationLimit = QImageReader::allocationLimit();
+        QImageReader::setAllocationLimit(
+            std::max(library.savedAllocationLimit, kQtAllocationLimitMiB));
+    }
+    const std::uintptr_t token = ++library.lastToken;
+    library.openTokens.push_back(token);
+    return token;
+}
+
+void GdiPlusClose(std::uintptr_t token)
+{
+    LibraryState &library = Library();
+    const std::lock_guard lock(library.mutex);
+    const auto found = std::find(library.openTokens.begin(), library.openTokens.end(), token);
+    if (found == library.openTokens.end())
+        return;
+    library.openTokens.erase(found);
+    if (library.openTokens.empty())
+        QImageReader::setAllocationLimit(library.savedAllocationLimit);
+}
+
+QImage LoadPictureScaled(
+    const QString &path, std::int32_t &width, std::int32_t &height, analysis::ColourValue colour)
+{
+    if (!IsStarted())
+        throw LoadError(path);
+    std::unique_ptr<imaging::DecodedImage> image = imaging::LoadImageFromFile(path);
+    if (!image)
+        throw LoadError(path);
+    // The caller's sizes change only when the load succeeds.
+    const bool ownSize = width == -1 || height == -1;
+    const std::int32_t canvasWidth = ownSize ? image->Size().width() : width;
+    const std::int32_t canvasHeight = ownSize ? image->Size().height() : height;
+    if (!imaging::IsAllowedRasterSize(canvasWidth, canvasHeight))
+        throw LoadError(path);
+
+    Canvas canvas;
+    if (!PrepareCanvas(canvas, *image, colour, canvasWidth, canvasHeight)
+        || !RenderImage(*image, canvas))
+        throw LoadError(path);
+    image.reset(); // from here on nothing refers to the file
+    QImage picture = WrapBitmap(DetachCanvas(canvas));
+    width = canvasWidth;
+    height = canvasHeight;
+    return picture;
+}
+
+} // namespace modGDIPlusResize

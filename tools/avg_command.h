@@ -1,0 +1,41 @@
+#pragma once
+
+#include "analysis/colour_math.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// quillmere-avg: the average colour of image files, one line per file on stdout.
+namespace tools {
+
+inline constexpr std::string_view kAvgUsage = "usage: quillmere-avg [--background #RRGGBB] FILE...";
+
+// What the command line asks for.
+struct AvgArguments
+{
+    enum class Action { Run, Help, Version, UsageError };
+    Action action = Action::Run;
+    analysis::ColourValue background = 0xFFFFFF; // 0x00BBGGRR
+    std::vector<std::string> files; // as given
+    std::string problem; // for UsageError: what was wrong, one line
+};
+
+// Parses argv[1..argc-1]: --background #RRGGBB (or --background=#RRGGBB), --help, --version,
+// "--" to end the options, every other argument a file.
+[[nodiscard]] AvgArguments ParseAvgArguments(int argc, const char *const *argv);
+
+// "#RRGGBB" (hex digits in either case) as 0x00BBGGRR; nothing for any other text.
+[[nodiscard]] std::optional<analysis::ColourValue> ParseHexColour(std::string_view text);
+
+// The output line for one file, from the scan's hex text and info text ("R:r H:h\r\nG:g S:s\r\n
+// B:b L:l"): "#RRGGBB R:r G:g B:b H:h S:s L:l  path", without the line break.
+[[nodiscard]] std::string FormatAvgLine(
+    std::string_view hexText, std::string_view infoText, std::string_view path);
+
+// The whole program: 0 when every file loaded, 1 when any failed (or stdout could not be
+// written), 2 for a usage error.
+[[nodiscard]] int RunAvg(int argc, const char *const *argv);
+
+} // namespace tools
