@@ -1,0 +1,271 @@
+#include "platform/portal_screen_source.h"
+
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImageReader>
+#include <QScreen>
+#include <QTimer>
+#include <QUrl>
+
+#include <atomic>
+#include <cmath>
+#include <utility>
+
+namespace platform {
+
+namespace {
+
+    const QString kPortalService = QStringLiteral("org.freedesktop.portal.Desktop");
+    const QString kPortalPath = QStringLiteral("/org/freedesktop/portal/desktop");
+    const QString kScreenshotInterface = QStringLiteral("org.freedesktop.portal.Screenshot");
+    const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request");
+
+    // A late answer is still awaited this long after the timeout, only to remove its file.
+    constexpr int kLateAnswerFactor = 10;
+
+    // Bigger pictures than this (a wall of 8K screens) are refused rather than risk the allocation.
+    constexpr qint64 kMaxPictureBytes = qint64(1) << 30;
+
+    QString NextHandleToken()
+    {
+        // Unique within the process; the portal scopes tokens by the caller's bus name.
+        static std::atomic<unsigned> counter { 0 };
+        return QStringLiteral("quillmere%1").arg(++counter);
+    }
+
+    // The path on which the portal exports the Request object of a call made with `token`: the
+    // caller's unique name without its ':' and with '.' as '_'.
+    QString PredictRequestPath(const QString &uniqueName, const QString &token)
+    {
+        QString sender = uniqueName;
+        if (sender.startsWith(QLatin1Char(':')))
+            sender.remove(0, 1);
+        sender.replace(QLatin1Char('.'), QLatin1Char('_'));
+        return kPortalPath + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
+    }
+
+    QImage LoadPicture(const QString &path)
+    {
+        QImageReader reader(path);
+        reader.setDecideFormatFromContent(true);
+        const QSize size = reader.size();
+        if (!size.isValid() || size.isEmpty())
+            return {};
+        const qint64 bytes = qint64(size.width()) * size.height() * 4;
+        if (bytes > kMaxPictureBytes)
+            return {};
+        // Qt's default allocation limit (128 MiB) is below a large multi-screen desktop; the limit
+        // is process-wide, so it is raised for this read only.
+        const int previousLimit = QImageReader::allocationLimit();
+        const int neededLimit = static_cast<int>(bytes / (1024 * 1024)) + 1;
+        if (previousLimit != 0 && previousLimit < neededLimit)
+            QImageReader::setAllocationLimit(neededLimit);
+        QImage picture = reader.read();
+        QImageReader::setAllocationLimit(previousLimit);
+        if (picture.isNull())
+            return {};
+        return picture.convertToFormat(QImage::Format_RGB32);
+    }
+
+    void RemovePortalFile(const QString &path)
+    {
+        // Only the regular file itself; a link would make us remove something the portal did not
+        // write.
+        const QFileInfo info(path);
+        if (info.isFile() && !info.isSymLink())
+            QFile::remove(path);
+    }
+
+} // namespace
+
+PortalScreenSource::PortalScreenSource(QDBusConnection bus, std::chrono::milliseconds timeout)
+    : bus(std::move(bus))
+    , timeout(timeout)
+{
+}
+
+PortalScreenSource::~PortalScreenSource()
+{
+    for (const auto &[path, request] : requests)
+        Unsubscribe(path);
+}
+
+void PortalScreenSource::GrabScreen(GrabDone done)
+{
+    if (!bus.isConnected() || bus.baseService().isEmpty()) {
+        // Still from the event loop, as a portal answer would come.
+        QTimer::singleShot(0, this, [done = std::move(done)] { done(QImage()); });
+        return;
+    }
+
+    const QString token = NextHandleToken();
+    const QString path = PredictRequestPath(bus.baseService(), token);
+
+    // The answer can come before the call's reply is read, so listen before calling.
+    Subscribe(path);
+    Request &request = requests[path];
+    request.done = std::move(done);
+    request.timer = new QTimer(this);
+    request.timer->setSingleShot(true);
+    connect(request.timer, &QTimer::timeout, this, [this, path] { HandleTimeout(path); });
+    request.timer->start(timeout);
+
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        kPortalService, kPortalPath, kScreenshotInterface, QStringLiteral("Screenshot"));
+    const QVariantMap options {
+        { QStringLiteral("handle_token"), token },
+        { QStringLiteral("modal"), false },
+        { QStringLiteral("interactive"), false },
+    };
+    call << QString() << options;
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+        [this, path](QDBusPendingCallWatcher *finished) {
+            finished->deleteLater();
+            const QDBusPendingReply<QDBusObjectPath> reply = *finished;
+            if (reply.isError())
+                HandleCallFinished(path, QString(), true);
+            else
+                HandleCallFinished(path, reply.value().path(), false);
+        });
+}
+
+void PortalScreenSource::HandleCallFinished(
+    const QString &predictedPath, const QString &path, bool failed)
+{
+    const auto it = requests.find(predictedPath);
+    if (it == requests.end())
+        return; // answered already, through the predicted path
+    if (failed) {
+        Finish(predictedPath, QImage());
+        return;
+    }
+    if (path == predictedPath || path.isEmpty())
+        return;
+    // Portals older than the handle_token option put the Request elsewhere; follow it there.
+    Request request = std::move(it->second);
+    requests.erase(it);
+    Unsubscribe(predictedPath);
+    Subscribe(path);
+    disconnect(request.timer, &QTimer::timeout, this, nullptr);
+    connect(request.timer, &QTimer::timeout, this, [this, path] { HandleTimeout(path); });
+    requests[path] = std::move(request);
+}
+
+void PortalScreenSource::HandleTimeout(const QString &path)
+{
+    const auto it = requests.find(path);
+    if (it == requests.end())
+        return;
+    Request &request = it->second;
+    if (request.abandoned) {
+        Unsubscribe(path);
+        request.timer->deleteLater();
+        requests.erase(it);
+        return;
+    }
+    // Tell the portal we gave up; if it answers anyway, the answer's file is still removed.
+    bus.asyncCall(QDBusMessage::createMethodCall(
+        kPortalService, path, kRequestInterface, QStringLiteral("Close")));
+    request.abandoned = true;
+    request.timer->start(timeout * kLateAnswerFactor);
+    GrabDone done = std::move(request.done);
+    request.done = nullptr;
+    done(QImage());
+}
+
+void PortalScreenSource::HandleResponse(const QDBusMessage &message)
+{
+    if (requests.find(message.path()) == requests.end())
+        return;
+    Finish(message.path(), ReadPortalResponse(message));
+}
+
+void PortalScreenSource::Finish(const QString &path, const QImage &desktop)
+{
+    const auto it = requests.find(path);
+    if (it == requests.end())
+        return;
+    // Out of the table before the caller runs: it may start the next grab at once.
+    Request request = std::move(it->second);
+    requests.erase(it);
+    Unsubscribe(path);
+    request.timer->deleteLater();
+    if (request.abandoned)
+        return;
+
+    QImage screen;
+    if (!desktop.isNull()) {
+        if (const QScreen *primary = QGuiApplication::primaryScreen())
+            screen = CropToScreen(desktop, primary->geometry(), primary->virtualGeometry());
+        else
+            screen = desktop;
+    }
+    request.done(std::move(screen));
+}
+
+void PortalScreenSource::Subscribe(const QString &path)
+{
+    // A message-only slot takes the Response whatever its signature, so a malformed one is read
+    // and refused at once instead of waiting for the timeout.
+    bus.connect(kPortalService, path, kRequestInterface, QStringLiteral("Response"), this,
+        SLOT(HandleResponse(QDBusMessage)));
+}
+
+void PortalScreenSource::Unsubscribe(const QString &path)
+{
+    bus.disconnect(kPortalService, path, kRequestInterface, QStringLiteral("Response"), this,
+        SLOT(HandleResponse(QDBusMessage)));
+}
+
+QImage ReadPortalResponse(const QDBusMessage &response)
+{
+    const QList<QVariant> arguments = response.arguments();
+    if (response.signature() != QLatin1String("ua{sv}") || arguments.size() != 2)
+        return {};
+    // 0 is success; 1 is the user's refusal, 2 any other end.
+    if (arguments.at(0).toUInt() != 0)
+        return {};
+    const QVariantMap results = qdbus_cast<QVariantMap>(arguments.at(1));
+    const QVariant uri = results.value(QStringLiteral("uri"));
+    if (uri.metaType() != QMetaType::fromType<QString>())
+        return {};
+    const QUrl url(uri.toString(), QUrl::StrictMode);
+    if (!url.isValid() || !url.isLocalFile())
+        return {};
+    const QString path = url.toLocalFile();
+    QImage picture = LoadPicture(path);
+    RemovePortalFile(path);
+    return picture;
+}
+
+QImage CropToScreen(const QImage &desktop, const QRect &screen, const QRect &desktopGeometry)
+{
+    if (desktop.isNull() || screen.isEmpty())
+        return desktop;
+    QImage result = desktop;
+    const double scaleX = double(desktop.width()) / desktopGeometry.width();
+    const double scaleY = double(desktop.height()) / desktopGeometry.height();
+    // Proportional within a pixel of rounding: a picture of the whole desktop.
+    const bool wholeDesktop = !desktopGeometry.isEmpty()
+        && std::abs(scaleX * desktopGeometry.height() - desktop.height()) <= 1.0;
+    if (wholeDesktop && desktopGeometry != screen) {
+        const QRect part(static_cast<int>(std::lround((screen.x() - desktopGeometry.x()) * scaleX)),
+            static_cast<int>(std::lround((screen.y() - desktopGeometry.y()) * scaleY)),
+            static_cast<int>(std::lround(screen.width() * scaleX)),
+            static_cast<int>(std::lround(screen.height() * scaleY)));
+        result = desktop.copy(part.intersected(desktop.rect()));
+        result.setDevicePixelRatio(scaleX);
+    } else {
+        result.setDevicePixelRatio(double(desktop.width()) / screen.width());
+    }
+    return result;
+}
+
+} // namespace platform

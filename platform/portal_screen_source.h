@@ -1,0 +1,73 @@
+#pragma once
+
+#include "platform/screen_source.h"
+
+#include <QDBusConnection>
+#include <QImage>
+#include <QObject>
+#include <QRect>
+#include <QString>
+
+#include <chrono>
+#include <map>
+
+class QDBusMessage;
+class QTimer;
+
+namespace platform {
+
+// The screen grab of Wayland desktops, where a program cannot read the screen itself: the desktop
+// portal's Screenshot request, answered later by a Response signal on a Request object with the
+// URI of a picture file that the portal wrote. The picture is read at its full pixel size and the
+// file removed; a missing portal, a refusal, an error, a malformed answer or no answer within the
+// timeout all give a null image.
+class PortalScreenSource : public QObject, public ScreenSource
+{
+    Q_OBJECT
+
+public:
+    static constexpr std::chrono::milliseconds kDefaultTimeout { 5000 };
+
+    explicit PortalScreenSource(QDBusConnection bus = QDBusConnection::sessionBus(),
+        std::chrono::milliseconds timeout = kDefaultTimeout);
+    ~PortalScreenSource() override;
+
+    void GrabScreen(GrabDone done) override;
+
+private slots:
+    void HandleResponse(const QDBusMessage &message);
+
+private:
+    struct Request
+    {
+        GrabDone done;
+        QTimer *timer = nullptr;
+        // The caller has had its null image already; a late answer only gets its file removed.
+        bool abandoned = false;
+    };
+
+    void Subscribe(const QString &path);
+    void Unsubscribe(const QString &path);
+    void HandleCallFinished(const QString &predictedPath, const QString &path, bool failed);
+    void HandleTimeout(const QString &path);
+    void Finish(const QString &path, const QImage &screen);
+
+    QDBusConnection bus;
+    std::chrono::milliseconds timeout;
+    // Pending requests by the path of their Request object.
+    std::map<QString, Request> requests;
+};
+
+// The portal's picture of the whole desktop, read from the Response's results: a null image
+// unless the response code is 0 and "uri" names a local picture file. The file is removed once
+// read, whether or not it could be decoded.
+[[nodiscard]] QImage ReadPortalResponse(const QDBusMessage &response);
+
+// The part of `desktop` (a picture of the whole desktop, `desktopGeometry` in logical pixels) that
+// shows `screen` (logical pixels, same origin), with the device pixel ratio set to picture pixels
+// per logical pixel. A picture whose proportions are not the desktop's is taken as the screen
+// alone.
+[[nodiscard]] QImage CropToScreen(
+    const QImage &desktop, const QRect &screen, const QRect &desktopGeometry);
+
+} // namespace platform

@@ -1,0 +1,381 @@
+// The portal screen grab against a stand-in portal on a private bus that each test starts.
+#include "platform/portal_screen_source.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// A session bus of our own, with no service directories: nothing on it starts by activation,
+// so "no portal" really is none.
+class PrivateBus
+{
+public:
+    PrivateBus()
+    {
+        const QString config = dir.filePath(QStringLiteral("bus.conf"));
+        QFile file(config);
+        if (!file.open(QIODevice::WriteOnly))
+            return;
+        file.write(QStringLiteral(R"(<!DOCTYPE busconfig PUBLIC
+ "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=%1</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+)")
+                       .arg(dir.path())
+                       .toUtf8());
+        file.close();
+        daemon.start(QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")),
+            { QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
+                QStringLiteral("--print-address") });
+        if (!daemon.waitForStarted(10000))
+            return;
+        if (!QTest::qWaitFor([this] { return daemon.canReadLine(); }, 10000))
+            return;
+        address = QString::fromUtf8(daemon.readLine()).trimmed();
+        connectionName = QStringLiteral("portal-test-%1").arg(daemon.processId());
+        bus = QDBusConnection::connectToBus(address, connectionName);
+    }
+
+    ~PrivateBus()
+    {
+        bus = QDBusConnection(QString());
+        QDBusConnection::disconnectFromBus(connectionName);
+        daemon.kill();
+        daemon.waitForFinished(10000);
+    }
+
+    QTemporaryDir dir;
+    QProcess daemon;
+    QString address;
+    QString connectionName;
+    QDBusConnection bus { QString() };
+};
+
+// The stand-in portal in one of its modes; its report lines are what the portal was asked.
+class StandIn
+{
+public:
+    StandIn(const PrivateBus &bus, const QString &mode, const QString &file)
+    {
+        process.start(QStringLiteral(QUILLMERE_PORTAL_STAND_IN), { bus.address, mode, file });
+        ready = QTest::qWaitFor(
+            [this] { return ReadLines(), lines.contains(QStringLiteral("ready")); }, 10000);
+        // Owned from the test's own connection's point of view too, not only announced.
+        ready = ready
+            && QTest::qWaitFor(
+                [&bus] {
+                    return bus.bus.interface()->isServiceRegistered(
+                        QStringLiteral("org.freedesktop.portal.Desktop"));
+                },
+                10000);
+    }
+
+    ~StandIn()
+    {
+        process.kill();
+        process.waitForFinished(10000);
+    }
+
+    QStringList Lines()
+    {
+        ReadLines();
+        return lines;
+    }
+
+    QProcess process;
+    bool ready = false;
+
+private:
+    void ReadLines()
+    {
+        while (process.canReadLine())
+            lines << QString::fromUtf8(process.readLine()).trimmed();
+    }
+
+    QStringList lines;
+};
+
+struct GrabResult
+{
+    std::optional<QImage> screen;
+    int calls = 0;
+    std::chrono::milliseconds took {};
+};
+
+GrabResult Grab(platform::ScreenSource &source, int waitMs = 10000)
+{
+    GrabResult result;
+    const auto start = std::chrono::steady_clock::now();
+    source.GrabScreen([&result, start](QImage screen) {
+        result.screen = std::move(screen);
+        ++result.calls;
+        result.took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
+    });
+    // The callers assert that an answer came.
+    static_cast<void>(QTest::qWaitFor([&result] { return result.screen.has_value(); }, waitMs));
+    return result;
+}
+
+// A picture with no two neighbouring pixels alike, so any shift, flip or scaling shows.
+QImage TestPicture(QSize size)
+{
+    QImage picture(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            picture.setPixel(x, y, qRgb(x * 7 % 256, y * 13 % 256, (x + y) % 256));
+    return picture;
+}
+
+QRect ScreenGeometry() { return QGuiApplication::primaryScreen()->geometry(); }
+
+class PortalGrabTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(bus.address.isEmpty()) << "dbus-daemon did not start";
+        ASSERT_TRUE(bus.bus.isConnected());
+    }
+
+    PrivateBus bus;
+    QTemporaryDir files;
+};
+
+// The portal's answer arrives after the call's reply (the usual order), before it (the answer
+// was sent first), or on a Request path other than the predicted one (older portals).
+class PortalPictureTest : public PortalGrabTest, public testing::WithParamInterface<const char *>
+{
+};
+
+TEST_P(PortalPictureTest, FrozenCopyIsThePortalsPictureAndItsFileIsRemoved)
+{
+    // Twice the logical size, as a desktop at scale 2 gives it.
+    const QRect screen = ScreenGeometry();
+    const QImage picture = TestPicture(screen.size() * 2);
+    const QString path = files.filePath(QStringLiteral("screenshot.png"));
+    ASSERT_TRUE(picture.save(path));
+
+    StandIn standIn(bus, QString::fromLatin1(GetParam()), path);
+    ASSERT_TRUE(standIn.ready) << "the stand-in portal did not start";
+    platform::PortalScreenSource source(bus.bus);
+    const GrabResult result = Grab(source);
+
+    ASSERT_TRUE(result.screen.has_value());
+    ASSERT_FALSE(result.screen->isNull());
+    EXPECT_EQ(result.screen->size(), picture.size());
+    EXPECT_DOUBLE_EQ(result.screen->devicePixelRatio(), 2.0);
+    EXPECT_EQ(result.screen->format(), QImage::Format_RGB32);
+    QImage plain = *result.screen;
+    plain.setDevicePixelRatio(1.0);
+    EXPECT_TRUE(plain == picture) << "pixels differ from the portal's picture";
+    EXPECT_FALSE(QFile::exists(path)) << "the portal's file was left behind";
+
+    const QStringList lines = standIn.Lines();
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_TRUE(lines.at(1).startsWith(QStringLiteral("screenshot token=quillmere")))
+        << lines.at(1).toStdString();
+    EXPECT_TRUE(lines.at(1).contains(QStringLiteral("interactive=false")))
+        << lines.at(1).toStdString();
+    EXPECT_EQ(result.calls, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AnswerOrder, PortalPictureTest, testing::Values("picture", "early", "elsewhere"));
+
+struct FailureCase
+{
+    const char *mode;
+    // What the stand-in names as the picture: nothing, a picture, or a file that is not one.
+    enum { NoFile, Picture, Text } file;
+    // Whether the named file is ours to remove afterwards.
+    bool removed;
+};
+
+void PrintTo(const FailureCase &failure, std::ostream *out) { *out << failure.mode; }
+
+// Every answer but a picture from the portal itself gives the "screen could not be read" image,
+// at once rather than after the timeout.
+class PortalFailureTest : public PortalGrabTest, public testing::WithParamInterface<FailureCase>
+{
+};
+
+TEST_P(PortalFailureTest, GivesNullImageWithoutWaitingForTheTimeout)
+{
+    const FailureCase &failure = GetParam();
+    QString path = files.filePath(QStringLiteral("screenshot.png"));
+    if (failure.file == FailureCase::Picture) {
+        ASSERT_TRUE(TestPicture(QSize(8, 8)).save(path));
+    }
+    if (failure.file == FailureCase::Text) {
+        QFile text(path);
+        ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+        text.write("not a picture\n");
+    }
+
+    StandIn standIn(bus, QString::fromLatin1(failure.mode), path);
+    ASSERT_TRUE(standIn.ready) << "the stand-in portal did not start";
+    platform::PortalScreenSource source(bus.bus, 5s);
+    const GrabResult result = Grab(source);
+
+    ASSERT_TRUE(result.screen.has_value()) << "no answer at all";
+    EXPECT_TRUE(result.screen->isNull());
+    EXPECT_LT(result.took, 4s) << "waited for the timeout instead of reading the answer";
+    if (failure.file != FailureCase::NoFile) {
+        EXPECT_EQ(QFile::exists(path), !failure.removed);
+    }
+    EXPECT_EQ(result.calls, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, PortalFailureTest,
+    testing::Values(FailureCase { "refuse", FailureCase::Picture, false },
+        FailureCase { "error", FailureCase::Picture, false },
+        FailureCase { "fail", FailureCase::Picture, false },
+        FailureCase { "no-uri", FailureCase::Picture, false },
+        FailureCase { "uri-not-text", FailureCase::Picture, false },
+        FailureCase { "remote-uri", FailureCase::Picture, false },
+        FailureCase { "bad-signature", FailureCase::Picture, false },
+        // A file the portal wrote but that is no picture is still the portal's temporary file.
+        FailureCase { "picture", FailureCase::Text, true },
+        FailureCase { "picture", FailureCase::NoFile, false },
+        // A client other than the portal answering on the request path is not believed.
+        FailureCase { "spoof", FailureCase::Picture, false }),
+    [](const testing::TestParamInfo<FailureCase> &info) {
+        std::string name = info.param.mode;
+        for (char &c : name)
+            if (c == '-')
+                c = '_';
+        return name + "_" + std::to_string(info.index);
+    });
+
+TEST_F(PortalGrabTest, NoPortalOnTheBusGivesNullImage)
+{
+    platform::PortalScreenSource source(bus.bus, 5s);
+    const GrabResult result = Grab(source);
+    ASSERT_TRUE(result.screen.has_value());
+    EXPECT_TRUE(result.screen->isNull());
+    EXPECT_LT(result.took, 4s);
+}
+
+TEST(PortalGrab, NoBusGivesNullImageFromTheEventLoop)
+{
+    platform::PortalScreenSource source(QDBusConnection(QStringLiteral("no such connection")));
+    bool called = false;
+    source.GrabScreen([&called](const QImage &screen) {
+        EXPECT_TRUE(screen.isNull());
+        called = true;
+    });
+    EXPECT_FALSE(called) << "answered before GrabScreen returned";
+    EXPECT_TRUE(QTest::qWaitFor([&called] { return called; }, 10000));
+}
+
+TEST_F(PortalGrabTest, UnansweredRequestEndsAtTheTimeoutAndIsClosed)
+{
+    StandIn standIn(bus, QStringLiteral("silent"), QString());
+    ASSERT_TRUE(standIn.ready) << "the stand-in portal did not start";
+    platform::PortalScreenSource source(bus.bus, 300ms);
+    const GrabResult result = Grab(source);
+
+    ASSERT_TRUE(result.screen.has_value());
+    EXPECT_TRUE(result.screen->isNull());
+    EXPECT_GE(result.took, 250ms); // coarse timers may fire 5% early
+    EXPECT_LT(result.took, 2s);
+    // The portal is told that nobody waits for this request any more.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&standIn] {
+            const QStringList lines = standIn.Lines();
+            return lines.size() >= 3 && lines.at(2).startsWith(QStringLiteral("close /org/"));
+        },
+        10000))
+        << standIn.Lines().join(QLatin1Char('\n')).toStdString();
+}
+
+TEST_F(PortalGrabTest, SecondGrabAfterTheFirstGetsItsOwnPicture)
+{
+    const QString path = files.filePath(QStringLiteral("screenshot.png"));
+    StandIn standIn(bus, QStringLiteral("picture"), path);
+    ASSERT_TRUE(standIn.ready) << "the stand-in portal did not start";
+    platform::PortalScreenSource source(bus.bus);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        const QImage picture = TestPicture(ScreenGeometry().size()).mirrored(round == 1, false);
+        ASSERT_TRUE(picture.save(path));
+        const GrabResult result = Grab(source);
+        ASSERT_TRUE(result.screen.has_value());
+        EXPECT_TRUE(*result.screen == picture);
+        EXPECT_DOUBLE_EQ(result.screen->devicePixelRatio(), 1.0);
+    }
+    // Each request had its own token.
+    const QStringList lines = standIn.Lines();
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_NE(lines.at(1), lines.at(2));
+}
+
+struct CropCase
+{
+    const char *name;
+    QSize picture;
+    QRect screen;
+    QRect desktop;
+    QRect expectedPart; // in picture pixels
+    double expectedRatio;
+};
+
+// The portal's picture covers the whole desktop at its largest scale; the frozen copy is the
+// primary screen's part of it.
+TEST(CropToScreen, TakesThePrimaryScreensPartAtTheDesktopsScale)
+{
+    // Small screens keep the pictures small; only the proportions matter.
+    const CropCase cases[] = {
+        { "one screen, scale 1", QSize(160, 128), QRect(0, 0, 160, 128), QRect(0, 0, 160, 128),
+            QRect(0, 0, 160, 128), 1.0 },
+        { "one screen, scale 2", QSize(320, 256), QRect(0, 0, 160, 128), QRect(0, 0, 160, 128),
+            QRect(0, 0, 320, 256), 2.0 },
+        { "one screen, scale 1.5", QSize(240, 135), QRect(0, 0, 160, 90), QRect(0, 0, 160, 90),
+            QRect(0, 0, 240, 135), 1.5 },
+        { "right of two", QSize(320, 128), QRect(160, 0, 160, 128), QRect(0, 0, 320, 128),
+            QRect(160, 0, 160, 128), 1.0 },
+        { "left of two at scale 2", QSize(640, 256), QRect(0, 0, 160, 128), QRect(0, 0, 320, 128),
+            QRect(0, 0, 320, 256), 2.0 },
+        { "lower of two, negative origin", QSize(100, 150), QRect(0, 0, 100, 75),
+            QRect(0, -75, 100, 150), QRect(0, 75, 100, 75), 1.0 },
+        { "portal gave the screen alone", QSize(160, 128), QRect(0, 0, 160, 128),
+            QRect(0, 0, 320, 128), QRect(0, 0, 160, 128), 1.0 },
+    };
+    for (const CropCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QImage desktop = TestPicture(c.picture);
+        const QImage screen = platform::CropToScreen(desktop, c.screen, c.desktop);
+        EXPECT_DOUBLE_EQ(screen.devicePixelRatio(), c.expectedRatio);
+        QImage plain = screen;
+        plain.setDevicePixelRatio(1.0);
+        EXPECT_TRUE(plain == desktop.copy(c.expectedPart));
+    }
+}
+
+} // namespace
