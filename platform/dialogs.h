@@ -1,0 +1,42 @@
+#pragma once
+
+#include "analysis/colour_math.h"
+
+#include <QString>
+
+#include <array>
+#include <optional>
+
+class QWidget;
+
+namespace platform {
+
+// Qt's own dialogs keep history and custom colours in ~/.config/QtProject.conf and read them back
+// at the next start. Pointing every settings location at /dev/null stops both; call it right after
+// the application object exists, before any dialog.
+void DisableSettingsFiles();
+
+struct OpenFileRequest
+{
+    QString title;
+    QString filter; // one entry: "description (*.a *.b)"
+    QString folder;
+};
+
+// Modal file chooser owned by `owner`, accepting one existing file. Returns its absolute path, or
+// an empty string when the user cancelled.
+[[nodiscard]] QString ChooseOpenFile(QWidget *owner, const OpenFileRequest &request);
+
+// Sixteen custom colours of the colour chooser, 0x00BBGGRR each.
+using CustomColours = std::array<analysis::ColourValue, 16>;
+
+// Modal colour chooser owned by `owner`, opening with black selected and offering `custom` as its
+// custom colours. On OK returns the chosen colour (0x00BBGGRR) and writes the custom colours as
+// the user left them into `custom`; on cancel returns nothing and leaves `custom` alone.
+[[nodiscard]] std::optional<analysis::ColourValue> ChooseColour(
+    QWidget *owner, CustomColours &custom);
+
+// Modal message box owned by `owner` reporting an error the user can act on.
+void ShowError(QWidget *owner, const QString &text);
+
+} // namespace platform
