@@ -1,0 +1,29 @@
+#include "app/application.h"
+
+#include "platform/dialogs.h"
+
+#include <QApplication>
+#include <QIcon>
+
+namespace app {
+
+QIcon ApplicationIcon()
+{
+    QIcon icon;
+    for (const int size : { 16, 24, 32, 48 })
+        icon.addFile(QStringLiteral(":/icons/hicolor/%1x%1/apps/quillmere.png").arg(size),
+            QSize(size, size));
+    return icon;
+}
+
+void PrepareApplication()
+{
+    platform::DisableSettingsFiles();
+    QApplication::setApplicationName(QStringLiteral("Quillmere"));
+    QApplication::setApplicationVersion(QStringLiteral(QUILLMERE_VERSION_TEXT));
+    // Matches the installed .desktop file, which desktops use for the icon and the name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("quillmere"));
+    QApplication::setWindowIcon(ApplicationIcon());
+}
+
+} // namespace app

@@ -1,0 +1,314 @@
+#include "app/form1.h"
+
+#include "imaging/mod_gdi_plus_resize.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string_view>
+
+namespace {
+
+const QString kOpenTitle = QStringLiteral("打开图片文件");
+const QString kPictureFilter
+    = QStringLiteral("所有图片文件 (*.bmp *.dib *.png *.gif *.jpg *.jpe *.jpeg *.jfif *.ico)");
+
+// Client area at start, in twips.
+constexpr float kStartWidth = 6960;
+constexpr float kStartHeight = 5400;
+// The pane's design size in twips; it only matters until a picture source sizes it.
+constexpr float kPaneDesignWidth = 5175;
+constexpr float kPaneDesignHeight = 3975;
+
+QColor ToQColor(analysis::ColourValue colour)
+{
+    return QColor(
+        analysis::GetRValue(colour), analysis::GetGValue(colour), analysis::GetBValue(colour));
+}
+
+void SetBackground(QWidget &widget, analysis::ColourValue colour)
+{
+    QPalette palette = widget.palette();
+    palette.setColor(QPalette::Window, ToQColor(platform::ResolveColour(colour)));
+    widget.setPalette(palette);
+    widget.setAutoFillBackground(true);
+}
+
+// The info text breaks lines with "\r\n"; a label breaks them at "\n" and would show the "\r".
+QString ForDisplay(std::string_view utf8)
+{
+    QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text;
+}
+
+} // namespace
+
+// The three controls the scan writes its results into.
+class Form1::Outputs
+{
+public:
+    explicit Outputs(Form1 &window)
+        : window(window)
+    {
+    }
+
+    void SetInfoText(std::string_view text) { window.LbInfo->setText(ForDisplay(text)); }
+    void SetHexText(std::string_view text) { window.Text1->setText(ForDisplay(text)); }
+    void SetSwatchColour(analysis::ColourValue colour) { SetBackground(*window.LblClr, colour); }
+
+private:
+    Form1 &window;
+};
+
+Form1::Form1(QWidget *parent)
+    : Form1(Seams {}, parent)
+{
+}
+
+Form1::Form1(Seams seams, QWidget *parent)
+    : QWidget(parent)
+    , seams(std::move(seams))
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Quillmere"));
+    SetBackground(*this, BackColor);
+    CreateControls();
+
+    const double twips = TwipsPerPixel();
+    const QSize client(static_cast<int>(std::nearbyint(kStartWidth / twips)),
+        static_cast<int>(std::nearbyint(kStartHeight / twips)));
+    const QRect screenArea = screen() ? screen()->availableGeometry() : QRect(QPoint(), client);
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, client, screenArea));
+}
+
+Form1::~Form1() = default;
+
+void Form1::CreateControls()
+{
+    FileOpen = new QPushButton(QStringLiteral("打开文件"), this);
+    FileOpen->setObjectName(QStringLiteral("FileOpen"));
+    ScreenCap = new QPushButton(QStringLiteral("屏幕截图"), this);
+    ScreenCap->setObjectName(QStringLiteral("ScreenCap"));
+
+    LblClr = new QLabel(this);
+    LblClr->setObjectName(QStringLiteral("LblClr"));
+    LblClr->setFrameStyle(QFrame::Box | QFrame::Plain);
+    LblClr->setLineWidth(1);
+    SetBackground(*LblClr, 0x00FFFFFF);
+    // Screen readers read a label's name instead of its text: labels get a description only.
+    LblClr->setAccessibleDescription(QStringLiteral("平均色色块"));
+
+    Label1 = new QLabel(QStringLiteral("平均色信息："), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setTextFormat(Qt::PlainText);
+
+    PicFrame = new QFrame(this);
+    PicFrame->setObjectName(QStringLiteral("PicFrame"));
+    PicFrame->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    SetBackground(*PicFrame, platform::kButtonFace);
+    paneViewport = new QWidget(PicFrame);
+    paneViewport->setObjectName(QStringLiteral("PicFrameInside"));
+
+    PicBox = new platform::PicBox(paneViewport);
+    PicBox->setToolTip(QStringLiteral("双击选择背景颜色"));
+    PicBox->SetBackColor(platform::kWindowBackground);
+    const double twips = TwipsPerPixel();
+    PicBox->SetSize(kPaneDesignWidth / twips, kPaneDesignHeight / twips);
+    PicBox->move(0, 0);
+
+    Text1 = new QLineEdit(QStringLiteral("#000000"), this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setAccessibleName(QStringLiteral("平均色十六进制值"));
+
+    LbInfo = new QLabel(this);
+    LbInfo->setObjectName(QStringLiteral("LbInfo"));
+    LbInfo->setTextFormat(Qt::PlainText);
+    LbInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    LbInfo->setAccessibleDescription(QStringLiteral("平均色信息"));
+    LbInfo->installEventFilter(this);
+
+    // Focus order FileOpen, ScreenCap, Text1; labels, the frame and the pane never take focus.
+    for (QWidget *control : { static_cast<QWidget *>(LblClr), static_cast<QWidget *>(Label1),
+             static_cast<QWidget *>(PicFrame), static_cast<QWidget *>(PicBox),
+             static_cast<QWidget *>(LbInfo) })
+        control->setFocusPolicy(Qt::NoFocus);
+    setTabOrder(FileOpen, ScreenCap);
+    setTabOrder(ScreenCap, Text1);
+    FileOpen->setFocus();
+
+    placements = { {
+        { FileOpen, 5280, 120, 1455, 375 },
+        { ScreenCap, 5280, 600, 1455, 375 },
+        { LblClr, 5280, 1080, 1455, 375 },
+        { Label1, 5280, 1560, 1455, 255 },
+        { PicFrame, 0, 0, 5175, 3975 },
+        { Text1, 6120, 2400, 735, 270 },
+        { LbInfo, 5280, 1800, 1455, 615 },
+    } };
+    PlaceControls();
+
+    connect(FileOpen, &QPushButton::clicked, this, &Form1::OpenImage);
+    connect(PicBox, &platform::PicBox::DoubleClicked, this, &Form1::ChooseBackColour);
+}
+
+double Form1::TwipsPerPixel() const
+{
+    const int dpi = logicalDpiX();
+    return 1440.0 / (dpi > 0 ? dpi : 96);
+}
+
+Form1::Placement &Form1::PlacementOf(const QWidget *control)
+{
+    return *std::find_if(placements.begin(), placements.end(),
+        [control](const Placement &p) { return p.control == control; });
+}
+
+void Form1::ApplyLayout()
+{
+    if (isMinimized())
+        return;
+    const double twips = TwipsPerPixel();
+    // The client width is read afresh for every step, as the rule is written.
+    const auto W = [this, twips] { return static_cast<float>(width() * twips); };
+    const float H = static_cast<float>(height() * twips);
+    PlacementOf(FileOpen).left = W() - 1575;
+    PlacementOf(ScreenCap).left = W() - 1575;
+    PlacementOf(LblClr).left = W() - 1575;
+    PlacementOf(Label1).left = W() - 1575;
+    PlacementOf(LbInfo).left = W() - 1575;
+    PlacementOf(Text1).left = W() - 855;
+    PlacementOf(PicFrame).height = H;
+    // Below 1680 twips of client width the frame would get a negative width: it keeps 0.
+    PlacementOf(PicFrame).width = std::max(0.0f, W() - 1680);
+    PlaceControls();
+}
+
+void Form1::PlaceControls()
+{
+    const double twips = TwipsPerPixel();
+    const auto pixels = [twips](float value) {
+        return static_cast<int>(std::nearbyint(static_cast<double>(value) / twips));
+    };
+    for (const Placement &p : placements)
+        p.control->setGeometry(pixels(p.left), pixels(p.top), std::max(0, pixels(p.width)),
+            std::max(0, pixels(p.height)));
+    paneViewport->setGeometry(PicFrame->contentsRect());
+}
+
+void Form1::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    ApplyLayout();
+}
+
+void Form1::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    // Restoring from minimised may come without a resize.
+    if (event->type() == QEvent::WindowStateChange)
+        ApplyLayout();
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    seams.endProgram();
+}
+
+void Form1::EndProgramNow()
+{
+    // The program ends here, also from inside a scan's yield or with the capture overlay alive:
+    // no destructor, no further handler and no unfinished scan may run after the window closed.
+    std::fflush(nullptr);
+    std::_Exit(EXIT_SUCCESS);
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == LbInfo && event->type() == QEvent::MouseButtonDblClick) {
+        StopCalculation();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::CalcColor()
+{
+    Outputs outputs(*this);
+    scanner.CalcColor(
+        *PicBox, [] { QCoreApplication::processEvents(QEventLoop::AllEvents); }, outputs);
+}
+
+void Form1::StopCalculation() { scanner.StopGesture(); }
+
+void Form1::OpenImage()
+{
+    PicBox->Clear();
+    const QString path = seams.chooseFile(
+        this, { kOpenTitle, kPictureFilter, QCoreApplication::applicationDirPath() });
+    if (path.isEmpty())
+        return;
+
+    analysis::ColourValue colour = BackColor;
+    if (platform::IsSystemColour(colour))
+        colour = 0x00FFFFFF;
+
+    // The picture is loaded before anything is committed, so a file that cannot be read leaves
+    // the pane's picture, size and visibility, and the results, as they were.
+    const std::uintptr_t token = modGDIPlusResize::GdiPlusOpen();
+    std::int32_t width = -1;
+    std::int32_t height = -1;
+    QImage picture;
+    QString failure;
+    try {
+        picture = modGDIPlusResize::LoadPictureScaled(path, width, height, colour);
+    } catch (const modGDIPlusResize::LoadError &error) {
+        failure = error.Description();
+    } catch (const std::exception &) {
+        failure = QStringLiteral("Error loading picture ") + path;
+    }
+    if (!failure.isEmpty()) {
+        modGDIPlusResize::GdiPlusClose(token);
+        seams.showError(this, failure);
+        return;
+    }
+
+    if (!PicBox->IsPaneVisible())
+        PicBox->SetPaneVisible(true);
+    PicBox->SetPicture(picture);
+    picture = QImage(); // the pane holds the only reference now
+    PicBox->SetSize(width, height);
+    modGDIPlusResize::GdiPlusClose(token);
+    CalcColor();
+}
+
+void Form1::ChooseBackColour()
+{
+    platform::CustomColours custom;
+    for (std::size_t k = 0; k < custom.size(); ++k)
+        custom[k] = static_cast<analysis::ColourValue>(CustColors[4 * k])
+            | static_cast<analysis::ColourValue>(CustColors[4 * k + 1]) << 8
+            | static_cast<analysis::ColourValue>(CustColors[4 * k + 2]) << 16
+            | static_cast<analysis::ColourValue>(CustColors[4 * k + 3]) << 24;
+    const std::optional<analysis::ColourValue> result = seams.chooseColour(this, custom);
+    if (!result)
+        return;
+    chosenColour = *result;
+    PicBox->SetBackColor(chosenColour);
+    for (std::size_t k = 0; k < custom.size(); ++k)
+        for (std::size_t b = 0; b < 4; ++b)
+            CustColors[4 * k + b] = static_cast<std::uint8_t>(custom[k] >> (8 * b));
+}

@@ -1,0 +1,13 @@
+#include "app/application.h"
+#include "app/form1.h"
+
+#include <QApplication>
+
+int main(int argc, char **argv)
+{
+    QApplication application(argc, argv);
+    app::PrepareApplication();
+    Form1 window;
+    window.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,70 @@
+#include "app/tests/form1_fixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+
+Form1Fixture::Form1Fixture()
+{
+    Form1::Seams seams;
+    seams.chooseFile = [this](QWidget *, const platform::OpenFileRequest &request) {
+        fileRequests.push_back(request);
+        if (whileFileDialogOpen)
+            whileFileDialogOpen();
+        if (filesToChoose.empty())
+            return QString();
+        const QString path = filesToChoose.front();
+        filesToChoose.erase(filesToChoose.begin());
+        return path;
+    };
+    seams.chooseColour = [this](QWidget *, platform::CustomColours &custom) {
+        coloursOffered.push_back(custom);
+        if (colourAnswers.empty())
+            return std::optional<analysis::ColourValue>();
+        const ColourAnswer answer = colourAnswers.front();
+        colourAnswers.erase(colourAnswers.begin());
+        // The dialog edits its own copy; only a confirmed one hands the edits back.
+        platform::CustomColours edited = custom;
+        for (const auto &[k, colour] : answer.edits)
+            edited[static_cast<std::size_t>(k)] = colour;
+        if (answer.colour)
+            custom = edited;
+        return answer.colour;
+    };
+    seams.showError = [this](QWidget *, const QString &text) { errors.push_back(text); };
+    seams.endProgram = [this] {
+        ++endRequests;
+        endedWhileCalculating = window->Scanner().IsCalculating();
+    };
+    window = std::make_unique<Form1>(std::move(seams));
+}
+
+analysis::ColourValue Form1Fixture::ShownSwatch()
+{
+    const QImage shown = window->LblClr->grab().toImage();
+    const QRgb centre = shown.pixel(shown.width() / 2, shown.height() / 2);
+    return analysis::MakeColour(qRed(centre), qGreen(centre), qBlue(centre));
+}
+
+QString Form1Fixture::InfoText() const { return window->LbInfo->text(); }
+
+QString Form1Fixture::HexText() const { return window->Text1->text(); }
+
+QString Form1Fixture::SaveImage(const QImage &image, const QString &name, const char *format)
+{
+    const QString path = folder.filePath(name);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (!image.save(path, format))
+        return {};
+    return path;
+}
+
+QImage TwoColourPicture(int width, int height, QRgb left, QRgb right)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, x < width / 2 ? left : right);
+    return image;
+}

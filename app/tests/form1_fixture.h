@@ -1,0 +1,54 @@
+#pragma once
+
+#include "app/form1.h"
+
+#include <QImage>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+// A main window whose dialogs, message box and process end are recorded instead of shown.
+class Form1Fixture
+{
+public:
+    Form1Fixture();
+
+    Form1 &Window() { return *window; }
+
+    // What the next open-file dialogs return, in order; an empty string is a cancel.
+    std::vector<QString> filesToChoose;
+    std::vector<platform::OpenFileRequest> fileRequests;
+    // Runs inside the file dialog, after the request is recorded.
+    std::function<void()> whileFileDialogOpen;
+
+    // What the next colour dialogs return and how they edit the custom colours.
+    struct ColourAnswer
+    {
+        std::optional<analysis::ColourValue> colour;
+        std::vector<std::pair<int, analysis::ColourValue>> edits;
+    };
+    std::vector<ColourAnswer> colourAnswers;
+    std::vector<platform::CustomColours> coloursOffered;
+
+    std::vector<QString> errors;
+    int endRequests = 0;
+    bool endedWhileCalculating = false;
+
+    // Colour of the swatch as painted on screen.
+    [[nodiscard]] analysis::ColourValue ShownSwatch();
+    [[nodiscard]] QString InfoText() const;
+    [[nodiscard]] QString HexText() const;
+
+    // Writes `image` as a file in a private folder and returns its path.
+    QString SaveImage(const QImage &image, const QString &name, const char *format = nullptr);
+
+private:
+    QTemporaryDir folder;
+    std::unique_ptr<Form1> window;
+};
+
+// A picture of two colours side by side; means worked out by hand in each test.
+QImage TwoColourPicture(int width, int height, QRgb left, QRgb right);
