@@ -1,0 +1,66 @@
+#include "capture/tests/capture_fixture.h"
+
+#include <QTest>
+
+namespace capture::testing {
+
+QImage NumberedScreen(int width, int height, qreal ratio)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb(x & 0xFF, y & 0xFF, ((x >> 8) << 4 | (y >> 8)) & 0xFF));
+    image.setDevicePixelRatio(ratio);
+    return image;
+}
+
+CaptureFixture::CaptureFixture()
+    : capture(
+        pane,
+        [this] {
+            ++analyses;
+            overlayShownAtAnalysis = capture.Overlay() && capture.Overlay()->isVisible();
+            paneShownAtAnalysis = pane.IsPaneVisible();
+            bandShownAtAnalysis = capture.Overlay() && capture.Overlay()->Shape1().Visible;
+            scanner.CalcColor(
+                pane, [] {}, *this);
+        },
+        [this] {
+            ++sourcesCreated;
+            return std::make_unique<FakeScreenSource>(screen);
+        },
+        [this](const QString &text) { messages.push_back(text); })
+{
+}
+
+bool CaptureFixture::CaptureAndWaitForOverlay()
+{
+    capture.Run();
+    return QTest::qWaitFor([this] { return capture.Overlay()->isVisible(); }, 5000);
+}
+
+void CaptureFixture::Drag(QPoint from, QPoint to, Qt::MouseButton button)
+{
+    Form2 *overlay = capture.Overlay();
+    QTest::mousePress(overlay, button, Qt::NoModifier, from);
+    QTest::mouseMove(overlay, (from + to) / 2);
+    QTest::mouseRelease(overlay, button, Qt::NoModifier, to);
+}
+
+std::string CaptureFixture::PaneMismatches(const QImage &screenImage, QPoint origin) const
+{
+    int count = 0;
+    std::string first;
+    const QImage &raster = pane.Raster();
+    for (int y = 0; y < raster.height(); ++y)
+        for (int x = 0; x < raster.width(); ++x) {
+            const QRgb want = screenImage.pixel(origin.x() + x, origin.y() + y);
+            const analysis::ColourValue bgr
+                = analysis::MakeColour(qRed(want), qGreen(want), qBlue(want));
+            if (pane.ReadPixel(x, y) != bgr && count++ == 0)
+                first = " first at " + std::to_string(x) + "," + std::to_string(y);
+        }
+    return std::to_string(count) + first;
+}
+
+} // namespace capture::testing

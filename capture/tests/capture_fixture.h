@@ -1,0 +1,82 @@
+#pragma once
+
+#include "analysis/calc_color.h"
+#include "capture/screen_capture.h"
+#include "platform/pic_box.h"
+#include "platform/screen_source.h"
+
+#include <QImage>
+#include <QString>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace capture::testing {
+
+// The "live screen" of a fake source: tests change it after a freeze to tell the frozen copy
+// from what the screen shows later.
+struct FakeScreen
+{
+    QImage image;
+    int grabs = 0;
+};
+
+class FakeScreenSource : public platform::ScreenSource
+{
+public:
+    explicit FakeScreenSource(std::shared_ptr<FakeScreen> screen)
+        : screen(std::move(screen))
+    {
+    }
+    void GrabScreen(GrabDone done) override
+    {
+        ++screen->grabs;
+        done(screen->image);
+    }
+
+private:
+    std::shared_ptr<FakeScreen> screen;
+};
+
+// A screen whose every pixel differs: red counts columns, green rows, blue their high bits.
+QImage NumberedScreen(int width, int height, qreal ratio = 1.0);
+
+// The main window's side of a capture: the pane, the analysis and its three outputs, and what the
+// window looked like when the analysis started.
+class CaptureFixture
+{
+public:
+    CaptureFixture();
+
+    void SetInfoText(std::string_view text) { infoText = text; }
+    void SetHexText(std::string_view text) { hexText = text; }
+    void SetSwatchColour(analysis::ColourValue colour) { swatch = colour; }
+
+    // The capture command followed by the wait for its delayed freeze to show the overlay.
+    [[nodiscard]] bool CaptureAndWaitForOverlay();
+
+    // A press, one move and a release of the same button on the overlay, in logical pixels.
+    void Drag(QPoint from, QPoint to, Qt::MouseButton button = Qt::LeftButton);
+
+    // Pane pixels differing from the screen block at `origin` (device pixels): count, first one.
+    [[nodiscard]] std::string PaneMismatches(const QImage &screen, QPoint origin) const;
+
+    std::shared_ptr<FakeScreen> screen = std::make_shared<FakeScreen>();
+    platform::PicBox pane;
+    analysis::ColourScanner scanner;
+    std::vector<QString> messages;
+    int sourcesCreated = 0;
+    ScreenCapture capture;
+
+    std::string infoText;
+    std::string hexText = "#000000";
+    analysis::ColourValue swatch = 0xFFFFFF;
+    int analyses = 0;
+    bool overlayShownAtAnalysis = false;
+    bool paneShownAtAnalysis = false;
+    bool bandShownAtAnalysis = false;
+};
+
+} // namespace capture::testing
