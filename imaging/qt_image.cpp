@@ -8,9 +8,100 @@
 #include <QImageReader>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 
 namespace imaging {
 namespace {
+
+    // Qt's BMP and GIF readers pad a file that ends early with blank pixels and report success,
+    // which would give a wrong average shown as right. These checks catch files cut short.
+
+    // Skips a chain of GIF data sub-blocks; false if the file ends before the terminator.
+    bool SkipGifSubBlocks(std::FILE *file)
+    {
+        for (;;) {
+            const int length = std::getc(file);
+            if (length == EOF)
+                return false;
+            if (length == 0)
+                return true;
+            if (std::fseek(file, length, SEEK_CUR) != 0)
+                return false;
+        }
+    }
+
+    // Whether the GIF holds its first image's data in full (the blocks up to and including it).
+    bool GifFirstImageComplete(std::FILE *file, long fileSize)
+    {
+        unsigned char screen[13];
+        if (std::fread(screen, 1, sizeof screen, file) != sizeof screen)
+            return false;
+        long colourTable = (screen[10] & 0x80) ? 3L << ((screen[10] & 7) + 1) : 0;
+        if (std::fseek(file, colourTable, SEEK_CUR) != 0)
+            return false;
+        for (;;) {
+            const int block = std::getc(file);
+            if (block == 0x21) { // extension: label, then sub-blocks
+                if (std::getc(file) == EOF || !SkipGifSubBlocks(file))
+                    return false;
+            } else if (block == 0x2C) { // image descriptor
+                unsigned char descriptor[9];
+                if (std::fread(descriptor, 1, sizeof descriptor, file) != sizeof descriptor)
+                    return false;
+                colourTable = (descriptor[8] & 0x80) ? 3L << ((descriptor[8] & 7) + 1) : 0;
+                if (std::fseek(file, colourTable + 1, SEEK_CUR) != 0) // + LZW code size
+                    return false;
+                // fseek may go past the end without complaint; the block reads cannot.
+                return std::ftell(file) <= fileSize && SkipGifSubBlocks(file);
+            } else {
+                return false; // trailer before any image, or not a block at all
+            }
+            if (std::ftell(file) > fileSize)
+                return false;
+        }
+    }
+
+    std::uint32_t LittleEndian(const unsigned char *bytes, int n)
+    {
+        std::uint32_t value = 0;
+        for (int i = n - 1; i >= 0; --i)
+            value = (value << 8) | bytes[i];
+        return value;
+    }
+
+    // Whether an uncompressed BMP's file is long enough for all of its rows. Compressed (RLE,
+    // embedded JPEG or PNG) ones are left to the reader.
+    bool BmpPixelsComplete(std::FILE *file, long fileSize)
+    {
+        unsigned char header[14 + 16];
+        if (std::fread(header, 1, sizeof header, file) != sizeof header)
+            return false;
+        const std::int64_t pixelsAt = LittleEndian(header + 10, 4);
+        const std::uint32_t infoSize = LittleEndian(header + 14, 4);
+        std::int64_t width = 0, height = 0, bitsPerPixel = 0;
+        if (infoSize == 12) { // OS/2 core header
+            width = LittleEndian(header + 18, 2);
+            height = LittleEndian(header + 20, 2);
+            bitsPerPixel = LittleEndian(header + 24, 2);
+        } else if (infoSize >= 40) {
+            unsigned char compression[4];
+            if (std::fread(compression, 1, sizeof compression, file) != sizeof compression)
+                return false;
+            const std::uint32_t method = LittleEndian(compression, 4);
+            if (method != 0 && method != 3 && method != 6) // RGB, BITFIELDS, ALPHABITFIELDS
+                return true;
+            width = static_cast<std::int32_t>(LittleEndian(header + 18, 4));
+            height = static_cast<std::int32_t>(LittleEndian(header + 22, 4));
+            bitsPerPixel = LittleEndian(header + 28, 2);
+        } else {
+            return false;
+        }
+        if (height < 0)
+            height = -height; // top-down rows
+        const std::int64_t stride = (width * bitsPerPixel + 31) / 32 * 4;
+        return width > 0 && stride > 0 && pixelsAt + stride * height <= fileSize;
+    }
 
     class QtImage final : public DecodedImage
     {
@@ -50,6 +141,16 @@ namespace {
 
 std::unique_ptr<DecodedImage> OpenWithQt(FilePtr file, const char *format)
 {
+    if (std::fseek(file.get(), 0, SEEK_END) != 0)
+        return nullptr;
+    const long fileSize = std::ftell(file.get());
+    std::rewind(file.get());
+    const bool complete = std::strcmp(format, "gif") == 0
+        ? GifFirstImageComplete(file.get(), fileSize)
+        : std::strcmp(format, "bmp") == 0 ? BmpPixelsComplete(file.get(), fileSize)
+                                          : true;
+    if (!complete || std::fseek(file.get(), 0, SEEK_SET) != 0)
+        return nullptr;
     QFile device;
     if (!device.open(file.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
         return nullptr;

@@ -1,0 +1,444 @@
+#include "imaging/tests/fixtures.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageWriter>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+
+#include <jpeglib.h>
+#include <png.h>
+#include <zlib.h>
+
+namespace fixtures {
+namespace {
+
+    // Everything the libpng writer needs, prepared before it runs: its error jump skips C++
+    // destructors, so the writing function itself creates no objects that have them.
+    struct PngSpec
+    {
+        std::uint32_t width;
+        std::uint32_t height;
+        int bitDepth;
+        int colourType;
+        bool interlaced;
+        const png_color *palette;
+        int paletteSize;
+        const png_byte *paletteAlpha; // null for no tRNS chunk
+        const std::vector<std::vector<png_byte>> *rows;
+    };
+
+    void AppendToByteArray(png_structp png, png_bytep data, png_size_t length)
+    {
+        static_cast<QByteArray *>(png_get_io_ptr(png))
+            ->append(reinterpret_cast<const char *>(data), static_cast<qsizetype>(length));
+    }
+
+    bool WritePng(const PngSpec &spec, QByteArray *out)
+    {
+        png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+        png_infop info = png ? png_create_info_struct(png) : nullptr;
+        if (!info || setjmp(png_jmpbuf(png))) {
+            png_destroy_write_struct(&png, &info);
+            return false;
+        }
+        png_set_write_fn(png, out, AppendToByteArray, nullptr);
+        png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colourType,
+            spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+            PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        if (spec.palette)
+            png_set_PLTE(png, info, spec.palette, spec.paletteSize);
+        if (spec.paletteAlpha)
+            png_set_tRNS(png, info, spec.paletteAlpha, spec.paletteSize, nullptr);
+        png_write_info(png, info);
+        const int passes = spec.interlaced ? png_set_interlace_handling(png) : 1;
+        for (int pass = 0; pass < passes; ++pass)
+            for (const auto &row : *spec.rows)
+                png_write_row(png, row.data());
+        png_write_end(png, nullptr);
+        png_destroy_write_struct(&png, &info);
+        return true;
+    }
+
+    void PutBigEndian16(std::vector<png_byte> &row, int value)
+    {
+        row.push_back(static_cast<png_byte>(value >> 8));
+        row.push_back(static_cast<png_byte>(value & 0xFF));
+    }
+
+    void PutBigEndian32(QByteArray &bytes, std::uint32_t value)
+    {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            bytes.append(static_cast<char>((value >> shift) & 0xFF));
+    }
+
+    void AppendChunk(QByteArray &png, const char *type, const QByteArray &data)
+    {
+        PutBigEndian32(png, static_cast<std::uint32_t>(data.size()));
+        const QByteArray typed = QByteArray(type) + data;
+        png += typed;
+        PutBigEndian32(png,
+            static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef *>(typed.constData()),
+                static_cast<uInt>(typed.size()))));
+    }
+
+    // Packs variable-width LZW codes least significant bit first, as GIF wants them.
+    class CodeWriter
+    {
+    public:
+        void Put(int code, int bits)
+        {
+            buffer |= static_cast<std::uint32_t>(code) << filled;
+            filled += bits;
+            while (filled >= 8) {
+                bytes.push_back(static_cast<std::uint8_t>(buffer & 0xFF));
+                buffer >>= 8;
+                filled -= 8;
+            }
+        }
+        std::vector<std::uint8_t> Finish()
+        {
+            if (filled > 0)
+                bytes.push_back(static_cast<std::uint8_t>(buffer & 0xFF));
+            return std::move(bytes);
+        }
+
+    private:
+        std::vector<std::uint8_t> bytes;
+        std::uint32_t buffer = 0;
+        int filled = 0;
+    };
+
+    std::vector<std::uint8_t> CompressLzw(const std::vector<std::uint8_t> &indices, int minCodeSize)
+    {
+        const int clearCode = 1 << minCodeSize;
+        const int endCode = clearCode + 1;
+        // next[code][byte]: the code for "code followed by byte", 0 when not in the dictionary.
+        std::vector<std::uint16_t> next(std::size_t { 4096 } * 256, 0);
+        CodeWriter writer;
+        int codeSize = minCodeSize + 1;
+        int lastCode = endCode;
+        writer.Put(clearCode, codeSize);
+        int current = indices.empty() ? -1 : indices[0];
+        for (std::size_t i = 1; i < indices.size(); ++i) {
+            const std::uint8_t pixel = indices[i];
+            std::uint16_t &entry = next[static_cast<std::size_t>(current) * 256 + pixel];
+            if (entry != 0) {
+                current = entry;
+                continue;
+            }
+            writer.Put(current, codeSize);
+            entry = static_cast<std::uint16_t>(++lastCode);
+            if (lastCode >= (1 << codeSize))
+                ++codeSize;
+            if (lastCode == 4095) {
+                writer.Put(clearCode, codeSize);
+                std::fill(next.begin(), next.end(), 0);
+                codeSize = minCodeSize + 1;
+                lastCode = endCode;
+            }
+            current = pixel;
+        }
+        if (current >= 0)
+            writer.Put(current, codeSize);
+        writer.Put(endCode, codeSize);
+        return writer.Finish();
+    }
+
+    void PutLittleEndian16(QByteArray &bytes, int value)
+    {
+        bytes.append(static_cast<char>(value & 0xFF));
+        bytes.append(static_cast<char>((value >> 8) & 0xFF));
+    }
+
+} // namespace
+
+QByteArray EncodePng(const QImage &picture, PngVariant variant)
+{
+    const QImage argb = picture.convertToFormat(QImage::Format_ARGB32);
+    const int w = argb.width(), h = argb.height();
+    PngSpec spec { static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h), 8,
+        PNG_COLOR_TYPE_RGB, false, nullptr, 0, nullptr, nullptr };
+    std::vector<png_color> palette;
+    std::vector<png_byte> paletteAlpha;
+    std::map<QRgb, int> paletteIndex;
+    std::vector<std::vector<png_byte>> rows(static_cast<std::size_t>(h));
+
+    switch (variant) {
+    case PngVariant::Rgba8:
+    case PngVariant::InterlacedRgba8:
+        spec.colourType = PNG_COLOR_TYPE_RGBA;
+        break;
+    case PngVariant::Gray8:
+        spec.colourType = PNG_COLOR_TYPE_GRAY;
+        break;
+    case PngVariant::GrayAlpha8:
+        spec.colourType = PNG_COLOR_TYPE_GRAY_ALPHA;
+        break;
+    case PngVariant::Gray1:
+        spec.colourType = PNG_COLOR_TYPE_GRAY;
+        spec.bitDepth = 1;
+        break;
+    case PngVariant::Palette8:
+    case PngVariant::PaletteTransparent8:
+        spec.colourType = PNG_COLOR_TYPE_PALETTE;
+        break;
+    case PngVariant::Rgb16:
+        spec.bitDepth = 16;
+        break;
+    case PngVariant::Rgba16:
+        spec.colourType = PNG_COLOR_TYPE_RGBA;
+        spec.bitDepth = 16;
+        break;
+    case PngVariant::Gray16:
+        spec.colourType = PNG_COLOR_TYPE_GRAY;
+        spec.bitDepth = 16;
+        break;
+    case PngVariant::Rgb8:
+    case PngVariant::InterlacedRgb8:
+        break;
+    }
+    spec.interlaced
+        = variant == PngVariant::InterlacedRgb8 || variant == PngVariant::InterlacedRgba8;
+
+    for (int y = 0; y < h; ++y) {
+        auto &row = rows[static_cast<std::size_t>(y)];
+        const auto *line = reinterpret_cast<const QRgb *>(argb.constScanLine(y));
+        for (int x = 0; x < w; ++x) {
+            const QRgb p = line[x];
+            const int r = qRed(p), g = qGreen(p), b = qBlue(p), a = qAlpha(p);
+            switch (variant) {
+            case PngVariant::Rgb8:
+            case PngVariant::InterlacedRgb8:
+                row.insert(row.end(), { png_byte(r), png_byte(g), png_byte(b) });
+                break;
+            case PngVariant::Rgba8:
+            case PngVariant::InterlacedRgba8:
+                row.insert(row.end(), { png_byte(r), png_byte(g), png_byte(b), png_byte(a) });
+                break;
+            case PngVariant::Gray8:
+                row.push_back(png_byte(r));
+                break;
+            case PngVariant::GrayAlpha8:
+                row.insert(row.end(), { png_byte(r), png_byte(a) });
+                break;
+            case PngVariant::Gray1:
+                if (x % 8 == 0)
+                    row.push_back(0);
+                if (r >= 128)
+                    row.back() |= static_cast<png_byte>(0x80 >> (x % 8));
+                break;
+            case PngVariant::Palette8:
+            case PngVariant::PaletteTransparent8: {
+                const QRgb key = variant == PngVariant::Palette8 ? (p | 0xFF000000u) : p;
+                auto found = paletteIndex.find(key);
+                if (found == paletteIndex.end()) {
+                    found = paletteIndex.emplace(key, static_cast<int>(palette.size())).first;
+                    palette.push_back({ png_byte(r), png_byte(g), png_byte(b) });
+                    paletteAlpha.push_back(png_byte(a));
+                }
+                row.push_back(static_cast<png_byte>(found->second));
+                break;
+            }
+            case PngVariant::Rgb16:
+                for (int v : { r, g, b })
+                    PutBigEndian16(row, v * 257);
+                break;
+            case PngVariant::Rgba16:
+                for (int v : { r, g, b, a })
+                    PutBigEndian16(row, v * 257);
+                break;
+            case PngVariant::Gray16:
+                PutBigEndian16(row, r * 257);
+                break;
+            }
+        }
+    }
+    if (spec.colourType == PNG_COLOR_TYPE_PALETTE) {
+        EXPECT_LE(palette.size(), 256u) << "too many colours for a palette PNG";
+        spec.palette = palette.data();
+        spec.paletteSize = static_cast<int>(palette.size());
+        if (variant == PngVariant::PaletteTransparent8)
+            spec.paletteAlpha = paletteAlpha.data();
+    }
+    spec.rows = &rows;
+    QByteArray out;
+    EXPECT_TRUE(WritePng(spec, &out)) << "libpng could not write the fixture";
+    return out;
+}
+
+QByteArray EncodeJpeg(const QImage &picture, JpegVariant variant, int quality)
+{
+    const QImage rgb = picture.convertToFormat(QImage::Format_RGB32);
+    jpeg_compress_struct cinfo {};
+    jpeg_error_mgr errors {};
+    cinfo.err = jpeg_std_error(&errors); // a fixture that cannot be written ends the test run
+    jpeg_create_compress(&cinfo);
+    unsigned char *buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = static_cast<JDIMENSION>(rgb.width());
+    cinfo.image_height = static_cast<JDIMENSION>(rgb.height());
+    switch (variant) {
+    case JpegVariant::Grayscale:
+        cinfo.in_color_space = JCS_GRAYSCALE;
+        cinfo.input_components = 1;
+        break;
+    case JpegVariant::AdobeCmyk:
+        cinfo.in_color_space = JCS_CMYK;
+        cinfo.input_components = 4;
+        break;
+    default:
+        cinfo.in_color_space = JCS_RGB;
+        cinfo.input_components = 3;
+        break;
+    }
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    if (variant == JpegVariant::Baseline444) {
+        cinfo.comp_info[0].h_samp_factor = 1;
+        cinfo.comp_info[0].v_samp_factor = 1;
+    }
+    if (variant == JpegVariant::Progressive)
+        jpeg_simple_progression(&cinfo);
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<JSAMPLE> row(static_cast<std::size_t>(rgb.width()) * 4);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        const auto *line = reinterpret_cast<const QRgb *>(
+            rgb.constScanLine(static_cast<int>(cinfo.next_scanline)));
+        JSAMPLE *out = row.data();
+        for (int x = 0; x < rgb.width(); ++x) {
+            const int r = qRed(line[x]), g = qGreen(line[x]), b = qBlue(line[x]);
+            switch (variant) {
+            case JpegVariant::Grayscale:
+                *out++ = static_cast<JSAMPLE>(r);
+                break;
+            case JpegVariant::AdobeCmyk: {
+                // Inverted inks: K holds the brightest channel, C, M, Y the channels relative to
+                // it.
+                const int k = std::max({ r, g, b });
+                for (int v : { r, g, b })
+                    *out++ = static_cast<JSAMPLE>(k == 0 ? 0 : (v * 255 + k / 2) / k);
+                *out++ = static_cast<JSAMPLE>(k);
+                break;
+            }
+            default:
+                *out++ = static_cast<JSAMPLE>(r);
+                *out++ = static_cast<JSAMPLE>(g);
+                *out++ = static_cast<JSAMPLE>(b);
+                break;
+            }
+        }
+        JSAMPROW rows[1] = { row.data() };
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    QByteArray out(reinterpret_cast<const char *>(buffer), static_cast<qsizetype>(size));
+    std::free(buffer);
+    return out;
+}
+
+QByteArray EncodeGif(const std::vector<QRgb> &palette, const std::vector<GifFrame> &frames)
+{
+    EXPECT_FALSE(frames.empty());
+    EXPECT_LE(palette.size(), 256u);
+    int tableBits = 1; // the colour table holds 2^tableBits entries
+    while ((std::size_t { 1 } << tableBits) < palette.size())
+        ++tableBits;
+    QByteArray gif("GIF89a");
+    PutLittleEndian16(gif, frames.front().width);
+    PutLittleEndian16(gif, frames.front().height);
+    gif.append(static_cast<char>(0x80 | ((tableBits - 1) << 4) | (tableBits - 1)));
+    gif.append('\0'); // background colour index
+    gif.append('\0'); // no aspect ratio
+    for (std::size_t i = 0; i < (std::size_t { 1 } << tableBits); ++i) {
+        const QRgb c = i < palette.size() ? palette[i] : 0;
+        gif.append(static_cast<char>(qRed(c)));
+        gif.append(static_cast<char>(qGreen(c)));
+        gif.append(static_cast<char>(qBlue(c)));
+    }
+    if (frames.size() > 1) // loop forever, as animations do
+        gif.append(QByteArray("\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00", 19));
+    for (const GifFrame &frame : frames) {
+        EXPECT_EQ(frame.indices.size(), static_cast<std::size_t>(frame.width) * frame.height);
+        // Graphic control: disposal "leave in place", 0.1 s delay, transparency if any.
+        gif.append(QByteArray("\x21\xF9\x04", 3));
+        gif.append(static_cast<char>(0x04 | (frame.transparentIndex >= 0 ? 1 : 0)));
+        PutLittleEndian16(gif, 10);
+        gif.append(static_cast<char>(std::max(frame.transparentIndex, 0)));
+        gif.append('\0');
+        gif.append(',');
+        PutLittleEndian16(gif, 0);
+        PutLittleEndian16(gif, 0);
+        PutLittleEndian16(gif, frame.width);
+        PutLittleEndian16(gif, frame.height);
+        gif.append('\0'); // no local table, not interlaced
+        const int minCodeSize = std::max(2, tableBits);
+        gif.append(static_cast<char>(minCodeSize));
+        const std::vector<std::uint8_t> data = CompressLzw(frame.indices, minCodeSize);
+        for (std::size_t at = 0; at < data.size(); at += 255) {
+            const std::size_t n = std::min<std::size_t>(255, data.size() - at);
+            gif.append(static_cast<char>(n));
+            gif.append(reinterpret_cast<const char *>(data.data() + at), static_cast<qsizetype>(n));
+        }
+        gif.append('\0');
+    }
+    gif.append(';');
+    return gif;
+}
+
+QByteArray EncodeWithQt(const QImage &picture, const char *format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    EXPECT_TRUE(writer.write(picture)) << format << ": " << writer.errorString().toStdString();
+    return bytes;
+}
+
+QByteArray PngClaimingSize(std::uint32_t width, std::uint32_t height)
+{
+    QByteArray png("\x89PNG\r\n\x1A\n", 8);
+    QByteArray header;
+    PutBigEndian32(header, width);
+    PutBigEndian32(header, height);
+    header.append(QByteArray("\x08\x06\x00\x00\x00", 5)); // 8-bit RGBA, not interlaced
+    AppendChunk(png, "IHDR", header);
+    const QByteArray zeros(64, '\0');
+    uLongf packedSize = compressBound(static_cast<uLong>(zeros.size()));
+    QByteArray packed(static_cast<qsizetype>(packedSize), '\0');
+    compress(reinterpret_cast<Bytef *>(packed.data()), &packedSize,
+        reinterpret_cast<const Bytef *>(zeros.constData()), static_cast<uLong>(zeros.size()));
+    packed.truncate(static_cast<qsizetype>(packedSize));
+    AppendChunk(png, "IDAT", packed);
+    AppendChunk(png, "IEND", QByteArray());
+    return png;
+}
+
+void WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    ASSERT_EQ(file.write(bytes), bytes.size()) << path.toStdString();
+}
+
+QImage Bands(int width, int height, int bandWidth, const std::vector<QRgb> &colours)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            line[x] = colours[static_cast<std::size_t>(x / bandWidth) % colours.size()];
+    }
+    return image;
+}
+
+} // namespace fixtures
