@@ -1,5 +1,6 @@
 #include "app/form1.h"
 
+#include "capture/screen_capture.h"
 #include "imaging/mod_gdi_plus_resize.h"
 
 #include <QCloseEvent>
@@ -162,6 +163,10 @@ void Form1::CreateControls()
 
     connect(FileOpen, &QPushButton::clicked, this, &Form1::OpenImage);
     connect(PicBox, &platform::PicBox::DoubleClicked, this, &Form1::ChooseBackColour);
+    screenCapture = std::make_unique<capture::ScreenCapture>(
+        *PicBox, [this] { CalcColor(); }, &platform::CreateScreenSource,
+        [this](const QString &text) { seams.showError(this, text); });
+    connect(ScreenCap, &QPushButton::clicked, this, [this] { screenCapture->Run(); });
 }
 
 double Form1::TwipsPerPixel() const

@@ -10,12 +10,17 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+
+namespace capture {
+class ScreenCapture;
+}
 
 // The main window: the image pane on the left, the two picture commands and the results on the
 // right. Geometry is kept in twips, so the window keeps its proportions at any dpi.
@@ -105,4 +110,6 @@ private:
     std::array<Placement, 7> placements {};
     // The colour dialog's last confirmed colour; nothing reads it to preselect a colour.
     analysis::ColourValue chosenColour = 0;
+    // The screen capture command of ScreenCap; it owns the capture overlay.
+    std::unique_ptr<capture::ScreenCapture> screenCapture;
 };

@@ -1,10 +1,10 @@
 #include "capture/form2.h"
 
 #include "capture/release_steps.h"
+#include "platform/dialogs.h"
 #include "platform/pic_box.h"
 
 #include <QGuiApplication>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -38,9 +38,7 @@ Form2::Form2(platform::PicBox &pane, std::function<void()> calcColor,
 
     if (!this->showMessage) {
         QWidget *owner = pane.window();
-        this->showMessage = [owner](const QString &text) {
-            QMessageBox::warning(owner, QStringLiteral("Quillmere"), text);
-        };
+        this->showMessage = [owner](const QString &text) { platform::ShowError(owner, text); };
     }
 
     timer1.setObjectName(QStringLiteral("Timer1"));
