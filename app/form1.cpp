@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFontDatabase>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -53,6 +54,16 @@ QString ForDisplay(std::string_view utf8)
     QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     return text;
+}
+
+// The largest size, at most `base`'s, at which `fits` holds; the controls keep the sizes the
+// window was designed with, so a font wider than the one they were made for has to shrink.
+QFont FittedFont(QFont font, const std::function<bool(const QFontMetrics &)> &fits)
+{
+    constexpr double kSmallest = 6.0;
+    while (!fits(QFontMetrics(font)) && font.pointSizeF() - 0.25 >= kSmallest)
+        font.setPointSizeF(font.pointSizeF() - 0.25);
+    return font;
 }
 
 } // namespace
@@ -160,6 +171,7 @@ void Form1::CreateControls()
         { LbInfo, 5280, 1800, 1455, 615 },
     } };
     PlaceControls();
+    FitFonts();
 
     connect(FileOpen, &QPushButton::clicked, this, &Form1::OpenImage);
     connect(PicBox, &platform::PicBox::DoubleClicked, this, &Form1::ChooseBackColour);
@@ -211,6 +223,29 @@ void Form1::PlaceControls()
         p.control->setGeometry(pixels(p.left), pixels(p.top), std::max(0, pixels(p.width)),
             std::max(0, pixels(p.height)));
     paneViewport->setGeometry(PicFrame->contentsRect());
+}
+
+void Form1::FitFonts()
+{
+    // Three lines of results, or the progress text, within the label's height.
+    const QSize info = LbInfo->contentsRect().size();
+    LbInfo->setFont(FittedFont(LbInfo->font(), [info](const QFontMetrics &metrics) {
+        const int widest = std::max({ metrics.horizontalAdvance(QStringLiteral("R:255 H:360")),
+            metrics.horizontalAdvance(QStringLiteral("请稍候...100%")),
+            metrics.horizontalAdvance(QStringLiteral("双击这里停止")) });
+        return 3 * metrics.lineSpacing() <= info.height() && widest <= info.width();
+    }));
+
+    // The hex text in fixed-width digits, so that every colour fits the box the same way.
+    QFont digits = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    digits.setPointSizeF(Text1->font().pointSizeF());
+    const int frame = 2 * Text1->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, Text1);
+    // QLineEdit keeps two pixels on each side of the text, and one for the cursor.
+    const QSize hex(Text1->width() - frame - 5, Text1->height() - frame);
+    Text1->setFont(FittedFont(digits, [hex](const QFontMetrics &metrics) {
+        return metrics.horizontalAdvance(QStringLiteral("#DDDDDD")) <= hex.width()
+            && metrics.height() <= hex.height();
+    }));
 }
 
 void Form1::resizeEvent(QResizeEvent *event)

@@ -101,6 +101,7 @@ private:
     void CreateControls();
     void ApplyLayout();
     void PlaceControls();
+    void FitFonts();
     [[nodiscard]] Placement &PlacementOf(const QWidget *control);
 
     Seams seams;

@@ -75,6 +75,31 @@ TEST(Form1Start, ShowsTheInitialState)
     EXPECT_EQ(window.PicBox->toolTip(), "双击选择背景颜色");
 }
 
+// The controls keep their designed sizes, so the results must fit them in the font in use: a cut
+// third line or a hex text scrolled out of its box is a wrong reading.
+TEST(Form1Start, ResultsFitTheirControls)
+{
+    Form1Fixture fixture;
+    Form1 &window = fixture.Window();
+    ShowAndSettle(window);
+    const QString infos[]
+        = { "R:255 H:360\nG:255 S:100\nB:255 L:100", "请稍候...100%\n双击这里停止" };
+    for (const QString &info : infos) {
+        SCOPED_TRACE(info.toStdString());
+        const QRect inside = window.LbInfo->contentsRect();
+        const QRect needed = QFontMetrics(window.LbInfo->font())
+                                 .boundingRect(inside, Qt::AlignLeft | Qt::AlignTop, info);
+        EXPECT_TRUE(inside.contains(needed)) << needed.height() << " of " << inside.height();
+    }
+    const QFontMetrics hex(window.Text1->font());
+    const int room = window.Text1->width() - 2 - 4;
+    for (const char *text : { "#000000", "#DDDDDD", "#FFFFFF", "#7F7F7F" }) {
+        SCOPED_TRACE(text);
+        EXPECT_LE(hex.horizontalAdvance(QString::fromLatin1(text)), room);
+    }
+    EXPECT_GE(window.Text1->font().pointSizeF(), 6.0);
+}
+
 TEST(Form1Start, TabVisitsTheButtonsAndTheHexTextOnly)
 {
     Form1Fixture fixture;
