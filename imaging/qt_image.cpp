@@ -99,8 +99,10 @@ namespace {
         }
         if (height < 0)
             height = -height; // top-down rows
+        if (!IsAllowedRasterSize(width, height) || bitsPerPixel < 1 || bitsPerPixel > 64)
+            return false;
         const std::int64_t stride = (width * bitsPerPixel + 31) / 32 * 4;
-        return width > 0 && stride > 0 && pixelsAt + stride * height <= fileSize;
+        return pixelsAt + stride * height <= fileSize;
     }
 
     class QtImage final : public DecodedImage

@@ -622,6 +622,13 @@ const BadInput kBadInputs[] = {
             bmp.replace(18, 8, QByteArray("\x00\x00\x01\x00\x00\x00\x01\x00", 8));
             return WriteIn(f, "bomb.bmp", bmp);
         } },
+    { "BmpWhoseRowSizeOverflows",
+        [](const QString &f) {
+            QByteArray bmp = fixtures::EncodeWithQt(Gradient(8, 8, false, false), "bmp");
+            bmp.replace(18, 8, QByteArray("\xFF\xFF\xFF\x7F\x00\x00\x00\x80", 8));
+            bmp[28] = 32;
+            return WriteIn(f, "overflow.bmp", bmp);
+        } },
     { "BmpTruncated",
         [](const QString &f) {
             const QByteArray bmp = fixtures::EncodeWithQt(Gradient(64, 64, false, false), "bmp");
