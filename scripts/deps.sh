@@ -13,7 +13,7 @@ QUILLMERE_BUILD_PACKAGES=(
 QUILLMERE_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xdotool x11-xserver-utils x11-utils
+  xvfb xdotool x11-xserver-utils x11-utils icewm
   dbus python3 python3-dbus
 )
 

@@ -46,6 +46,8 @@ namespace {
         QRect copied; // QRect(left, top, width, height)
     };
 
+    void PrintTo(const Drag &d, std::ostream *out) { *out << d.what; }
+
     class DragRect : public testing::TestWithParam<Drag>
     {
     };

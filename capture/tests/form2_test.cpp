@@ -78,6 +78,8 @@ namespace {
         QRect copied;
     };
 
+    void PrintTo(const DragCase &c, std::ostream *out) { *out << c.what; }
+
     class Form2Drag : public ::testing::TestWithParam<DragCase>
     {
     };

@@ -1,0 +1,298 @@
+// The whole capture on a real X server: the program is started on a private Xvfb, driven with
+// xdotool like a user would, and read back from the screen and the clipboard.
+#include "platform/tests/xvfb_server.h"
+
+#include <QFile>
+#include <QPoint>
+#include <QProcess>
+#include <QRect>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace capture {
+namespace {
+
+    using platform::testing::WaitFor;
+    using platform::testing::XvfbServer;
+
+    struct WindowInfo
+    {
+        QRect geometry; // client area, root coordinates
+        bool viewable = false;
+    };
+
+    // One of the program's own processes (a window manager, the program), ended with the test.
+    class Child
+    {
+    public:
+        Child(const XvfbServer &x, const QString &program, const QString &home)
+        {
+            QProcessEnvironment env = x.Environment();
+            env.insert(QStringLiteral("HOME"), home);
+            process.setProcessEnvironment(env);
+            process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            process.setStandardOutputFile(QProcess::nullDevice());
+            process.start(program, {});
+        }
+        ~Child()
+        {
+            process.terminate();
+            if (!process.waitForFinished(5000)) {
+                process.kill();
+                process.waitForFinished(5000);
+            }
+        }
+        [[nodiscard]] bool Started() { return process.waitForStarted(10000); }
+        [[nodiscard]] qint64 Pid() const { return process.processId(); }
+        [[nodiscard]] bool Running() const { return process.state() == QProcess::Running; }
+
+    private:
+        QProcess process;
+    };
+
+    class RealX
+    {
+    public:
+        explicit RealX(const XvfbServer &x)
+            : x(x)
+        {
+        }
+
+        bool Ok(const QString &program, const QStringList &arguments) const
+        {
+            return x.Run(program, arguments).has_value();
+        }
+        bool Xdotool(const QStringList &arguments) const
+        {
+            return Ok(QStringLiteral("xdotool"), arguments);
+        }
+
+        std::optional<WindowInfo> Window(const QString &id) const
+        {
+            const auto out = x.Run(QStringLiteral("xwininfo"), { QStringLiteral("-id"), id });
+            if (!out)
+                return std::nullopt;
+            const auto field = [&](const char *name) {
+                const QRegularExpression re(QStringLiteral("%1:\\s*(-?\\d+)").arg(name));
+                return re.match(*out).captured(1).toInt();
+            };
+            WindowInfo info;
+            info.geometry = QRect(field("Absolute upper-left X"), field("Absolute upper-left Y"),
+                field("Width"), field("Height"));
+            info.viewable = out->contains(QStringLiteral("IsViewable"));
+            return info;
+        }
+
+        // Visible windows whose title is exactly `name`, or that belong to process `pid`.
+        QStringList Search(const QStringList &how) const
+        {
+            const auto out = x.Run(QStringLiteral("xdotool"),
+                QStringList { QStringLiteral("search"), QStringLiteral("--onlyvisible") } + how);
+            return out ? out->split(QLatin1Char('\n'), Qt::SkipEmptyParts) : QStringList {};
+        }
+
+        // Colours (#RRGGBB) of the screen at the given points, as the X11 source reads them.
+        QStringList Colours(const QList<QPoint> &points) const
+        {
+            QStringList arguments;
+            for (const QPoint &p : points)
+                arguments << QString::number(p.x()) << QString::number(p.y());
+            const auto out = x.Run(QStringLiteral(QUILLMERE_SCREEN_PROBE), arguments);
+            if (!out)
+                return {};
+            return out->split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(1);
+        }
+
+        QString Clipboard() const
+        {
+            const auto out
+                = x.Run(QStringLiteral(QUILLMERE_SCREEN_PROBE), { QStringLiteral("--clipboard") });
+            return out ? out->trimmed() : QString();
+        }
+
+        const XvfbServer &x;
+    };
+
+    QStringList Line(const RealX &rx, QPoint start, QPoint step, int count)
+    {
+        QList<QPoint> points;
+        for (int i = 0; i < count; ++i)
+            points << start + step * i;
+        return rx.Colours(points);
+    }
+
+    // Length of the run of pixels from `start` stepping by `step` whose colour is in `colours`.
+    int RunLength(const RealX &rx, QPoint start, QPoint step, int limit, const QStringList &colours)
+    {
+        const QStringList seen = Line(rx, start, step, limit);
+        int n = 0;
+        while (n < seen.size() && colours.contains(seen[n]))
+            ++n;
+        return n;
+    }
+
+    // Index of the first of `limit` pixels from `start` whose colour is in `colours`, or -1.
+    int FirstOf(const RealX &rx, QPoint start, QPoint step, int limit, const QStringList &colours)
+    {
+        const QStringList seen = Line(rx, start, step, limit);
+        for (int i = 0; i < seen.size(); ++i)
+            if (colours.contains(seen[i]))
+                return i;
+        return -1;
+    }
+
+    struct Desktop
+    {
+        const char *name;
+        bool windowManager;
+    };
+
+    void PrintTo(const Desktop &desktop, std::ostream *out) { *out << desktop.name; }
+
+    class RealXCapture : public ::testing::TestWithParam<Desktop>
+    {
+    };
+
+    TEST_P(RealXCapture, DraggedRegionsReachThePaneAndTheResults)
+    {
+        XvfbServer x;
+        ASSERT_TRUE(x.IsRunning());
+        RealX rx(x);
+        QTemporaryDir home;
+        ASSERT_TRUE(home.isValid());
+
+        std::optional<Child> windowManager;
+        if (GetParam().windowManager) {
+            const QString icewm = QStandardPaths::findExecutable(QStringLiteral("icewm"));
+            ASSERT_FALSE(icewm.isEmpty()) << "icewm is missing: scripts/deps.sh installs it";
+            windowManager.emplace(x, icewm, home.path());
+            ASSERT_TRUE(windowManager->Started());
+            // Managing once it announces itself on the root window.
+            ASSERT_TRUE(WaitFor([&] {
+                const auto out
+                    = x.Run(QStringLiteral("xprop"), { "-root", "_NET_SUPPORTING_WM_CHECK" });
+                return out && out->contains(QStringLiteral("window id"));
+            }));
+        }
+        ASSERT_TRUE(rx.Ok(QStringLiteral("xsetroot"), { "-solid", "#2060A0" }));
+
+        Child program(x, QStringLiteral(QUILLMERE_PROGRAM), home.path());
+        ASSERT_TRUE(program.Started());
+        QString mainId;
+        ASSERT_TRUE(WaitFor([&] {
+            const QStringList found = rx.Search({ QStringLiteral("--name"), "^Quillmere$" });
+            mainId = found.value(0);
+            return !mainId.isEmpty();
+        }));
+        const std::optional<WindowInfo> main = rx.Window(mainId);
+        ASSERT_TRUE(main);
+        const QRect client = main->geometry;
+        SCOPED_TRACE(testing::Message() << "main window at " << client.x() << "," << client.y());
+        // Places in the window's client area at 96 dpi (15 twips a pixel): the column of
+        // commands stands 105 pixels inside the right edge.
+        const QPoint screenCap = client.topLeft() + QPoint(client.width() - 105 + 48, 40 + 12);
+        const QPoint swatch = client.topLeft() + QPoint(client.width() - 105 + 48, 72 + 12);
+        const QPoint text1 = client.topLeft() + QPoint(client.width() - 57 + 24, 160 + 9);
+        const QPoint paneRow = client.topLeft() + QPoint(0, 30);
+        const QPoint paneColumn = client.topLeft() + QPoint(30, 0);
+
+        QString overlayId;
+        struct Region
+        {
+            const char *what;
+            QStringList root; // xsetroot arguments
+            QPoint from, to;
+            QSize size;
+            QStringList colours; // what the region holds
+            QString hex;
+        };
+        QTemporaryDir files;
+        const QString checker = files.filePath(QStringLiteral("checker.xbm"));
+        {
+            QFile xbm(checker);
+            ASSERT_TRUE(xbm.open(QIODevice::WriteOnly));
+            // Xlib's reader wants the values on a line of their own.
+            xbm.write("#define c_width 2\n#define c_height 2\n"
+                      "static unsigned char c_bits[] = {\n   0x01, 0x02};\n");
+        }
+        const Region regions[] = {
+            { "solid colour, dragged down-right", { "-solid", "#2060A0" }, { 100, 100 },
+                { 300, 250 }, { 200, 150 }, { "#2060A0" }, "#2060A0" },
+            // Half red, half blue on any even-sized block: (127, 0, 127) after truncation.
+            { "checkerboard, dragged up-left",
+                { "-bitmap", checker, "-fg", "#FF0000", "-bg", "#0000FF" }, { 1100, 800 },
+                { 1000, 700 }, { 100, 100 }, { "#FF0000", "#0000FF" }, "#7F007F" },
+        };
+        for (const Region &r : regions) {
+            SCOPED_TRACE(r.what);
+            ASSERT_TRUE(rx.Ok(QStringLiteral("xsetroot"), r.root));
+            ASSERT_TRUE(rx.Xdotool({ "mousemove", QString::number(screenCap.x()),
+                QString::number(screenCap.y()), "click", "1" }));
+
+            // The overlay: the program's other window, covering the screen edge to edge.
+            QString shown;
+            ASSERT_TRUE(WaitFor([&] {
+                for (const QString &id :
+                    rx.Search({ QStringLiteral("--pid"), QString::number(program.Pid()) })) {
+                    const auto info = rx.Window(id);
+                    if (id != mainId && info && info->viewable) {
+                        shown = id;
+                        return true;
+                    }
+                }
+                return false;
+            }));
+            const auto overlay = rx.Window(shown);
+            ASSERT_TRUE(overlay);
+            EXPECT_EQ(overlay->geometry, QRect(0, 0, 1280, 1024));
+            if (!overlayId.isEmpty()) {
+                EXPECT_EQ(shown, overlayId) << "a second capture made a second overlay";
+            }
+            overlayId = shown;
+
+            const auto move = [](QPoint p) {
+                return QStringList { "mousemove", QString::number(p.x()), QString::number(p.y()) };
+            };
+            ASSERT_TRUE(rx.Xdotool(move(r.from) + QStringList { "mousedown", "1" }
+                + move((r.from + r.to) / 2) + move(r.to) + QStringList { "mouseup", "1" }));
+            ASSERT_TRUE(WaitFor([&] {
+                const auto info = rx.Window(overlayId);
+                return info && !info->viewable;
+            })) << "the release did not end the capture";
+
+            ASSERT_TRUE(WaitFor([&] { return rx.Colours({ swatch }).value(0) == r.hex; }))
+                << "swatch shows " << rx.Colours({ swatch }).value(0).toStdString();
+            // The pane shows the copied block at its size: the region's colours start inside
+            // the frame's border and end exactly where the block does, without the far column
+            // and row of the drag.
+            const int left = FirstOf(rx, paneRow, { 1, 0 }, 8, r.colours);
+            const int top = FirstOf(rx, paneColumn, { 0, 1 }, 8, r.colours);
+            ASSERT_GE(left, 0);
+            ASSERT_GE(top, 0);
+            EXPECT_EQ(
+                RunLength(rx, paneRow + QPoint(left, 0), { 1, 0 }, r.size.width() + 2, r.colours),
+                r.size.width());
+            EXPECT_EQ(RunLength(rx, paneColumn + QPoint(0, top), { 0, 1 }, r.size.height() + 2,
+                          r.colours),
+                r.size.height());
+
+            // The hex text, read as a user would copy it out of the text box.
+            ASSERT_TRUE(rx.Xdotool({ "mousemove", QString::number(text1.x()),
+                QString::number(text1.y()), "click", "1", "key", "ctrl+a", "ctrl+c" }));
+            ASSERT_TRUE(WaitFor([&] { return rx.Clipboard() == r.hex; }))
+                << "hex text " << rx.Clipboard().toStdString();
+        }
+        EXPECT_TRUE(program.Running());
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Desktops, RealXCapture,
+        ::testing::Values(Desktop { "bare_X", false }, Desktop { "icewm", true }),
+        [](const auto &info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace capture
