@@ -2,12 +2,14 @@
 
 #include "analysis/calc_color.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -96,6 +98,28 @@ TEST(OpenImage, ChosenFileFillsThePaneAndShowsItsAverage)
         EXPECT_EQ(fixture.InfoText(), c.expected.info);
         EXPECT_FALSE(window.Scanner().IsCalculating());
     }
+}
+
+// What a screen reader gets: the results themselves, not a fixed name in their place.
+TEST(OpenImage, ResultsReachScreenReaders)
+{
+    Form1Fixture fixture;
+    Form1 &window = fixture.Window();
+    window.show();
+    fixture.filesToChoose
+        = { fixture.SaveImage(TwoColourPicture(2, 1, qRgb(255, 0, 0), qRgb(0, 0, 255)), "a.png") };
+    window.OpenImage();
+    ASSERT_EQ(fixture.HexText(), "#7F007F");
+
+    QAccessibleInterface *info = QAccessible::queryAccessibleInterface(window.LbInfo);
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->text(QAccessible::Name), Info(127, 300, 0, 100, 127, 50));
+    EXPECT_EQ(info->text(QAccessible::Description), "平均色信息");
+    QAccessibleInterface *hex = QAccessible::queryAccessibleInterface(window.Text1);
+    ASSERT_NE(hex, nullptr);
+    EXPECT_EQ(hex->text(QAccessible::Value), "#7F007F");
+    QAccessibleInterface *open = QAccessible::queryAccessibleInterface(window.FileOpen);
+    EXPECT_EQ(open->text(QAccessible::Name), "打开文件");
 }
 
 TEST(OpenImage, AsksForAPictureFileInTheProgramsFolder)

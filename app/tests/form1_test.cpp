@@ -120,9 +120,10 @@ TEST(Form1Start, CarriesTheIconAndVersion)
     const QIcon icon = QApplication::windowIcon();
     for (const int size : { 16, 24, 32, 48 }) {
         SCOPED_TRACE(size);
-        EXPECT_EQ(icon.pixmap(QSize(size, size)).size(), QSize(size, size));
+        const QPixmap pixmap = icon.pixmap(QSize(size, size), 1.0);
+        EXPECT_EQ(pixmap.size(), QSize(size, size));
         // The tile is opaque in the middle and transparent in the corner.
-        const QImage image = icon.pixmap(QSize(size, size)).toImage();
+        const QImage image = pixmap.toImage();
         EXPECT_EQ(image.pixelColor(size / 2, size / 2).alpha(), 255);
         EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);
     }
@@ -259,14 +260,20 @@ TEST(Form1Layout, FrameShowsTheTopLeftOfABigPicture)
     EXPECT_LT(inner.width(), window.PicFrame->width());
     EXPECT_EQ(window.Pane().Raster().size(), QSize(2000, 1500));
     const QImage shown = window.grab().toImage();
+    // The grab is in device pixels; the positions below are the window's logical ones.
+    const auto at = [&shown](QPoint p) { return shown.pixel(p * shown.devicePixelRatio()); };
     const QPoint origin = window.PicFrame->geometry().topLeft() + inner.topLeft();
-    EXPECT_EQ(shown.pixel(origin + QPoint(1, 1)), qRgb(250, 10, 10))
-        << "top-left at the inner edge";
-    EXPECT_EQ(shown.pixel(origin + QPoint(20, 20)), qRgb(0, 0, 200));
+    EXPECT_EQ(at(origin + QPoint(1, 1)), qRgb(250, 10, 10)) << "top-left at the inner edge";
+    EXPECT_EQ(at(origin + QPoint(20, 20)), qRgb(0, 0, 200));
+    // One raster pixel is one device pixel, also where Qt scales the window: the red block is
+    // 10 device pixels wide.
+    const QPoint device = origin * shown.devicePixelRatio();
+    EXPECT_EQ(shown.pixel(device + QPoint(8, 8)), qRgb(250, 10, 10));
+    EXPECT_EQ(shown.pixel(device + QPoint(12, 12)), qRgb(0, 0, 200));
     // The frame's border is not painted over by the pane.
-    EXPECT_NE(shown.pixel(window.PicFrame->geometry().bottomRight()), qRgb(0, 0, 200));
+    EXPECT_NE(at(window.PicFrame->geometry().bottomRight()), qRgb(0, 0, 200));
     // The column beside the frame stays clear of the picture.
-    EXPECT_NE(shown.pixel(window.FileOpen->geometry().left() - 2, 300), qRgb(0, 0, 200));
+    EXPECT_NE(at(QPoint(window.FileOpen->geometry().left() - 2, 300)), qRgb(0, 0, 200));
 }
 
 TEST(Form1Close, ClosingEndsTheProgram)

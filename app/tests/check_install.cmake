@@ -1,0 +1,35 @@
+# Installs the build into a scratch prefix and checks what the desktop needs from it:
+# cmake -DBUILD_DIR=... -DPREFIX=... -P check_install.cmake
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
+  RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+
+set(expected
+  bin/quillmere
+  share/applications/quillmere.desktop
+  share/icons/hicolor/16x16/apps/quillmere.png
+  share/icons/hicolor/24x24/apps/quillmere.png
+  share/icons/hicolor/32x32/apps/quillmere.png
+  share/icons/hicolor/48x48/apps/quillmere.png)
+foreach(path IN LISTS expected)
+  if(NOT EXISTS "${PREFIX}/${path}")
+    message(FATAL_ERROR "not installed: ${path}")
+  endif()
+endforeach()
+if(NOT IS_DIRECTORY "${PREFIX}/bin" OR IS_DIRECTORY "${PREFIX}/bin/quillmere")
+  message(FATAL_ERROR "bin/quillmere is not a program")
+endif()
+
+# The desktop entry starts the installed program by name and names the installed icon.
+file(STRINGS "${PREFIX}/share/applications/quillmere.desktop" entry)
+foreach(line "[Desktop Entry]" "Type=Application" "Name=Quillmere" "Exec=quillmere"
+    "Icon=quillmere")
+  list(FIND entry "${line}" found)
+  if(found EQUAL -1)
+    message(FATAL_ERROR "quillmere.desktop lacks ${line}")
+  endif()
+endforeach()
+file(REMOVE_RECURSE "${PREFIX}")
