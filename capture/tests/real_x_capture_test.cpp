@@ -30,10 +30,12 @@ namespace {
     class Child
     {
     public:
-        Child(const XvfbServer &x, const QString &program, const QString &home)
+        Child(const XvfbServer &x, const QString &program, const QString &home, int scale = 1)
         {
             QProcessEnvironment env = x.Environment();
             env.insert(QStringLiteral("HOME"), home);
+            if (scale != 1)
+                env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(scale));
             process.setProcessEnvironment(env);
             process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
             process.setStandardOutputFile(QProcess::nullDevice());
@@ -150,6 +152,7 @@ namespace {
     {
         const char *name;
         bool windowManager;
+        int scale; // QT_SCALE_FACTOR of the program
     };
 
     void PrintTo(const Desktop &desktop, std::ostream *out) { *out << desktop.name; }
@@ -181,7 +184,8 @@ namespace {
         }
         ASSERT_TRUE(rx.Ok(QStringLiteral("xsetroot"), { "-solid", "#2060A0" }));
 
-        Child program(x, QStringLiteral(QUILLMERE_PROGRAM), home.path());
+        const int scale = GetParam().scale;
+        Child program(x, QStringLiteral(QUILLMERE_PROGRAM), home.path(), scale);
         ASSERT_TRUE(program.Started());
         QString mainId;
         ASSERT_TRUE(WaitFor([&] {
@@ -193,20 +197,22 @@ namespace {
         ASSERT_TRUE(main);
         const QRect client = main->geometry;
         SCOPED_TRACE(testing::Message() << "main window at " << client.x() << "," << client.y());
-        // Places in the window's client area at 96 dpi (15 twips a pixel): the column of
-        // commands stands 105 pixels inside the right edge.
-        const QPoint screenCap = client.topLeft() + QPoint(client.width() - 105 + 48, 40 + 12);
-        const QPoint swatch = client.topLeft() + QPoint(client.width() - 105 + 48, 72 + 12);
-        const QPoint text1 = client.topLeft() + QPoint(client.width() - 57 + 24, 160 + 9);
-        const QPoint paneRow = client.topLeft() + QPoint(0, 30);
-        const QPoint paneColumn = client.topLeft() + QPoint(30, 0);
+        // Places in the window's client area at 96 logical dpi (15 twips a pixel): the column of
+        // commands stands 105 logical pixels inside the right edge.
+        const int width = client.width() / scale;
+        const auto place = [&](int x, int y) { return client.topLeft() + QPoint(x, y) * scale; };
+        const QPoint screenCap = place(width - 105 + 48, 40 + 12);
+        const QPoint swatch = place(width - 105 + 48, 72 + 12);
+        const QPoint text1 = place(width - 57 + 24, 160 + 9);
+        const QPoint paneRow = place(0, 15);
+        const QPoint paneColumn = place(15, 0);
 
         QString overlayId;
         struct Region
         {
             const char *what;
             QStringList root; // xsetroot arguments
-            QPoint from, to;
+            QPoint from, to; // screen pixels, even so that they are whole pixels at scale 2
             QSize size;
             QStringList colours; // what the region holds
             QString hex;
@@ -221,12 +227,12 @@ namespace {
                       "static unsigned char c_bits[] = {\n   0x01, 0x02};\n");
         }
         const Region regions[] = {
-            { "solid colour, dragged down-right", { "-solid", "#2060A0" }, { 100, 100 },
-                { 300, 250 }, { 200, 150 }, { "#2060A0" }, "#2060A0" },
+            { "solid colour, dragged down-right", { "-solid", "#2060A0" }, { 20, 20 }, { 150, 120 },
+                { 130, 100 }, { "#2060A0" }, "#2060A0" },
             // Half red, half blue on any even-sized block: (127, 0, 127) after truncation.
             { "checkerboard, dragged up-left",
-                { "-bitmap", checker, "-fg", "#FF0000", "-bg", "#0000FF" }, { 1100, 800 },
-                { 1000, 700 }, { 100, 100 }, { "#FF0000", "#0000FF" }, "#7F007F" },
+                { "-bitmap", checker, "-fg", "#FF0000", "-bg", "#0000FF" }, { 1250, 950 },
+                { 1150, 850 }, { 100, 100 }, { "#FF0000", "#0000FF" }, "#7F007F" },
         };
         for (const Region &r : regions) {
             SCOPED_TRACE(r.what);
@@ -270,8 +276,8 @@ namespace {
             // The pane shows the copied block at its size: the region's colours start inside
             // the frame's border and end exactly where the block does, without the far column
             // and row of the drag.
-            const int left = FirstOf(rx, paneRow, { 1, 0 }, 8, r.colours);
-            const int top = FirstOf(rx, paneColumn, { 0, 1 }, 8, r.colours);
+            const int left = FirstOf(rx, paneRow, { 1, 0 }, 16, r.colours);
+            const int top = FirstOf(rx, paneColumn, { 0, 1 }, 16, r.colours);
             ASSERT_GE(left, 0);
             ASSERT_GE(top, 0);
             EXPECT_EQ(
@@ -291,7 +297,9 @@ namespace {
     }
 
     INSTANTIATE_TEST_SUITE_P(Desktops, RealXCapture,
-        ::testing::Values(Desktop { "bare_X", false }, Desktop { "icewm", true }),
+        ::testing::Values(Desktop { "bare_X", false, 1 }, Desktop { "icewm", true, 1 },
+            // The pane gets the screen pixels under the band, not the logical ones.
+            Desktop { "bare_X_scale_2", false, 2 }),
         [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
