@@ -1,9 +1,15 @@
 #include "imaging/raster_memory.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <sys/mman.h>
+#include <system_error>
+#include <thread>
 
 namespace imaging {
 namespace {
@@ -13,6 +19,39 @@ namespace {
     constexpr std::int64_t kBigRaster = std::int64_t { 32 } << 20;
 
     void FreeRaster(void *memory) { std::free(memory); }
+
+    // A fresh big raster costs a page fault and a page of zeroing per 2 MiB (or 4 KiB) on first
+    // write, about a tenth of a second for 24 megapixels on these machines. A helper thread
+    // faults the pages in on the other core while the decoder fills the raster from the top.
+    // MADV_POPULATE_WRITE only maps pages; pages the decoder already wrote are left alone.
+    struct PrefaultedRaster
+    {
+        void *memory = nullptr;
+        std::atomic<bool> stop { false };
+        std::thread worker;
+    };
+
+    void PrefaultPages(PrefaultedRaster *raster, std::size_t bytes)
+    {
+        constexpr std::size_t kStep = std::size_t { 8 } << 20;
+        auto *base = static_cast<char *>(raster->memory);
+        for (std::size_t at = 0; at < bytes && !raster->stop.load(std::memory_order_relaxed);
+             at += kStep) {
+            if (madvise(base + at, std::min(kStep, bytes - at), MADV_POPULATE_WRITE) != 0
+                && errno != EINTR)
+                return; // older kernels do not know the advice; the decoder faults them in
+        }
+    }
+
+    void FreePrefaultedRaster(void *info)
+    {
+        auto *raster = static_cast<PrefaultedRaster *>(info);
+        raster->stop.store(true, std::memory_order_relaxed);
+        if (raster->worker.joinable())
+            raster->worker.join();
+        std::free(raster->memory);
+        delete raster;
+    }
 
 } // namespace
 
@@ -51,12 +90,32 @@ QImage AllocateRaster(QSize size)
     void *memory = nullptr;
     if (posix_memalign(&memory, big ? kHugePage : 64, static_cast<std::size_t>(bytes)) != 0)
         return {};
-    if (big)
-        madvise(memory, static_cast<std::size_t>(bytes), MADV_HUGEPAGE);
+    if (!big) {
+        QImage raster(static_cast<uchar *>(memory), size.width(), size.height(), stride,
+            QImage::Format_RGB32, FreeRaster, memory);
+        if (raster.isNull())
+            std::free(memory); // Qt refused the buffer, so it will never call FreeRaster
+        return raster;
+    }
+
+    madvise(memory, static_cast<std::size_t>(bytes), MADV_HUGEPAGE);
+    auto *info = new (std::nothrow) PrefaultedRaster;
+    if (!info) {
+        std::free(memory);
+        return {};
+    }
+    info->memory = memory;
     QImage raster(static_cast<uchar *>(memory), size.width(), size.height(), stride,
-        QImage::Format_RGB32, FreeRaster, memory);
-    if (raster.isNull())
-        std::free(memory); // Qt refused the buffer, so it will never call FreeRaster
+        QImage::Format_RGB32, FreePrefaultedRaster, info);
+    if (raster.isNull()) {
+        FreePrefaultedRaster(info);
+        return {};
+    }
+    try {
+        info->worker = std::thread(PrefaultPages, info, static_cast<std::size_t>(bytes));
+    } catch (const std::system_error &) {
+        // No thread to spare: the decoder faults the pages in itself.
+    }
     return raster;
 }
 

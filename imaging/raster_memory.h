@@ -26,8 +26,9 @@ inline constexpr std::int32_t kMaxRasterSide = 1 << 20;
 [[nodiscard]] bool MemoryAllows(std::int64_t bytes);
 
 // A new Format_RGB32 image of the given size with unspecified contents, or a null image when the
-// size is not allowed or the memory cannot be had. Big rasters get transparent huge pages, which
-// take most of the page-fault cost out of writing them for the first time.
+// size is not allowed or the memory cannot be had. Big rasters get transparent huge pages and a
+// helper thread that faults them in ahead of the writer; both take the first-write cost off the
+// decoding thread.
 [[nodiscard]] QImage AllocateRaster(QSize size);
 
 } // namespace imaging

@@ -49,6 +49,7 @@ namespace {
             return false;
         }
         png_set_write_fn(png, out, AppendToByteArray, nullptr);
+        png_set_compression_level(png, 1); // fixtures need speed, not size
         png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colourType,
             spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
             PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);

@@ -716,6 +716,26 @@ TEST_F(LoaderTest, PicturesAboveQtsDefaultLimitLoadAndTheLimitIsRestoredAfterwar
     token = GdiPlusOpen();
 }
 
+TEST_F(LoaderTest, BigJpegAndPngDecodeIntoTheirRasterAndCutShortOnesFailCleanly)
+{
+    // 4096 x 2048 fills 32 MiB, where rasters get huge pages and a thread that faults them in
+    // while the decoder writes; a failed decode must stop that thread and free the raster.
+    const QImage bands = fixtures::Bands(4096, 2048, 1024, kBandColours);
+    const QByteArray encoded[] = { fixtures::EncodeJpeg(bands, JpegVariant::Baseline444),
+        fixtures::EncodePng(bands, PngVariant::Rgb8) };
+    for (const QByteArray &bytes : encoded) {
+        const QString path = Write("big", bytes);
+        const QImage picture = Load(path);
+        ASSERT_EQ(picture.size(), QSize(4096, 2048));
+        for (int band = 0; band < 4; ++band) {
+            SCOPED_TRACE(band);
+            EXPECT_TRUE(Near(picture.pixel(1024 * band + 512, 1024), kBandColours[band], 2));
+            EXPECT_TRUE(Near(picture.pixel(1024 * band + 512, 2047), kBandColours[band], 2));
+        }
+        ExpectLoadError(Write("big-cut", bytes.left(bytes.size() / 2)));
+    }
+}
+
 TEST(GdiPlusTokens, AreNonZeroDistinctAndNestable)
 {
     const int limitBefore = QImageReader::allocationLimit();
