@@ -60,7 +60,7 @@ private:
     std::unique_ptr<platform::ScreenSource> source;
     ShowMessage showMessage;
 
-    QTimer timer1;
+    QTimer timer1 { this };
     Band shape1;
     StartPoint startPt;
     QImage frozen;
