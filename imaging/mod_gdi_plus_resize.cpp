@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -125,25 +126,29 @@ QImage LoadPictureScaled(
 {
     if (!IsStarted())
         throw LoadError(path);
-    std::unique_ptr<imaging::DecodedImage> image = imaging::LoadImageFromFile(path);
-    if (!image)
-        throw LoadError(path);
-    // The caller's sizes change only when the load succeeds.
-    const bool ownSize = width == -1 || height == -1;
-    const std::int32_t canvasWidth = ownSize ? image->Size().width() : width;
-    const std::int32_t canvasHeight = ownSize ? image->Size().height() : height;
-    if (!imaging::IsAllowedRasterSize(canvasWidth, canvasHeight))
-        throw LoadError(path);
+    try {
+        std::unique_ptr<imaging::DecodedImage> image = imaging::LoadImageFromFile(path);
+        if (!image)
+            throw LoadError(path);
+        // The caller's sizes change only when the load succeeds.
+        const bool ownSize = width == -1 || height == -1;
+        const std::int32_t canvasWidth = ownSize ? image->Size().width() : width;
+        const std::int32_t canvasHeight = ownSize ? image->Size().height() : height;
+        if (!imaging::IsAllowedRasterSize(canvasWidth, canvasHeight))
+            throw LoadError(path);
 
-    Canvas canvas;
-    if (!PrepareCanvas(canvas, *image, colour, canvasWidth, canvasHeight)
-        || !RenderImage(*image, canvas))
-        throw LoadError(path);
-    image.reset(); // from here on nothing refers to the file
-    QImage picture = WrapBitmap(DetachCanvas(canvas));
-    width = canvasWidth;
-    height = canvasHeight;
-    return picture;
+        Canvas canvas;
+        if (!PrepareCanvas(canvas, *image, colour, canvasWidth, canvasHeight)
+            || !RenderImage(*image, canvas))
+            throw LoadError(path);
+        image.reset(); // from here on nothing refers to the file
+        QImage picture = WrapBitmap(DetachCanvas(canvas));
+        width = canvasWidth;
+        height = canvasHeight;
+        return picture;
+    } catch (const std::bad_alloc &) {
+        throw LoadError(path); // a picture too big for the memory left is a load failure too
+    }
 }
 
 } // namespace modGDIPlusResize

@@ -49,9 +49,16 @@ protected:
     }
 
     // Runs quillmere-avg with the given arguments from inside the temporary folder, so relative
-    // paths are printed as given.
-    Outcome Avg(const std::vector<std::string> &arguments)
+    // paths are printed as given. With a memory limit (KiB), runs it under "ulimit -v".
+    Outcome Avg(const std::vector<std::string> &arguments, long memoryLimitKiB = 0)
     {
+        std::vector<std::string> command;
+        if (memoryLimitKiB > 0)
+            command = { "/bin/sh", "-c",
+                "ulimit -v " + std::to_string(memoryLimitKiB) + " && exec \"$0\" \"$@\"" };
+        command.emplace_back(QUILLMERE_AVG_PATH);
+        command.insert(command.end(), arguments.begin(), arguments.end());
+
         const QString outPath = dir.filePath(".stdout"), errPath = dir.filePath(".stderr");
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
@@ -61,16 +68,15 @@ protected:
             &actions, 1, out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_addopen(
             &actions, 2, err.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        std::vector<char *> argv { const_cast<char *>(QUILLMERE_AVG_PATH) };
-        for (const std::string &argument : arguments)
-            argv.push_back(const_cast<char *>(argument.c_str()));
+        std::vector<char *> argv;
+        for (std::string &argument : command)
+            argv.push_back(argument.data());
         argv.push_back(nullptr);
         pid_t pid = 0;
         Outcome run;
-        const int spawned
-            = posix_spawn(&pid, QUILLMERE_AVG_PATH, &actions, nullptr, argv.data(), environ);
+        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
-        EXPECT_EQ(spawned, 0) << "could not start " << QUILLMERE_AVG_PATH;
+        EXPECT_EQ(spawned, 0) << "could not start " << argv[0];
         if (spawned != 0)
             return run;
         int status = 0;
@@ -159,6 +165,27 @@ TEST_F(AvgTest, AFileThatFailsIsReportedAndTheOthersGoOn)
         "#0A141E R:10 G:20 B:30 H:210 S:67 L:12  good.png\n"
         "#0A141E R:10 G:20 B:30 H:210 S:67 L:12  good.png\n");
     EXPECT_EQ(run.err, "Error loading picture missing.png\nError loading picture notes.png\n");
+}
+
+TEST_F(AvgTest, PictureTooBigForTheMemoryLeftIsALoadErrorNotACrash)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
+#else
+    // Headers claiming 512 MB and 400 MB of raster; the process may map only 250 MB in all.
+    Write("wide.png", fixtures::PngClaimingSize(16000, 8000));
+    QImage one(16, 16, QImage::Format_RGB32);
+    one.fill(qRgb(10, 20, 30));
+    QByteArray jpeg = fixtures::EncodeJpeg(one, fixtures::JpegVariant::Baseline444);
+    const qsizetype sof = jpeg.indexOf(QByteArray("\xFF\xC0", 2));
+    jpeg.replace(sof + 5, 4, QByteArray("\x27\x10\x27\x10", 4)); // 10000 x 10000
+    Write("tall.jpg", jpeg);
+    Write("small.png", Png(Pixels(1, 1, { qRgb(10, 20, 30) })));
+    const Outcome run = Avg({ "wide.png", "tall.jpg", "small.png" }, 250'000);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "#0A141E R:10 G:20 B:30 H:210 S:67 L:12  small.png\n");
+    EXPECT_EQ(run.err, "Error loading picture wide.png\nError loading picture tall.jpg\n");
+#endif
 }
 
 TEST_F(AvgTest, UsageErrorsExitWithTwoAndOneUsageLine)
