@@ -90,18 +90,15 @@ namespace {
             directory = dialog->directory().absolutePath();
             existingOnly = dialog->fileMode() == QFileDialog::ExistingFile;
             native = !dialog->testOption(QFileDialog::DontUseNativeDialog);
-            // The folder is read in the background: wait until the view lists it.
-            QTimer::singleShot(0, dialog, [dialog, &offered] {
-                auto poll = std::make_shared<std::function<void()>>();
-                *poll = [dialog, &offered, poll] {
+            // The folder is read in the background: wait until the view lists it (10 s at most).
+            auto *poll = new QTimer(dialog);
+            QObject::connect(
+                poll, &QTimer::timeout, dialog, [dialog, &offered, rounds = 0]() mutable {
                     offered = Offered(*dialog);
-                    if (offered.size() >= 9)
+                    if (offered.size() >= 9 || ++rounds > 500)
                         dialog->reject();
-                    else
-                        QTimer::singleShot(20, dialog, *poll);
-                };
-                (*poll)();
-            });
+                });
+            poll->start(20);
             return false;
         });
         const QString chosen = ChooseOpenFile(nullptr,
