@@ -176,7 +176,7 @@ void Form1::CreateControls()
     connect(FileOpen, &QPushButton::clicked, this, &Form1::OpenImage);
     connect(PicBox, &platform::PicBox::DoubleClicked, this, &Form1::ChooseBackColour);
     screenCapture = std::make_unique<capture::ScreenCapture>(
-        *PicBox, [this] { CalcColor(); }, &platform::CreateScreenSource,
+        *PicBox, [this] { CalcColor(); }, seams.createScreenSource,
         [this](const QString &text) { seams.showError(this, text); });
     connect(ScreenCap, &QPushButton::clicked, this, [this] { screenCapture->Run(); });
 }

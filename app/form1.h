@@ -3,6 +3,7 @@
 #include "analysis/calc_color.h"
 #include "platform/dialogs.h"
 #include "platform/pic_box.h"
+#include "platform/screen_source.h"
 #include "platform/system_colours.h"
 
 #include <QWidget>
@@ -40,6 +41,9 @@ public:
             QWidget *owner, platform::CustomColours &custom)>
             chooseColour = &platform::ChooseColour;
         std::function<void(QWidget *owner, const QString &text)> showError = &platform::ShowError;
+        // Where the screen capture reads the screen from.
+        std::function<std::unique_ptr<platform::ScreenSource>()> createScreenSource
+            = &platform::CreateScreenSource;
         // Ends the process at once; runs when the window closes.
         std::function<void()> endProgram = &EndProgramNow;
     };

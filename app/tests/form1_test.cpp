@@ -297,8 +297,21 @@ TEST(Form1Close, ClosingDuringAScanEndsTheProgramFromTheYield)
     EXPECT_TRUE(fixture.endedWhileCalculating);
 }
 
-// The real end: the process is gone before the scan that was running could show anything.
-TEST(Form1CloseDeathTest, TheProcessEndsInsideTheScan)
+// A screen of one colour, read at once as on X11.
+class OneColourScreen : public platform::ScreenSource
+{
+public:
+    void GrabScreen(GrabDone done) override
+    {
+        QImage screen(320, 240, QImage::Format_RGB32);
+        screen.fill(qRgb(10, 200, 30));
+        done(screen);
+    }
+};
+
+// The real end: the process is gone before anything that was running could go on. With the
+// threadsafe style each case runs in a fresh copy of this test program.
+TEST(Form1CloseDeathTest, TheProcessEndsInsideAScanAndWithTheOverlayAlive)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
@@ -309,6 +322,26 @@ TEST(Form1CloseDeathTest, TheProcessEndsInsideTheScan)
             QTimer::singleShot(0, &window, [&window] { window.close(); });
             window.CalcColor();
             std::fprintf(stderr, "the scan finished after the window closed\n");
+            std::abort();
+        },
+        testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(
+        {
+            Form1::Seams seams;
+            seams.createScreenSource = [] { return std::make_unique<OneColourScreen>(); };
+            Form1 window(seams);
+            window.show();
+            window.ScreenCap->click();
+            const auto overlayShown = [] {
+                for (QWidget *w : QApplication::topLevelWidgets())
+                    if (w->objectName() == "Form2" && w->isVisible())
+                        return true;
+                return false;
+            };
+            if (!QTest::qWaitFor(overlayShown, 10000))
+                std::abort();
+            window.close();
+            std::fprintf(stderr, "the program went on after the window closed\n");
             std::abort();
         },
         testing::ExitedWithCode(0), "");
