@@ -33,6 +33,27 @@ inline void ComposeRowOver(std::uint32_t *row, std::int32_t n, QRgb background)
     }
 }
 
+// Converts n pixels of R, G, B bytes to opaque 0xFFRRGGBB.
+inline void ConvertRgbRow(const std::uint8_t *in, std::uint32_t *out, std::int32_t n)
+{
+    for (std::int32_t x = 0; x < n; ++x, in += 3)
+        out[x] = 0xFF000000u | (std::uint32_t { in[0] } << 16) | (std::uint32_t { in[1] } << 8)
+            | in[2];
+}
+
+// Composes n pixels of non-premultiplied R, G, B, A bytes source-over an opaque background into
+// opaque 0xFFRRGGBB.
+inline void ComposeRgbaRow(
+    const std::uint8_t *in, std::uint32_t *out, std::int32_t n, QRgb background)
+{
+    const std::uint32_t bgR = qRed(background), bgG = qGreen(background), bgB = qBlue(background);
+    for (std::int32_t x = 0; x < n; ++x, in += 4) {
+        const std::uint32_t a = in[3];
+        out[x] = 0xFF000000u | (BlendChannel(in[0], bgR, a) << 16)
+            | (BlendChannel(in[1], bgG, a) << 8) | BlendChannel(in[2], bgB, a);
+    }
+}
+
 // Sets the alpha byte of n pixels to 0xFF, for decoders whose opaque output leaves it undefined.
 inline void MakeRowOpaque(std::uint32_t *row, std::int32_t n)
 {

@@ -6,6 +6,7 @@
 
 #include <csetjmp>
 #include <cstdint>
+#include <vector>
 
 #include <png.h>
 
@@ -39,6 +40,9 @@ namespace {
         png_infop info = nullptr;
         bool hasAlpha = false;
         int passes = 1;
+        // 3 or 4 for 8-bit RGB or RGBA files read as they are, 0 for libpng's transforms.
+        int plainChannels = 0;
+        std::vector<png_byte> plainRow;
     };
 
     bool PngImage::ReadHeader()
@@ -65,7 +69,18 @@ namespace {
         hasAlpha = (colourType & PNG_COLOR_MASK_ALPHA) != 0
             || png_get_valid(png, info, PNG_INFO_tRNS) != 0;
 
-        // Every variant becomes 8-bit B, G, R, A/X bytes: the Format_RGB32 / ARGB32 layout.
+        // The commonest files, 8-bit RGB or RGBA, are read as they are and converted here in one
+        // pass per row: libpng's byte-order and filler transforms would cost a pass each.
+        if (bitDepth == 8 && interlace == PNG_INTERLACE_NONE
+            && (colourType == PNG_COLOR_TYPE_RGB || colourType == PNG_COLOR_TYPE_RGB_ALPHA)
+            && png_get_valid(png, info, PNG_INFO_tRNS) == 0) {
+            plainChannels = colourType == PNG_COLOR_TYPE_RGB ? 3 : 4;
+            plainRow.resize(static_cast<std::size_t>(width) * plainChannels);
+            png_read_update_info(png, info);
+            return png_get_rowbytes(png, info) == plainRow.size();
+        }
+
+        // Every other variant becomes 8-bit B, G, R, A/X bytes: the Format_RGB32 / ARGB32 layout.
         png_set_expand(png);
         png_set_scale_16(png);
         png_set_gray_to_rgb(png);
@@ -87,7 +102,15 @@ namespace {
         const int height = size.height();
         if (setjmp(png_jmpbuf(png)))
             return false;
-        for (int pass = 0; pass < passes; ++pass) {
+        for (int y = 0; plainChannels != 0 && y < height; ++y) {
+            auto *row = reinterpret_cast<std::uint32_t *>(bits + y * stride);
+            png_read_row(png, plainRow.data(), nullptr);
+            if (plainChannels == 3)
+                ConvertRgbRow(plainRow.data(), row, width);
+            else
+                ComposeRgbaRow(plainRow.data(), row, width, background);
+        }
+        for (int pass = 0; plainChannels == 0 && pass < passes; ++pass) {
             for (int y = 0; y < height; ++y) {
                 uchar *row = bits + y * stride;
                 png_read_row(png, row, nullptr);
@@ -96,7 +119,7 @@ namespace {
                     ComposeRowOver(reinterpret_cast<std::uint32_t *>(row), width, background);
             }
         }
-        if (hasAlpha && passes > 1) {
+        if (plainChannels == 0 && hasAlpha && passes > 1) {
             for (int y = 0; y < height; ++y)
                 ComposeRowOver(
                     reinterpret_cast<std::uint32_t *>(bits + y * stride), width, background);

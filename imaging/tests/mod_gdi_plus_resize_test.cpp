@@ -553,6 +553,18 @@ const BadInput kBadInputs[] = {
             const QByteArray png = SomePng();
             return WriteIn(f, "half.png", png.left(png.size() / 2));
         } },
+    { "InterlacedPngTruncated",
+        [](const QString &f) {
+            const QByteArray png
+                = fixtures::EncodePng(Gradient(64, 48, false, true), PngVariant::InterlacedRgba8);
+            return WriteIn(f, "interlaced.png", png.left(png.size() * 3 / 4));
+        } },
+    { "PalettePngTruncated",
+        [](const QString &f) {
+            const QByteArray png
+                = fixtures::EncodePng(Gradient(13, 11, false, false), PngVariant::Palette8);
+            return WriteIn(f, "palette.png", png.left(png.size() - 20));
+        } },
     { "PngWithoutItsEnd",
         [](const QString &f) {
             const QByteArray png = SomePng();
