@@ -51,9 +51,7 @@ std::unique_ptr<DecodedImage> LoadImageFromFile(const QString &path)
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return nullptr;
-    struct stat info
-    {
-    };
+    struct stat info = {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0) {
         ::close(fd);
         return nullptr;

@@ -21,8 +21,8 @@ namespace {
     constexpr int kQtAllocationLimitMiB
         = static_cast<int>(imaging::kMaxRasterPixels * 4 / (1024 * 1024)) + 1;
 
-    // Start-up state of the image libraries, as a start-up call shared by the whole process
-    // would keep it: the tokens handed out and not yet closed.
+    // The tokens handed out and not yet closed. Qt's allocation limit is process-wide, so it is
+    // raised while any token is open and put back when the last one closes.
     struct LibraryState
     {
         std::mutex mutex;
@@ -90,7 +90,7 @@ namespace {
 } // namespace
 
 LoadError::LoadError(const QString &path)
-    : std::runtime_error(QStringLiteral("Error loading picture %1").arg(path).toStdString())
+    : std::runtime_error((QStringLiteral("Error loading picture ") + path).toStdString())
     , description(QStringLiteral("Error loading picture ") + path)
 {
 }
