@@ -3,7 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
-quillmere_install_packages "${QUILLMERE_BUILD_PACKAGES[@]}" "${QUILLMERE_TEST_PACKAGES[@]}"
+quillmere_install_packages "${QUILLMERE_BUILD_PACKAGES[@]}" "${QUILLMERE_TEST_PACKAGES[@]}" \
+  "${QUILLMERE_WAYLAND_TEST_PACKAGES[@]}"
 
 build_dir=${QUILLMERE_BUILD_DIR:-build}
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@"

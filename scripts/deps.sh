@@ -20,6 +20,13 @@ QUILLMERE_TEST_PACKAGES=(
   dbus python3 python3-dbus
 )
 
+# Only for the real Wayland session test: a headless sway desktop with the wlr screenshot portal,
+# and the Wayland client library and scanner for its virtual pointer tool.
+QUILLMERE_WAYLAND_TEST_PACKAGES=(
+  sway swaybg grim pipewire xdg-desktop-portal xdg-desktop-portal-wlr
+  libwayland-dev libwayland-bin
+)
+
 quillmere_missing_packages() {
   local pkg
   for pkg in "$@"; do

@@ -1,0 +1,160 @@
+// The capture command as a whole with the portal screen source, against the stand-in portal on a
+// private bus: the overlay, the drag and the analysis, and the message when no picture comes.
+#include "analysis/calc_color.h"
+#include "capture/form2.h"
+#include "capture/screen_capture.h"
+#include "platform/pic_box.h"
+#include "platform/portal_screen_source.h"
+
+#include "platform/tests/portal_test_support.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+using platform::testing::PrivateBus;
+using platform::testing::StandIn;
+using platform::testing::TestPicture;
+
+class PortalCapture : public testing::Test
+{
+public:
+    void SetInfoText(std::string_view text) { infoText = text; }
+    void SetHexText(std::string_view text) { hexText = text; }
+    void SetSwatchColour(analysis::ColourValue) { }
+
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(bus.address.isEmpty()) << "dbus-daemon did not start";
+        // What the window shows before the capture: an earlier picture and its result.
+        QImage earlier(20, 10, QImage::Format_RGB32);
+        earlier.fill(qRgb(0x12, 0x34, 0x56));
+        pane.SetPicture(earlier);
+        pane.SetSize(20, 10);
+        pane.SetPaneVisible(true);
+        infoText = "earlier info";
+        hexText = "#123456";
+    }
+
+    bool StartStandIn(const QString &mode, const QString &file)
+    {
+        standIn = std::make_unique<StandIn>(bus, mode, file);
+        return standIn->ready;
+    }
+
+    PrivateBus bus;
+    QTemporaryDir files;
+    std::unique_ptr<StandIn> standIn;
+    std::chrono::milliseconds timeout = 5s;
+
+    platform::PicBox pane;
+    analysis::ColourScanner scanner;
+    std::string infoText;
+    std::string hexText;
+    int analyses = 0;
+    std::vector<QString> messages;
+    capture::ScreenCapture capture { pane,
+        [this] {
+            ++analyses;
+            scanner.CalcColor(
+                pane, [] {}, *this);
+        },
+        [this] { return std::make_unique<platform::PortalScreenSource>(bus.bus, timeout); },
+        [this](const QString &text) { messages.push_back(text); } };
+};
+
+TEST_F(PortalCapture, FrozenCopyIsThePortalsPictureAndADragGivesItsAverage)
+{
+    const QImage picture = TestPicture(QGuiApplication::primaryScreen()->geometry().size());
+    const QString path = files.filePath(QStringLiteral("screenshot.png"));
+    ASSERT_TRUE(picture.save(path));
+    ASSERT_TRUE(StartStandIn(QStringLiteral("picture"), path));
+
+    capture.Run();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return capture.Overlay()->isVisible(); }, 10000));
+    EXPECT_TRUE(capture.Overlay()->FrozenCopy() == picture);
+    EXPECT_FALSE(QFile::exists(path));
+
+    QTest::mousePress(capture.Overlay(), Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+    QTest::mouseMove(capture.Overlay(), QPoint(60, 40));
+    QTest::mouseRelease(capture.Overlay(), Qt::LeftButton, Qt::NoModifier, QPoint(110, 60));
+
+    ASSERT_EQ(analyses, 1);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_FALSE(capture.Overlay()->isVisible());
+    const QImage block = picture.copy(10, 10, 100, 50);
+    EXPECT_TRUE(pane.Raster() == block);
+    // The block's truncated channel means, worked out here from its pixels.
+    std::uint64_t r = 0, g = 0, b = 0;
+    for (int y = 0; y < block.height(); ++y)
+        for (int x = 0; x < block.width(); ++x) {
+            r += qRed(block.pixel(x, y));
+            g += qGreen(block.pixel(x, y));
+            b += qBlue(block.pixel(x, y));
+        }
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "#%02X%02X%02X", unsigned(r / 5000), unsigned(g / 5000),
+        unsigned(b / 5000));
+    EXPECT_EQ(hexText, hex);
+}
+
+struct NoPictureCase
+{
+    const char *name;
+    const char *mode; // of the stand-in; null for no portal at all
+};
+
+void PrintTo(const NoPictureCase &c, std::ostream *out) { *out << c.name; }
+
+// However no picture comes, the user sees the message and the window stays as it was: no overlay,
+// no analysis, the pane and the results untouched.
+class PortalCaptureWithoutPicture : public PortalCapture,
+                                    public testing::WithParamInterface<NoPictureCase>
+{
+};
+
+TEST_P(PortalCaptureWithoutPicture, ShowsTheMessageAndLeavesTheWindowAsItWas)
+{
+    const QString path = files.filePath(QStringLiteral("screenshot.png"));
+    ASSERT_TRUE(TestPicture(QSize(64, 64)).save(path));
+    if (GetParam().mode) {
+        ASSERT_TRUE(StartStandIn(QString::fromLatin1(GetParam().mode), path));
+    }
+    timeout = 300ms;
+    const QImage raster = pane.Raster();
+
+    capture.Run();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !messages.empty(); }, 10000));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages.front(), QStringLiteral("无法读取屏幕内容"));
+    EXPECT_FALSE(capture.Overlay()->isVisible());
+    EXPECT_FALSE(capture.Overlay()->Timer1().isActive());
+    EXPECT_EQ(analyses, 0);
+    EXPECT_TRUE(pane.IsPaneVisible());
+    EXPECT_EQ(pane.Width(), 20);
+    EXPECT_EQ(pane.Height(), 10);
+    EXPECT_TRUE(pane.Raster() == raster);
+    EXPECT_EQ(hexText, "#123456");
+    EXPECT_EQ(infoText, "earlier info");
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, PortalCaptureWithoutPicture,
+    testing::Values(NoPictureCase { "refused", "refuse" }, NoPictureCase { "error", "error" },
+        NoPictureCase { "no_uri", "no-uri" }, NoPictureCase { "bad_signature", "bad-signature" },
+        NoPictureCase { "no_answer", "silent" }, NoPictureCase { "no_portal", nullptr }),
+    [](const testing::TestParamInfo<NoPictureCase> &info) { return info.param.name; });
+
+} // namespace
