@@ -44,17 +44,21 @@ if [ "${1:-}" != --as-session-user ]; then
     compgen -G '/usr/lib/*/qt6/plugins/platforms/libqwayland-generic.so' >/dev/null \
         || skip "Qt's Wayland platform plugin (qt6-wayland) is not installed"
 
-    base=$(mktemp -d "${TMPDIR:-/tmp}/quillmere-wayland.XXXXXX")
+    # In /tmp, which the session's user can always reach.
+    base=$(mktemp -d /tmp/quillmere-wayland.XXXXXX)
     chmod 755 "$base"
     mkdir "$base/bin"
+    install -m 755 "$0" "$base/bin/session.sh"
     install -m 755 "$1" "$base/bin/stand-in"
     install -m 755 "$2" "$base/bin/virtual-pointer"
     install -m 755 "$3" "$base/bin/program"
     shift 3
-    session=(bash "$0" --as-session-user "$base" "$scale" "$outputs" "$@")
+    session=(bash "$base/bin/session.sh" --as-session-user "$base" "$scale" "$outputs" "$@")
     environment=(env -i PATH="$PATH" LANG=C.UTF-8)
     [ -n "${ASAN_OPTIONS:-}" ] && environment+=(ASAN_OPTIONS="$ASAN_OPTIONS")
     [ -n "${UBSAN_OPTIONS:-}" ] && environment+=(UBSAN_OPTIONS="$UBSAN_OPTIONS")
+    # The caller's folder may be out of the session user's reach too.
+    cd "$base"
     status=0
     if [ "$(id -u)" -eq 0 ]; then
         # xdg-desktop-portal-wlr always has grim write /tmp/out.png; another user's leftover
