@@ -46,6 +46,16 @@ if [ "${1:-}" != --as-session-user ]; then
 
     # In /tmp, which the session's user can always reach.
     base=$(mktemp -d /tmp/quillmere-wayland.XXXXXX)
+    session_pid=
+    remove_base() {
+        if [ -n "$session_pid" ]; then
+            kill -TERM "$session_pid" 2>/dev/null || true
+            wait "$session_pid" 2>/dev/null || true
+        fi
+        rm -rf "$base"
+    }
+    trap remove_base EXIT
+    trap 'exit 143' TERM INT
     chmod 755 "$base"
     mkdir "$base/bin"
     install -m 755 "$0" "$base/bin/session.sh"
@@ -59,22 +69,22 @@ if [ "${1:-}" != --as-session-user ]; then
     [ -n "${UBSAN_OPTIONS:-}" ] && environment+=(UBSAN_OPTIONS="$UBSAN_OPTIONS")
     # The caller's folder may be out of the session user's reach too.
     cd "$base"
-    status=0
     if [ "$(id -u)" -eq 0 ]; then
         # xdg-desktop-portal-wlr always has grim write /tmp/out.png; another user's leftover
         # there would make every screenshot fail.
         if [ -e /tmp/out.png ] && [ "$(stat -c %u /tmp/out.png)" != 65534 ]; then
             echo "/tmp/out.png belongs to another user; the wlr portal cannot write there" >&2
-            rm -rf "$base"
             exit 1
         fi
         chown -R 65534:65534 "$base"
-        setpriv --reuid=65534 --regid=65534 --clear-groups "${environment[@]}" "${session[@]}" \
-            || status=$?
-    else
-        "${environment[@]}" "${session[@]}" || status=$?
+        environment=(setpriv --reuid=65534 --regid=65534 --clear-groups "${environment[@]}")
     fi
-    rm -rf "$base"
+    # In the background, so a TERM here is handled at once and ends the session with it.
+    "${environment[@]}" "${session[@]}" &
+    session_pid=$!
+    status=0
+    wait "$session_pid" || status=$?
+    session_pid=
     exit "$status"
 fi
 
@@ -111,6 +121,7 @@ finish() {
     exit "$status"
 }
 trap finish EXIT
+trap 'exit 143' TERM INT
 
 # Polls `condition` every 50 ms for up to 20 s.
 wait_for() {
@@ -229,4 +240,7 @@ wait_for "the portal's Screenshot interface" screenshot_offered
 if [ -n "${ASAN_OPTIONS:-}" ]; then
     export ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0
 fi
-"$base/bin/program" "$@"
+"$base/bin/program" "$@" &
+pids+=($!)
+program=$!
+wait "$program"
