@@ -21,7 +21,7 @@ namespace {
 
     // Everything the libpng writer needs, prepared before it runs: its error jump skips C++
     // destructors, so the writing function itself creates no objects that have them.
-    struct PngSpec
+    struct PngLayout
     {
         std::uint32_t width;
         std::uint32_t height;
@@ -40,7 +40,7 @@ namespace {
             ->append(reinterpret_cast<const char *>(data), static_cast<qsizetype>(length));
     }
 
-    bool WritePng(const PngSpec &spec, QByteArray *out)
+    bool WritePng(const PngLayout &layout, QByteArray *out)
     {
         png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
         png_infop info = png ? png_create_info_struct(png) : nullptr;
@@ -50,17 +50,17 @@ namespace {
         }
         png_set_write_fn(png, out, AppendToByteArray, nullptr);
         png_set_compression_level(png, 1); // fixtures need speed, not size
-        png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colourType,
-            spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+        png_set_IHDR(png, info, layout.width, layout.height, layout.bitDepth, layout.colourType,
+            layout.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
             PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-        if (spec.palette)
-            png_set_PLTE(png, info, spec.palette, spec.paletteSize);
-        if (spec.paletteAlpha)
-            png_set_tRNS(png, info, spec.paletteAlpha, spec.paletteSize, nullptr);
+        if (layout.palette)
+            png_set_PLTE(png, info, layout.palette, layout.paletteSize);
+        if (layout.paletteAlpha)
+            png_set_tRNS(png, info, layout.paletteAlpha, layout.paletteSize, nullptr);
         png_write_info(png, info);
-        const int passes = spec.interlaced ? png_set_interlace_handling(png) : 1;
+        const int passes = layout.interlaced ? png_set_interlace_handling(png) : 1;
         for (int pass = 0; pass < passes; ++pass)
-            for (const auto &row : *spec.rows)
+            for (const auto &row : *layout.rows)
                 png_write_row(png, row.data());
         png_write_end(png, nullptr);
         png_destroy_write_struct(&png, &info);
@@ -164,7 +164,7 @@ QByteArray EncodePng(const QImage &picture, PngVariant variant)
 {
     const QImage argb = picture.convertToFormat(QImage::Format_ARGB32);
     const int w = argb.width(), h = argb.height();
-    PngSpec spec { static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h), 8,
+    PngLayout layout { static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h), 8,
         PNG_COLOR_TYPE_RGB, false, nullptr, 0, nullptr, nullptr };
     std::vector<png_color> palette;
     std::vector<png_byte> paletteAlpha;
@@ -174,38 +174,38 @@ QByteArray EncodePng(const QImage &picture, PngVariant variant)
     switch (variant) {
     case PngVariant::Rgba8:
     case PngVariant::InterlacedRgba8:
-        spec.colourType = PNG_COLOR_TYPE_RGBA;
+        layout.colourType = PNG_COLOR_TYPE_RGBA;
         break;
     case PngVariant::Gray8:
-        spec.colourType = PNG_COLOR_TYPE_GRAY;
+        layout.colourType = PNG_COLOR_TYPE_GRAY;
         break;
     case PngVariant::GrayAlpha8:
-        spec.colourType = PNG_COLOR_TYPE_GRAY_ALPHA;
+        layout.colourType = PNG_COLOR_TYPE_GRAY_ALPHA;
         break;
     case PngVariant::Gray1:
-        spec.colourType = PNG_COLOR_TYPE_GRAY;
-        spec.bitDepth = 1;
+        layout.colourType = PNG_COLOR_TYPE_GRAY;
+        layout.bitDepth = 1;
         break;
     case PngVariant::Palette8:
     case PngVariant::PaletteTransparent8:
-        spec.colourType = PNG_COLOR_TYPE_PALETTE;
+        layout.colourType = PNG_COLOR_TYPE_PALETTE;
         break;
     case PngVariant::Rgb16:
-        spec.bitDepth = 16;
+        layout.bitDepth = 16;
         break;
     case PngVariant::Rgba16:
-        spec.colourType = PNG_COLOR_TYPE_RGBA;
-        spec.bitDepth = 16;
+        layout.colourType = PNG_COLOR_TYPE_RGBA;
+        layout.bitDepth = 16;
         break;
     case PngVariant::Gray16:
-        spec.colourType = PNG_COLOR_TYPE_GRAY;
-        spec.bitDepth = 16;
+        layout.colourType = PNG_COLOR_TYPE_GRAY;
+        layout.bitDepth = 16;
         break;
     case PngVariant::Rgb8:
     case PngVariant::InterlacedRgb8:
         break;
     }
-    spec.interlaced
+    layout.interlaced
         = variant == PngVariant::InterlacedRgb8 || variant == PngVariant::InterlacedRgba8;
 
     for (int y = 0; y < h; ++y) {
@@ -261,16 +261,16 @@ QByteArray EncodePng(const QImage &picture, PngVariant variant)
             }
         }
     }
-    if (spec.colourType == PNG_COLOR_TYPE_PALETTE) {
+    if (layout.colourType == PNG_COLOR_TYPE_PALETTE) {
         EXPECT_LE(palette.size(), 256u) << "too many colours for a palette PNG";
-        spec.palette = palette.data();
-        spec.paletteSize = static_cast<int>(palette.size());
+        layout.palette = palette.data();
+        layout.paletteSize = static_cast<int>(palette.size());
         if (variant == PngVariant::PaletteTransparent8)
-            spec.paletteAlpha = paletteAlpha.data();
+            layout.paletteAlpha = paletteAlpha.data();
     }
-    spec.rows = &rows;
+    layout.rows = &rows;
     QByteArray out;
-    EXPECT_TRUE(WritePng(spec, &out)) << "libpng could not write the fixture";
+    EXPECT_TRUE(WritePng(layout, &out)) << "libpng could not write the fixture";
     return out;
 }
 
