@@ -28,6 +28,19 @@ public:
             + static_cast<std::size_t>(x)];
     }
 
+    // True when pixels 0 .. end - 1 of row y lie inside the raster.
+    [[nodiscard]] bool RowInside(std::int32_t y, std::int32_t end) const
+    {
+        return static_cast<std::uint32_t>(y) < static_cast<std::uint32_t>(height) && end <= width;
+    }
+
+    // ReadPixel for a point known to be inside (see RowInside).
+    [[nodiscard]] ColourValue ReadPixelInside(std::int32_t x, std::int32_t y) const
+    {
+        return pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width)
+            + static_cast<std::size_t>(x)];
+    }
+
     void SetPixel(std::int32_t x, std::int32_t y, ColourValue colour)
     {
         pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width)

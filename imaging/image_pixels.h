@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/calc_color.h"
 #include "analysis/colour_math.h"
 
 #include <QImage>
@@ -31,6 +32,18 @@ public:
         if (static_cast<std::uint32_t>(x) >= static_cast<std::uint32_t>(width)
             || static_cast<std::uint32_t>(y) >= static_cast<std::uint32_t>(height))
             return 0xFFFFFFFFu;
+        return ReadPixelInside(x, y);
+    }
+
+    // True when pixels 0 .. end - 1 of row y lie inside the picture.
+    [[nodiscard]] bool RowInside(std::int32_t y, std::int32_t end) const
+    {
+        return static_cast<std::uint32_t>(y) < static_cast<std::uint32_t>(height) && end <= width;
+    }
+
+    // ReadPixel for a point known to be inside (see RowInside).
+    [[nodiscard]] analysis::ColourValue ReadPixelInside(std::int32_t x, std::int32_t y) const
+    {
         const auto *row = reinterpret_cast<const std::uint32_t *>(bits + y * stride);
         const std::uint32_t argb = row[x];
         return ((argb >> 16) & 0xFFu) | (argb & 0xFF00u) | ((argb & 0xFFu) << 16);
@@ -49,5 +62,8 @@ private:
     std::int32_t width;
     std::int32_t height;
 };
+
+// The scan's vectorised row path must stay available to the tool's loop.
+static_assert(analysis::CheckedRowPixelSource<ImagePixels>);
 
 } // namespace imaging

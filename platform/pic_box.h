@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/calc_color.h"
 #include "analysis/colour_math.h"
 #include "platform/system_colours.h"
 
@@ -58,6 +59,19 @@ public:
     {
         if (x < 0 || y < 0 || x >= rasterWidth || y >= rasterHeight)
             return 0xFFFFFFFFu;
+        return ReadPixelInside(x, y);
+    }
+
+    // True when pixels 0 .. end - 1 of row y lie inside the raster as it is now; the scan asks
+    // once per row and then reads them without a bounds test per pixel.
+    [[nodiscard]] bool RowInside(int y, int end) const
+    {
+        return y >= 0 && y < rasterHeight && end <= rasterWidth;
+    }
+
+    // ReadPixel for a point known to be inside (see RowInside).
+    [[nodiscard]] analysis::ColourValue ReadPixelInside(int x, int y) const
+    {
         const auto *row = reinterpret_cast<const QRgb *>(
             rasterBits + static_cast<std::ptrdiff_t>(y) * rasterStride);
         const QRgb p = row[x];
@@ -93,5 +107,8 @@ private:
     int rasterWidth = 0;
     int rasterHeight = 0;
 };
+
+// The scan's vectorised row path must stay available to the window's scan.
+static_assert(analysis::CheckedRowPixelSource<PicBox>);
 
 } // namespace platform

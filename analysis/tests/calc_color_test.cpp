@@ -277,6 +277,64 @@ namespace {
         }
     }
 
+    // Claims a size of its own over a raster of another size, answering the row test the way a
+    // pane does whose raster changed under a running scan.
+    struct ResizedSource
+    {
+        const Raster *raster;
+        double width;
+        double height;
+        double Width() const { return width; }
+        double Height() const { return height; }
+        ColourValue ReadPixel(int x, int y) const { return raster->ReadPixel(x, y); }
+        bool RowInside(int y, int end) const { return raster->RowInside(y, end); }
+        ColourValue ReadPixelInside(int x, int y) const { return raster->ReadPixelInside(x, y); }
+    };
+    static_assert(CheckedRowPixelSource<ResizedSource>);
+    static_assert(CheckedRowPixelSource<Raster>);
+    static_assert(!CheckedRowPixelSource<CountingSource>);
+
+    TEST(CalcColor, RowPathAndPerPixelPathAgree)
+    {
+        // Odd sizes and noisy pixels: the unchecked row path must sum exactly what the
+        // bounds-tested read sums, also where the claimed size runs past the raster.
+        Raster raster(37, 23);
+        std::uint32_t state = 99;
+        for (int y = 0; y < 23; ++y) {
+            for (int x = 0; x < 37; ++x) {
+                state = state * 1664525u + 1013904223u;
+                raster.SetPixel(x, y, state >> 8);
+            }
+        }
+        for (const auto &[w, h] : { std::pair { 37.0, 23.0 }, std::pair { 40.0, 23.0 },
+                 std::pair { 37.0, 25.0 }, std::pair { 30.0, 20.0 } }) {
+            SCOPED_TRACE(testing::Message() << w << " x " << h);
+            ColourScanner scanner;
+            RecordedOutputs fast, checked;
+            const ResizedSource resized { &raster, w, h };
+            struct PerPixelOnly
+            {
+                const ResizedSource *inner;
+                double Width() const { return inner->Width(); }
+                double Height() const { return inner->Height(); }
+                ColourValue ReadPixel(int x, int y) const { return inner->ReadPixel(x, y); }
+            } perPixel { &resized };
+            scanner.CalcColor(
+                resized, [] {}, fast);
+            scanner.CalcColor(
+                perPixel, [] {}, checked);
+            EXPECT_EQ(fast.hexText, checked.hexText);
+            EXPECT_EQ(fast.Info(), checked.Info());
+        }
+        // Reads past the raster count as white: two black columns claimed four wide give grey.
+        Raster black(2, 1, 0);
+        RecordedOutputs out;
+        ColourScanner scanner;
+        scanner.CalcColor(
+            ResizedSource { &black, 4.0, 1.0 }, [] {}, out);
+        EXPECT_EQ(out.hexText, "#7F7F7F");
+    }
+
     TEST(ProgressText, RoundsToWholePercent)
     {
         EXPECT_EQ(ProgressText(0, 1000), "请稍候...0%\r\n双击这里停止");
