@@ -136,10 +136,12 @@ struct Expected
     double columnLeft, text1Left, frameWidth, frameHeight;
 };
 
-Expected RuleFor(double clientWidth, double clientHeight)
+// The rule for the window's current client size.
+Expected RuleFor(const Form1 &window)
 {
-    return { clientWidth - 1575, clientWidth - 855, std::max(0.0, clientWidth - 1680),
-        clientHeight };
+    const double width = window.width() * window.TwipsPerPixel();
+    return { width - 1575, width - 855, std::max(0.0, width - 1680),
+        window.height() * window.TwipsPerPixel() };
 }
 
 // Checks every control against the rule for the window's current client size; Tops, the column's
@@ -198,8 +200,7 @@ TEST(Form1Layout, FollowsEveryResize)
         SCOPED_TRACE(c.name);
         window.resize(Px(window, c.client.width()), Px(window, c.client.height()));
         ASSERT_TRUE(QTest::qWaitFor([&] { return window.PicFrame->height() == window.height(); }));
-        const double twips = window.TwipsPerPixel();
-        ExpectLaidOut(window, RuleFor(window.width() * twips, window.height() * twips));
+        ExpectLaidOut(window, RuleFor(window));
     }
 }
 
@@ -211,8 +212,7 @@ TEST(Form1Layout, MaximiseStretchesTheFrame)
     const QSize before = window.size();
     window.showMaximized();
     ASSERT_TRUE(QTest::qWaitFor([&] { return window.size() != before; }));
-    const double twips = window.TwipsPerPixel();
-    ExpectLaidOut(window, RuleFor(window.width() * twips, window.height() * twips));
+    ExpectLaidOut(window, RuleFor(window));
     EXPECT_EQ(window.FileOpen->y(), Px(window, 120)) << "the column stays at the top";
 }
 
@@ -237,8 +237,7 @@ TEST(Form1Layout, MinimisedMovesNothingAndRestoringLaysOutAgain)
 
     window.showNormal();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isMinimized(); }));
-    const double twips = window.TwipsPerPixel();
-    ExpectLaidOut(window, RuleFor(window.width() * twips, window.height() * twips));
+    ExpectLaidOut(window, RuleFor(window));
 }
 
 // A picture larger than the frame: only its top-left part shows, the raster keeps all of it.

@@ -75,53 +75,34 @@ namespace {
 
     TEST(ReleaseSteps, RunInTheBindingOrder)
     {
-        Release r;
-        PressBand(r.start, r.band, 20, 15);
-        r.Run(10, 10, Frozen(64, 48));
-        const std::vector<std::string> expected = {
-            "size 10.000000x5.000000",
-            "visible?",
-            "show",
-            "clear",
-            "copy 10,10 10x5 to 0,0",
-            "hide overlay",
-            "CalcColor",
+        struct Case
+        {
+            const char *what;
+            bool paneVisible;
+            QPoint press, release;
+            std::vector<std::string> log;
         };
-        EXPECT_EQ(r.log, expected);
-        EXPECT_FALSE(r.band.Visible);
-    }
-
-    TEST(ReleaseSteps, AVisiblePaneIsNotShownAgain)
-    {
-        Release r;
-        r.pane.visible = true;
-        PressBand(r.start, r.band, 1, 2);
-        r.Run(4, 6, Frozen(8, 8));
-        const std::vector<std::string> expected = {
-            "size 3.000000x4.000000",
-            "visible?",
-            "clear",
-            "copy 1,2 3x4 to 0,0",
-            "hide overlay",
-            "CalcColor",
+        const Case cases[] = {
+            { "hidden pane, dragged up-left", false, { 20, 15 }, { 10, 10 },
+                { "size 10.000000x5.000000", "visible?", "show", "clear", "copy 10,10 10x5 to 0,0",
+                    "hide overlay", "CalcColor" } },
+            { "a visible pane is not shown again", true, { 1, 2 }, { 4, 6 },
+                { "size 3.000000x4.000000", "visible?", "clear", "copy 1,2 3x4 to 0,0",
+                    "hide overlay", "CalcColor" } },
+            { "press and release at one point: an empty pane and no copy", false, { 30, 30 },
+                { 30, 30 },
+                { "size 0.000000x0.000000", "visible?", "show", "clear", "hide overlay",
+                    "CalcColor" } },
         };
-        EXPECT_EQ(r.log, expected);
-    }
-
-    TEST(ReleaseSteps, PressAndReleaseAtOnePointGiveAnEmptyPaneAndNoCopy)
-    {
-        Release r;
-        PressBand(r.start, r.band, 30, 30);
-        r.Run(30, 30, Frozen(64, 64));
-        const std::vector<std::string> expected = {
-            "size 0.000000x0.000000",
-            "visible?",
-            "show",
-            "clear",
-            "hide overlay",
-            "CalcColor",
-        };
-        EXPECT_EQ(r.log, expected);
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.what);
+            Release r;
+            r.pane.visible = c.paneVisible;
+            PressBand(r.start, r.band, c.press.x(), c.press.y());
+            r.Run(c.release.x(), c.release.y(), Frozen(64, 64));
+            EXPECT_EQ(r.log, c.log);
+            EXPECT_FALSE(r.band.Visible);
+        }
     }
 
     TEST(ReleaseSteps, ReleaseWithoutPressSpansFromTheStartPoint)
