@@ -24,8 +24,7 @@ public:
         if (static_cast<std::uint32_t>(x) >= static_cast<std::uint32_t>(width)
             || static_cast<std::uint32_t>(y) >= static_cast<std::uint32_t>(height))
             return 0xFFFFFFFFu;
-        return pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width)
-            + static_cast<std::size_t>(x)];
+        return ReadPixelInside(x, y);
     }
 
     // True when pixels 0 .. end - 1 of row y lie inside the raster.
