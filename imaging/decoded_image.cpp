@@ -2,8 +2,6 @@
 
 #include "imaging/raster_memory.h"
 
-#include <QFile>
-
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -42,9 +40,8 @@ namespace {
 
 QImage DecodedImage::TakeRaster() { return AllocateRaster(size); }
 
-std::unique_ptr<DecodedImage> LoadImageFromFile(const QString &path)
+std::unique_ptr<DecodedImage> LoadImageFromFile(const QByteArray &name)
 {
-    const QByteArray name = QFile::encodeName(path);
     if (name.isEmpty() || name.contains('\0'))
         return nullptr;
     // Non-blocking so that a named pipe cannot hang the open; only regular files are read.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
 #include <QRgb>
 #include <QSize>
@@ -40,10 +41,11 @@ struct FileCloser
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// Opens the regular file at path, recognises its format by content and reads its header. Null for
-// a missing, unreadable or empty file, a directory or other non-regular file, an unknown format,
-// a damaged header or a size beyond the loader's limits.
-[[nodiscard]] std::unique_ptr<DecodedImage> LoadImageFromFile(const QString &path);
+// Opens the regular file at nativePath (the name's bytes as the file system has them, any bytes
+// but NUL), recognises its format by content and reads its header. Null for a missing,
+// unreadable or empty file, a directory or other non-regular file, an unknown format, a damaged
+// header or a size beyond the loader's limits.
+[[nodiscard]] std::unique_ptr<DecodedImage> LoadImageFromFile(const QByteArray &nativePath);
 
 // Per-format openers; the stream is positioned at the start of the file.
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenJpeg(FilePtr file);

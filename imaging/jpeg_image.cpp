@@ -4,26 +4,55 @@
 #include "imaging/raster_memory.h"
 
 #include <algorithm>
+#include <array>
 #include <csetjmp>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
 #include <vector>
 
-#include <jerror.h>
 #include <jpeglib.h>
+
+// After jpeglib.h: jerror.h lists some messages only when jconfig.h's settings are known.
+#include <jerror.h>
 
 namespace imaging {
 namespace {
 
-    // Progressive files with thousands of tiny scans decode for minutes; real ones have about ten.
-    constexpr int kMaxScans = 500;
+    // Real encoders write at most a few dozen scans; a hostile progressive file can declare a huge
+    // picture and then hundreds of tiny scans, each of which walks every block of the picture.
+    constexpr int kMaxScans = 200;
     // libjpeg's own working memory (whole-image coefficient buffers of progressive files).
     constexpr long kMaxDecoderMemory = static_cast<long>(kMaxRasterPixels * 8 + (16 << 20));
+
+    // The warnings after which the pixels are not what the file should hold: libjpeg patches
+    // missing or corrupt data (with grey, or with the coefficients it has) and carries on. Every
+    // other warning is about markers or metadata and leaves the picture intact; the commonest,
+    // a few junk bytes between two markers, comes from many cameras and editors.
+    struct FatalWarning
+    {
+        int code;
+        const char *reason;
+    };
+    constexpr FatalWarning kFatalWarnings[] = {
+        { JWRN_JPEG_EOF, "the file ends before the picture does" },
+        { JWRN_HIT_MARKER, "a marker cut the entropy-coded data short" },
+        { JWRN_HUFF_BAD_CODE, "corrupt Huffman-coded data" },
+        { JWRN_ARITH_BAD_CODE, "corrupt arithmetic-coded data" },
+        { JWRN_MUST_RESYNC, "a restart marker is missing, so data was skipped" },
+        { JWRN_BOGUS_PROGRESSION, "progressive scans refine coefficients never sent" },
+    };
+
+    bool IsFatalWarning(int code)
+    {
+        return std::any_of(std::begin(kFatalWarnings), std::end(kFatalWarnings),
+            [code](const FatalWarning &warning) { return warning.code == code; });
+    }
 
     struct JpegErrors : jpeg_error_mgr
     {
         std::jmp_buf jump;
-        // Warnings that mean the pixels are not what the file should hold: libjpeg patches
-        // truncated or corrupt data with grey and carries on.
         int damage = 0;
     };
 
@@ -38,8 +67,7 @@ namespace {
             return; // trace messages
         auto *errors = static_cast<JpegErrors *>(cinfo->err);
         ++errors->num_warnings;
-        // An unknown JFIF revision says nothing about the pixels.
-        if (errors->msg_code != JWRN_JFIF_MAJOR)
+        if (IsFatalWarning(errors->msg_code))
             ++errors->damage;
     }
 
@@ -50,6 +78,97 @@ namespace {
             cinfo->err->msg_code = JERR_NOTIMPL;
             cinfo->err->error_exit(cinfo);
         }
+    }
+
+    // Reads a stream in big chunks for the marker walk below.
+    class ChunkReader
+    {
+    public:
+        explicit ChunkReader(std::FILE *source)
+            : file(source)
+        {
+        }
+
+        // The next byte, or -1 at the end of the file.
+        int Next()
+        {
+            if (at == end && !Refill())
+                return -1;
+            return buffer[at++];
+        }
+
+        // Skips to the next 0xFF byte and past it; false at the end of the file.
+        bool SkipPastFF()
+        {
+            for (;;) {
+                const auto *found = static_cast<const unsigned char *>(
+                    std::memchr(buffer.data() + at, 0xFF, end - at));
+                if (found) {
+                    at = static_cast<std::size_t>(found - buffer.data()) + 1;
+                    return true;
+                }
+                if (!Refill())
+                    return false;
+            }
+        }
+
+        bool Skip(long count)
+        {
+            const auto buffered = static_cast<long>(end - at);
+            if (count <= buffered) {
+                at += static_cast<std::size_t>(count);
+                return true;
+            }
+            at = end;
+            return std::fseek(file, count - buffered, SEEK_CUR) == 0;
+        }
+
+    private:
+        bool Refill()
+        {
+            at = 0;
+            end = std::fread(buffer.data(), 1, buffer.size(), file);
+            return end > 0;
+        }
+
+        std::FILE *file;
+        std::array<unsigned char, 64 * 1024> buffer {};
+        std::size_t at = 0;
+        std::size_t end = 0;
+    };
+
+    // Whether the file holds at most kMaxScans scans. Walks the markers without decoding, so a
+    // file with too many is refused before libjpeg spends any time on it; a sequential file is
+    // settled at its frame header. Damage is left for libjpeg to find.
+    bool ScanCountWithinLimit(std::FILE *file)
+    {
+        ChunkReader reader(file);
+        int scans = 0;
+        while (reader.SkipPastFF()) {
+            int marker = reader.Next();
+            while (marker == 0xFF) // fill bytes
+                marker = reader.Next();
+            if (marker < 0 || marker == 0xD9) // end of file or of image
+                break;
+            // Stuffed zeros and restart markers inside entropy-coded data, and the start of image.
+            if (marker == 0x00 || (marker >= 0xD0 && marker <= 0xD8) || marker == 0x01)
+                continue;
+            const int high = reader.Next();
+            const int low = reader.Next();
+            if (low < 0)
+                break;
+            const long length = (high << 8) | low;
+            if (length < 2 || !reader.Skip(length - 2))
+                break;
+            const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8
+                && marker != 0xCC;
+            // SOF2, SOF6, SOF10 and SOF14 are the progressive frames.
+            if (frame && (marker & 0x03) != 0x02)
+                return true;
+            if (marker == 0xDA && ++scans > kMaxScans)
+                return false;
+        }
+        return true;
     }
 
     // (a * b) / 255 rounded, for 8-bit a and b.
@@ -89,6 +208,9 @@ namespace {
 
     bool JpegImage::ReadHeader()
     {
+        const bool fewScans = ScanCountWithinLimit(file.get());
+        if (!fewScans || std::fseek(file.get(), 0, SEEK_SET) != 0)
+            return false;
         cinfo.err = jpeg_std_error(&errors);
         errors.error_exit = OnError;
         errors.emit_message = OnMessage;

@@ -4,9 +4,12 @@
 #include "imaging/raster_memory.h"
 #include "imaging/resample.h"
 
+#include <QFile>
 #include <QImageReader>
+#include <QtGlobal>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -29,6 +32,7 @@ namespace {
         std::vector<std::uintptr_t> openTokens;
         std::uintptr_t lastToken = 0;
         int savedAllocationLimit = 0;
+        QtMessageHandler savedMessageHandler = nullptr;
     };
 
     LibraryState &Library()
@@ -36,6 +40,31 @@ namespace {
         static LibraryState state;
         return state;
     }
+
+    // Set on a thread for the length of one load there; message handlers run on the thread that
+    // emits the message.
+    thread_local bool loadingOnThisThread = false;
+    std::atomic<QtMessageHandler> messagesOutsideLoads { nullptr };
+
+    // Qt's readers and QImage print their complaints ("QImage: out of memory", libpng's and the
+    // allocation limit's) on stderr; the load error already says everything the user needs.
+    void DropMessagesDuringLoads(
+        QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        if (loadingOnThisThread)
+            return;
+        if (const QtMessageHandler next = messagesOutsideLoads.load())
+            next(type, context, message);
+    }
+
+    class QuietLoad
+    {
+    public:
+        QuietLoad() { loadingOnThisThread = true; }
+        ~QuietLoad() { loadingOnThisThread = false; }
+        QuietLoad(const QuietLoad &) = delete;
+        QuietLoad &operator=(const QuietLoad &) = delete;
+    };
 
     bool IsStarted()
     {
@@ -103,6 +132,8 @@ std::uintptr_t GdiPlusOpen()
         library.savedAllocationLimit = QImageReader::allocationLimit();
         QImageReader::setAllocationLimit(
             std::max(library.savedAllocationLimit, kQtAllocationLimitMiB));
+        library.savedMessageHandler = qInstallMessageHandler(DropMessagesDuringLoads);
+        messagesOutsideLoads.store(library.savedMessageHandler);
     }
     const std::uintptr_t token = ++library.lastToken;
     library.openTokens.push_back(token);
@@ -117,38 +148,62 @@ void GdiPlusClose(std::uintptr_t token)
     if (found == library.openTokens.end())
         return;
     library.openTokens.erase(found);
-    if (library.openTokens.empty())
-        QImageReader::setAllocationLimit(library.savedAllocationLimit);
+    if (!library.openTokens.empty())
+        return;
+    QImageReader::setAllocationLimit(library.savedAllocationLimit);
+    // Someone else's handler installed since the open stays in place.
+    const QtMessageHandler current = qInstallMessageHandler(library.savedMessageHandler);
+    if (current != DropMessagesDuringLoads)
+        qInstallMessageHandler(current);
 }
+
+namespace {
+
+    // The load itself; shownPath is the name as the load error shows it.
+    QImage LoadFromNativePath(const QByteArray &nativePath, const QString &shownPath,
+        std::int32_t &width, std::int32_t &height, analysis::ColourValue colour)
+    {
+        const auto loadError = [&shownPath] { return LoadError(shownPath); };
+        if (!IsStarted())
+            throw loadError();
+        const QuietLoad quiet;
+        try {
+            std::unique_ptr<imaging::DecodedImage> image = imaging::LoadImageFromFile(nativePath);
+            if (!image)
+                throw loadError();
+            // The caller's sizes change only when the load succeeds.
+            const bool ownSize = width == -1 || height == -1;
+            const std::int32_t canvasWidth = ownSize ? image->Size().width() : width;
+            const std::int32_t canvasHeight = ownSize ? image->Size().height() : height;
+            if (!imaging::IsAllowedRasterSize(canvasWidth, canvasHeight))
+                throw loadError();
+
+            Canvas canvas;
+            if (!PrepareCanvas(canvas, *image, colour, canvasWidth, canvasHeight)
+                || !RenderImage(*image, canvas))
+                throw loadError();
+            image.reset(); // from here on nothing refers to the file
+            QImage picture = WrapBitmap(DetachCanvas(canvas));
+            width = canvasWidth;
+            height = canvasHeight;
+            return picture;
+        } catch (const std::bad_alloc &) {
+            throw loadError(); // a picture too big for the memory left is a load failure too
+        }
+    }
+
+} // namespace
 
 QImage LoadPictureScaled(
     const QString &path, std::int32_t &width, std::int32_t &height, analysis::ColourValue colour)
 {
-    if (!IsStarted())
-        throw LoadError(path);
-    try {
-        std::unique_ptr<imaging::DecodedImage> image = imaging::LoadImageFromFile(path);
-        if (!image)
-            throw LoadError(path);
-        // The caller's sizes change only when the load succeeds.
-        const bool ownSize = width == -1 || height == -1;
-        const std::int32_t canvasWidth = ownSize ? image->Size().width() : width;
-        const std::int32_t canvasHeight = ownSize ? image->Size().height() : height;
-        if (!imaging::IsAllowedRasterSize(canvasWidth, canvasHeight))
-            throw LoadError(path);
+    return LoadFromNativePath(QFile::encodeName(path), path, width, height, colour);
+}
 
-        Canvas canvas;
-        if (!PrepareCanvas(canvas, *image, colour, canvasWidth, canvasHeight)
-            || !RenderImage(*image, canvas))
-            throw LoadError(path);
-        image.reset(); // from here on nothing refers to the file
-        QImage picture = WrapBitmap(DetachCanvas(canvas));
-        width = canvasWidth;
-        height = canvasHeight;
-        return picture;
-    } catch (const std::bad_alloc &) {
-        throw LoadError(path); // a picture too big for the memory left is a load failure too
-    }
+QImage LoadPictureScaled(
+    const NativePath &path, std::int32_t &width, std::int32_t &height, analysis::ColourValue colour)
+{
+    return LoadFromNativePath(path.bytes, QFile::decodeName(path.bytes), width, height, colour);
 }
 
 } // namespace modGDIPlusResize

@@ -2,6 +2,7 @@
 
 #include "analysis/colour_math.h"
 
+#include <QByteArray>
 #include <QImage>
 #include <QString>
 
@@ -26,7 +27,9 @@ private:
     QString description;
 };
 
-// Starts the image libraries for one load; returns a non-zero token for GdiPlusClose.
+// Starts the image libraries for one load; returns a non-zero token for GdiPlusClose. While any
+// token is open, messages that Qt's image code prints during a load on the loading thread are
+// dropped: a failed load is reported once, by the caller.
 [[nodiscard]] std::uintptr_t GdiPlusOpen();
 
 // Stops what the matching GdiPlusOpen started; an unknown or repeated token is ignored.
@@ -40,5 +43,16 @@ void GdiPlusClose(std::uintptr_t token);
 // below 1 or above that limit.
 [[nodiscard]] QImage LoadPictureScaled(
     const QString &path, std::int32_t &width, std::int32_t &height, analysis::ColourValue colour);
+
+// A file name as the file system has it: any bytes but NUL, whether or not they are valid UTF-8.
+struct NativePath
+{
+    QByteArray bytes;
+};
+
+// LoadPictureScaled for a name that may not be text, such as one a shell passed on; the load
+// error shows the name decoded as well as it can be.
+[[nodiscard]] QImage LoadPictureScaled(const NativePath &path, std::int32_t &width,
+    std::int32_t &height, analysis::ColourValue colour);
 
 } // namespace modGDIPlusResize

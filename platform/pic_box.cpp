@@ -1,6 +1,7 @@
 #include "platform/pic_box.h"
 
 #include "analysis/calc_color.h"
+#include "imaging/raster_memory.h"
 
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -13,8 +14,9 @@
 namespace platform {
 namespace {
 
-    // Keeps a raster's byte count well inside what QImage can address.
-    constexpr int kLargestSide = 1 << 16;
+    // The pane holds every picture the loader accepts, so the scan never reads past a cut-off
+    // raster; a bigger pane side would only hold background.
+    constexpr int kLargestSide = imaging::kMaxRasterSide;
 
     QRgb ToQRgb(analysis::ColourValue colour)
     {

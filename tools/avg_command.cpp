@@ -4,7 +4,7 @@
 #include "imaging/image_pixels.h"
 #include "imaging/mod_gdi_plus_resize.h"
 
-#include <QFile>
+#include <QByteArray>
 
 #include <cstdio>
 
@@ -151,8 +151,10 @@ int RunAvg(int argc, const char *const *argv)
         const std::uintptr_t token = modGDIPlusResize::GdiPlusOpen();
         try {
             std::int32_t width = -1, height = -1;
+            // The name goes to the file system as the shell gave it, whatever its encoding.
             const QImage picture = modGDIPlusResize::LoadPictureScaled(
-                QFile::decodeName(file.c_str()), width, height, arguments.background);
+                modGDIPlusResize::NativePath { QByteArray::fromStdString(file) }, width, height,
+                arguments.background);
             modGDIPlusResize::GdiPlusClose(token);
             CapturedOutputs outputs;
             scanner.CalcColor(

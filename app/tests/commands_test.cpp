@@ -70,6 +70,10 @@ TEST(OpenImage, ChosenFileFillsThePaneAndShowsItsAverage)
             TwoColourPicture(10, 10, qRgb(255, 255, 255), qRgb(0, 0, 0)),
             QString(130, QChar('p')) + "/" + QString(130, QChar('q')) + "/ 图片 1.png",
             { "#7F7F7F", 0x007F7F7F, Info(127, 0, 127, 0, 127, 50) } },
+        // Wider than 65,536 pixels: every column is read, so the halves average to
+        // (30, 80, 135), the line quillmere-avg prints for the same file.
+        { "100,000 x 40 PNG", TwoColourPicture(100000, 40, qRgb(10, 100, 200), qRgb(50, 60, 70)),
+            "wide.png", { "#1E5087", 0x0087501E, Info(30, 211, 80, 78, 135, 53) } },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -158,6 +158,26 @@ namespace {
         bytes.append(static_cast<char>((value >> 8) & 0xFF));
     }
 
+    // Grayscale script: DC once, then coefficient k in 1 + refinements scans (at most 11, since
+    // libjpeg allows successive-approximation shifts up to 10 for 8-bit samples).
+    std::vector<jpeg_scan_info> ScanScript(int scans)
+    {
+        EXPECT_GE(scans, 1);
+        EXPECT_LE(scans, 1 + 63 * 11);
+        std::vector<jpeg_scan_info> script;
+        script.push_back({ 1, { 0 }, 0, 0, 0, 0 });
+        const int ac = scans - 1;
+        for (int k = 1; k <= 63; ++k) {
+            const int perCoefficient = ac / 63 + (k <= ac % 63 ? 1 : 0);
+            if (perCoefficient == 0)
+                break;
+            script.push_back({ 1, { 0 }, k, k, 0, perCoefficient - 1 });
+            for (int shift = perCoefficient - 1; shift > 0; --shift)
+                script.push_back({ 1, { 0 }, k, k, shift, shift - 1 });
+        }
+        return script;
+    }
+
 } // namespace
 
 QByteArray EncodePng(const QImage &picture, PngVariant variant)
@@ -274,7 +294,7 @@ QByteArray EncodePng(const QImage &picture, PngVariant variant)
     return out;
 }
 
-QByteArray EncodeJpeg(const QImage &picture, JpegVariant variant, int quality)
+QByteArray EncodeJpeg(const QImage &picture, JpegVariant variant, int quality, int scans)
 {
     const QImage rgb = picture.convertToFormat(QImage::Format_RGB32);
     jpeg_compress_struct cinfo {};
@@ -308,6 +328,13 @@ QByteArray EncodeJpeg(const QImage &picture, JpegVariant variant, int quality)
     }
     if (variant == JpegVariant::Progressive)
         jpeg_simple_progression(&cinfo);
+    const std::vector<jpeg_scan_info> script
+        = scans > 0 ? ScanScript(scans) : std::vector<jpeg_scan_info>();
+    if (!script.empty()) {
+        EXPECT_EQ(variant, JpegVariant::Grayscale);
+        cinfo.scan_info = script.data();
+        cinfo.num_scans = static_cast<int>(script.size());
+    }
     jpeg_start_compress(&cinfo, TRUE);
     std::vector<JSAMPLE> row(static_cast<std::size_t>(rgb.width()) * 4);
     while (cinfo.next_scanline < cinfo.image_height) {

@@ -38,7 +38,10 @@ enum class JpegVariant {
     AdobeCmyk, // four components, inverted inks, with the Adobe marker
 };
 
-[[nodiscard]] QByteArray EncodeJpeg(const QImage &picture, JpegVariant variant, int quality = 95);
+// With scans > 0 (1..704, Grayscale only) the file is progressive with exactly that many scans: one
+// DC scan, then each AC coefficient in scans of its own, refined bit by bit where more are needed.
+[[nodiscard]] QByteArray EncodeJpeg(
+    const QImage &picture, JpegVariant variant, int quality = 95, int scans = 0);
 
 // One GIF frame: indices into the global palette; transparentIndex -1 for none.
 struct GifFrame

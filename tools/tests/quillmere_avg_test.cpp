@@ -128,6 +128,37 @@ TEST_F(AvgTest, PrintsOneLinePerFileInOrderWithAveragesWorkedOutByHand)
         "#FFFFFF R:255 G:255 B:255 H:0 S:0 L:100  sub folder/彩色图片.png\n");
 }
 
+// Linux allows any bytes but '/' and NUL in a name; such names reach the file system and the
+// output as the shell passed them.
+TEST_F(AvgTest, NamesThatAreNotUtf8AreOpenedAndPrintedByteForByte)
+{
+    const std::string names[] = { "caf\xe9.png", "\xff\xfe half \x80.png" };
+    for (const std::string &name : names) {
+        SCOPED_TRACE(name);
+        const QByteArray png = Png(Pixels(1, 1, { qRgb(10, 20, 30) }));
+        const std::string path = QFile::encodeName(dir.path()).toStdString() + "/" + name;
+        std::FILE *file = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fwrite(png.constData(), 1, static_cast<std::size_t>(png.size()), file);
+        std::fclose(file);
+        const Outcome run = Avg({ name, name + ".missing" });
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "#0A141E R:10 G:20 B:30 H:210 S:67 L:12  " + name + "\n");
+        EXPECT_EQ(run.err, "Error loading picture " + name + ".missing\n");
+    }
+}
+
+// The window shows the same line's values for the same picture (its open-command test).
+TEST_F(AvgTest, PictureWiderThanSixtyFiveThousandPixelsIsReadInFull)
+{
+    Write("wide.png",
+        Png(fixtures::Bands(100000, 40, 50000, { qRgb(10, 100, 200), qRgb(50, 60, 70) }),
+            PngVariant::Rgb8));
+    const Outcome run = Avg({ "wide.png" });
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "#1E5087 R:30 G:80 B:135 H:211 S:78 L:53  wide.png\n");
+}
+
 TEST_F(AvgTest, TransparencyTakesTheBackgroundColour)
 {
     // One transparent pixel and one opaque black: (0x33 + 0) / 2 = 25, (0x66 + 0) / 2 = 51,
