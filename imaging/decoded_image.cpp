@@ -76,7 +76,7 @@ std::unique_ptr<DecodedImage> LoadImageFromFile(const QString &path)
     case Format::Bmp:
         return OpenWithQt(std::move(file), "bmp");
     case Format::Gif:
-        return OpenWithQt(std::move(file), "gif");
+        return OpenGif(std::move(file));
     case Format::Ico:
         return OpenWithQt(std::move(file), "ico");
     case Format::Unknown:
