@@ -181,36 +181,23 @@ struct RefusedCase
 TEST(GifRefused, DamagedOrIncompleteFilesAreTheLoadError)
 {
     const auto encode = [](GifFrame frame) { return fixtures::EncodeGif(kFour, { frame }); };
+    const auto damaged = [encode](int encodedPixels, int keepDataBytes, bool interlaced) {
+        GifFrame frame = Varied();
+        frame.encodedPixels = encodedPixels;
+        frame.keepDataBytes = keepDataBytes;
+        frame.interlaced = interlaced;
+        return encode(frame);
+    };
     const auto patched = [encode](int at, const QByteArray &bytes) {
         return encode(Varied()).replace(at, bytes.size(), bytes);
     };
     const RefusedCase cases[] = {
         // An early end code in complete sub-blocks: the reader sees a well-formed file.
-        { "ShortDataInCompleteSubBlocks",
-            [encode] {
-                GifFrame frame = Varied();
-                frame.encodedPixels = 2000;
-                return encode(frame);
-            } },
-        { "OnePixelShort",
-            [encode] {
-                GifFrame frame = Varied();
-                frame.encodedPixels = 64 * 64 - 1;
-                return encode(frame);
-            } },
-        { "ShortInterlacedData",
-            [encode] {
-                GifFrame frame = Varied();
-                frame.interlaced = true;
-                frame.encodedPixels = 64 * 60;
-                return encode(frame);
-            } },
-        { "CutInsideASubBlock",
-            [encode] {
-                GifFrame frame = Varied();
-                frame.keepDataBytes = 300; // the second sub-block starts at 256
-                return encode(frame);
-            } },
+        { "ShortDataInCompleteSubBlocks", [damaged] { return damaged(2000, -1, false); } },
+        { "OnePixelShort", [damaged] { return damaged(64 * 64 - 1, -1, false); } },
+        { "ShortInterlacedData", [damaged] { return damaged(64 * 60, -1, true); } },
+        // The second sub-block starts at 256.
+        { "CutInsideASubBlock", [damaged] { return damaged(-1, 300, false); } },
         // Every pixel is there; the block terminator and the trailer are not.
         { "CutBeforeTheBlockTerminator",
             [encode] {
