@@ -73,7 +73,7 @@ std::unique_ptr<DecodedImage> LoadImageFromFile(const QByteArray &name)
     case Format::Bmp:
         return OpenWithQt(std::move(file), "bmp");
     case Format::Gif:
-        return OpenWithQt(std::move(file), "gif");
+        return OpenGif(std::move(file));
     case Format::Ico:
         return OpenWithQt(std::move(file), "ico");
     case Format::Unknown:

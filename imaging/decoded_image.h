@@ -50,7 +50,11 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // Per-format openers; the stream is positioned at the start of the file.
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenJpeg(FilePtr file);
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenPng(FilePtr file);
-// Formats Qt decodes ("bmp", "gif", "ico"); the whole image is decoded here.
+// The first image of a GIF, drawn over its logical screen (or, where the screen's width or height
+// is 0, over the frame's extent from the origin); the frame is clipped to the screen and both the
+// frame's and the screen's sizes must be within IsAllowedRasterSize.
+[[nodiscard]] std::unique_ptr<DecodedImage> OpenGif(FilePtr file);
+// Formats Qt decodes ("bmp", "ico"); the whole image is decoded here.
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenWithQt(FilePtr file, const char *format);
 
 } // namespace imaging

@@ -1,4 +1,4 @@
-// BMP, GIF and ICO through Qt's image readers.
+// BMP and ICO through Qt's image readers.
 #include "imaging/decoded_image.h"
 
 #include "imaging/compose.h"
@@ -14,53 +14,8 @@
 namespace imaging {
 namespace {
 
-    // Qt's BMP and GIF readers pad a file that ends early with blank pixels and report success,
-    // which would give a wrong average shown as right. These checks catch files cut short.
-
-    // Skips a chain of GIF data sub-blocks; false if the file ends before the terminator.
-    bool SkipGifSubBlocks(std::FILE *file)
-    {
-        for (;;) {
-            const int length = std::getc(file);
-            if (length == EOF)
-                return false;
-            if (length == 0)
-                return true;
-            if (std::fseek(file, length, SEEK_CUR) != 0)
-                return false;
-        }
-    }
-
-    // Whether the GIF holds its first image's data in full (the blocks up to and including it).
-    bool GifFirstImageComplete(std::FILE *file, long fileSize)
-    {
-        unsigned char screen[13];
-        if (std::fread(screen, 1, sizeof screen, file) != sizeof screen)
-            return false;
-        long colourTable = (screen[10] & 0x80) ? 3L << ((screen[10] & 7) + 1) : 0;
-        if (std::fseek(file, colourTable, SEEK_CUR) != 0)
-            return false;
-        for (;;) {
-            const int block = std::getc(file);
-            if (block == 0x21) { // extension: label, then sub-blocks
-                if (std::getc(file) == EOF || !SkipGifSubBlocks(file))
-                    return false;
-            } else if (block == 0x2C) { // image descriptor
-                unsigned char descriptor[9];
-                if (std::fread(descriptor, 1, sizeof descriptor, file) != sizeof descriptor)
-                    return false;
-                colourTable = (descriptor[8] & 0x80) ? 3L << ((descriptor[8] & 7) + 1) : 0;
-                if (std::fseek(file, colourTable + 1, SEEK_CUR) != 0) // + LZW code size
-                    return false;
-                // fseek may go past the end without complaint; the block reads cannot.
-                return std::ftell(file) <= fileSize && SkipGifSubBlocks(file);
-            } else {
-                return false; // trailer before any image, or not a block at all
-            }
-            if (std::ftell(file) > fileSize)
-                return false;
-        }
-    }
+    // Qt's BMP reader pads a file that ends early with blank pixels and reports success, which
+    // would give a wrong average shown as right. This check catches files cut short.
 
     std::uint32_t LittleEndian(const unsigned char *bytes, int n)
     {
@@ -147,10 +102,8 @@ std::unique_ptr<DecodedImage> OpenWithQt(FilePtr file, const char *format)
         return nullptr;
     const long fileSize = std::ftell(file.get());
     std::rewind(file.get());
-    const bool complete = std::strcmp(format, "gif") == 0
-        ? GifFirstImageComplete(file.get(), fileSize)
-        : std::strcmp(format, "bmp") == 0 ? BmpPixelsComplete(file.get(), fileSize)
-                                          : true;
+    const bool complete
+        = std::strcmp(format, "bmp") == 0 ? BmpPixelsComplete(file.get(), fileSize) : true;
     if (!complete || std::fseek(file.get(), 0, SEEK_SET) != 0)
         return nullptr;
     QFile device;

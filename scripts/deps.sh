@@ -5,7 +5,7 @@
 QUILLMERE_BUILD_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-wayland libqt6opengl6-dev
-  libpng-dev libjpeg62-turbo-dev libstb-dev
+  libpng-dev libjpeg62-turbo-dev libgif-dev libstb-dev
   fonts-wqy-microhei
 )
 

@@ -178,6 +178,29 @@ namespace {
         return script;
     }
 
+    // How many bits index a GIF colour table big enough for palette (1..8).
+    int GifTableBits(const std::vector<QRgb> &palette)
+    {
+        EXPECT_LE(palette.size(), 256u);
+        int bits = 1;
+        while ((std::size_t { 1 } << bits) < palette.size())
+            ++bits;
+        return bits;
+    }
+
+    // The palette as a GIF colour table, padded with black to a power of two; nothing if empty.
+    void AppendGifTable(QByteArray &gif, const std::vector<QRgb> &palette)
+    {
+        if (palette.empty())
+            return;
+        for (std::size_t i = 0; i < (std::size_t { 1 } << GifTableBits(palette)); ++i) {
+            const QRgb c = i < palette.size() ? palette[i] : 0;
+            gif.append(static_cast<char>(qRed(c)));
+            gif.append(static_cast<char>(qGreen(c)));
+            gif.append(static_cast<char>(qBlue(c)));
+        }
+    }
+
 } // namespace
 
 QByteArray EncodePng(const QImage &picture, PngVariant variant)
@@ -373,25 +396,21 @@ QByteArray EncodeJpeg(const QImage &picture, JpegVariant variant, int quality, i
     return out;
 }
 
-QByteArray EncodeGif(const std::vector<QRgb> &palette, const std::vector<GifFrame> &frames)
+QByteArray EncodeGif(
+    const std::vector<QRgb> &palette, const std::vector<GifFrame> &frames, QSize screen)
 {
-    EXPECT_FALSE(frames.empty());
-    EXPECT_LE(palette.size(), 256u);
-    int tableBits = 1; // the colour table holds 2^tableBits entries
-    while ((std::size_t { 1 } << tableBits) < palette.size())
-        ++tableBits;
+    EXPECT_TRUE(!frames.empty() || screen.isValid());
+    if (!screen.isValid())
+        screen = QSize(frames.front().width, frames.front().height);
     QByteArray gif("GIF89a");
-    PutLittleEndian16(gif, frames.front().width);
-    PutLittleEndian16(gif, frames.front().height);
-    gif.append(static_cast<char>(0x80 | ((tableBits - 1) << 4) | (tableBits - 1)));
+    PutLittleEndian16(gif, screen.width());
+    PutLittleEndian16(gif, screen.height());
+    const int globalBits = GifTableBits(palette);
+    gif.append(
+        static_cast<char>(palette.empty() ? 0 : 0x80 | ((globalBits - 1) << 4) | (globalBits - 1)));
     gif.append('\0'); // background colour index
     gif.append('\0'); // no aspect ratio
-    for (std::size_t i = 0; i < (std::size_t { 1 } << tableBits); ++i) {
-        const QRgb c = i < palette.size() ? palette[i] : 0;
-        gif.append(static_cast<char>(qRed(c)));
-        gif.append(static_cast<char>(qGreen(c)));
-        gif.append(static_cast<char>(qBlue(c)));
-    }
+    AppendGifTable(gif, palette);
     if (frames.size() > 1) // loop forever, as animations do
         gif.append(QByteArray("\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00", 19));
     for (const GifFrame &frame : frames) {
@@ -403,20 +422,46 @@ QByteArray EncodeGif(const std::vector<QRgb> &palette, const std::vector<GifFram
         gif.append(static_cast<char>(std::max(frame.transparentIndex, 0)));
         gif.append('\0');
         gif.append(',');
-        PutLittleEndian16(gif, 0);
-        PutLittleEndian16(gif, 0);
+        PutLittleEndian16(gif, frame.left);
+        PutLittleEndian16(gif, frame.top);
         PutLittleEndian16(gif, frame.width);
         PutLittleEndian16(gif, frame.height);
-        gif.append('\0'); // no local table, not interlaced
-        const int minCodeSize = std::max(2, tableBits);
+        const bool local = !frame.localPalette.empty();
+        const int localBits = GifTableBits(frame.localPalette);
+        gif.append(static_cast<char>(
+            (local ? 0x80 | (localBits - 1) : 0) | (frame.interlaced ? 0x40 : 0)));
+        AppendGifTable(gif, frame.localPalette);
+        const int minCodeSize = std::max(2, local ? localBits : globalBits);
         gif.append(static_cast<char>(minCodeSize));
-        const std::vector<std::uint8_t> data = CompressLzw(frame.indices, minCodeSize);
+
+        std::vector<std::uint8_t> stored;
+        static constexpr int kFirstRow[4] = { 0, 4, 2, 1 };
+        static constexpr int kRowStep[4] = { 8, 8, 4, 2 };
+        for (int pass = 0; pass < (frame.interlaced ? 4 : 1); ++pass) {
+            const int step = frame.interlaced ? kRowStep[pass] : 1;
+            for (int y = frame.interlaced ? kFirstRow[pass] : 0; y < frame.height; y += step) {
+                const auto row
+                    = frame.indices.begin() + static_cast<std::ptrdiff_t>(y) * frame.width;
+                stored.insert(stored.end(), row, row + frame.width);
+            }
+        }
+        if (frame.encodedPixels >= 0)
+            stored.resize(std::min(stored.size(), static_cast<std::size_t>(frame.encodedPixels)));
+
+        const std::vector<std::uint8_t> data = CompressLzw(stored, minCodeSize);
+        QByteArray blocks;
         for (std::size_t at = 0; at < data.size(); at += 255) {
             const std::size_t n = std::min<std::size_t>(255, data.size() - at);
-            gif.append(static_cast<char>(n));
-            gif.append(reinterpret_cast<const char *>(data.data() + at), static_cast<qsizetype>(n));
+            blocks.append(static_cast<char>(n));
+            blocks.append(
+                reinterpret_cast<const char *>(data.data() + at), static_cast<qsizetype>(n));
         }
-        gif.append('\0');
+        blocks.append('\0');
+        if (frame.keepDataBytes >= 0) {
+            EXPECT_LT(frame.keepDataBytes, blocks.size()) << "the cut must fall inside the data";
+            return gif + blocks.left(frame.keepDataBytes);
+        }
+        gif += blocks;
     }
     gif.append(';');
     return gif;

@@ -3,9 +3,11 @@
 #include <QByteArray>
 #include <QImage>
 #include <QRgb>
+#include <QSize>
 #include <QString>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 // Image files made at test time, byte for byte, including the variants Qt cannot write.
@@ -43,19 +45,44 @@ enum class JpegVariant {
 [[nodiscard]] QByteArray EncodeJpeg(
     const QImage &picture, JpegVariant variant, int quality = 95, int scans = 0);
 
-// One GIF frame: indices into the global palette; transparentIndex -1 for none.
+// One GIF frame: indices into its palette, row by row from the top; transparentIndex -1 for none.
 struct GifFrame
 {
+    // A constructor rather than aggregate braces, so the damage settings below need no mention.
+    GifFrame() = default;
+    GifFrame(int width, int height, std::vector<std::uint8_t> indices, int transparentIndex = -1)
+        : width(width)
+        , height(height)
+        , indices(std::move(indices))
+        , transparentIndex(transparentIndex)
+    {
+    }
+
     int width = 0;
     int height = 0;
     std::vector<std::uint8_t> indices;
     int transparentIndex = -1;
+    // Position on the logical screen.
+    int left = 0;
+    int top = 0;
+    // Empty for the global palette.
+    std::vector<QRgb> localPalette;
+    // Rows stored in the four-pass order (0, 8, ...; 4, 12, ...; 2, 6, ...; 1, 3, ...).
+    bool interlaced = false;
+    // Damage: only the first encodedPixels pixels (in stored order) go into the LZW data before
+    // its end code, in complete sub-blocks; -1 for all.
+    int encodedPixels = -1;
+    // Damage: the file ends after this many bytes of the frame's sub-blocks (length bytes
+    // included, the code size byte not); -1 for the whole file.
+    int keepDataBytes = -1;
 };
 
-// A GIF89a file with a global palette (at most 256 colours) and one or more full-size frames,
-// LZW-compressed.
+// A GIF89a file with a global palette (at most 256 colours; none when empty), a graphic control
+// block before each frame and the frames LZW-compressed. The logical screen is the first frame's
+// size unless screen is valid (QSize(0, 0) included). With no frames the trailer follows the
+// screen's data directly.
 [[nodiscard]] QByteArray EncodeGif(
-    const std::vector<QRgb> &palette, const std::vector<GifFrame> &frames);
+    const std::vector<QRgb> &palette, const std::vector<GifFrame> &frames, QSize screen = QSize());
 
 // Through Qt's writers ("bmp", "ico").
 [[nodiscard]] QByteArray EncodeWithQt(const QImage &picture, const char *format);

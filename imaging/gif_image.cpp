@@ -1,0 +1,185 @@
+// GIF through giflib: the first image of the file over its logical screen, decoded line by line
+// straight into the raster.
+#include "imaging/decoded_image.h"
+
+#include "imaging/raster_memory.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include <gif_lib.h>
+
+namespace imaging {
+namespace {
+
+    // giflib reads through this rather than its own FILE*, which it would close on us.
+    int ReadFromFile(GifFileType *gif, GifByteType *bytes, int n)
+    {
+        if (n <= 0)
+            return 0;
+        return static_cast<int>(std::fread(
+            bytes, 1, static_cast<std::size_t>(n), static_cast<std::FILE *>(gif->UserData)));
+    }
+
+    struct GifCloser
+    {
+        void operator()(GifFileType *gif) const { DGifCloseFile(gif, nullptr); }
+    };
+
+    class GifImage final : public DecodedImage
+    {
+    public:
+        explicit GifImage(FilePtr source)
+            : file(std::move(source))
+        {
+        }
+
+        [[nodiscard]] bool ReadHeader();
+        [[nodiscard]] bool DrawOver(QImage &raster, QRgb background) override;
+
+    private:
+        [[nodiscard]] bool SkipExtension();
+
+        FilePtr file;
+        // Declared after the file so that it is closed first.
+        std::unique_ptr<GifFileType, GifCloser> gif;
+        int transparentIndex = NO_TRANSPARENT_COLOR;
+        bool drawn = false;
+    };
+
+    // Only the graphic control block matters here; the last one before the image applies to it.
+    bool GifImage::SkipExtension()
+    {
+        int code = 0;
+        GifByteType *block = nullptr;
+        if (DGifGetExtension(gif.get(), &code, &block) == GIF_ERROR)
+            return false;
+        if (code == GRAPHICS_EXT_FUNC_CODE) {
+            // A control block of the wrong length leaves the transparency unknown: damaged.
+            GraphicsControlBlock control {};
+            if (block == nullptr || DGifExtensionToGCB(block[0], block + 1, &control) == GIF_ERROR)
+                return false;
+            transparentIndex = control.TransparentColor;
+        }
+        while (block != nullptr) {
+            if (DGifGetExtensionNext(gif.get(), &block) == GIF_ERROR)
+                return false;
+        }
+        return true;
+    }
+
+    bool GifImage::ReadHeader()
+    {
+        int error = 0;
+        gif.reset(DGifOpen(file.get(), ReadFromFile, &error));
+        if (!gif)
+            return false;
+        for (;;) {
+            GifRecordType record = UNDEFINED_RECORD_TYPE;
+            if (DGifGetRecordType(gif.get(), &record) == GIF_ERROR)
+                return false;
+            if (record == IMAGE_DESC_RECORD_TYPE)
+                break;
+            // The trailer before any image: nothing to show.
+            if (record != EXTENSION_RECORD_TYPE || !SkipExtension())
+                return false;
+        }
+        if (DGifGetImageDesc(gif.get()) == GIF_ERROR)
+            return false;
+        const GifImageDesc &frame = gif->Image;
+        // The frame's own size is bounded as well: all of its pixels are decoded even where the
+        // screen clips them, so a tiny screen must not hide a frame of billions of pixels.
+        if (!IsAllowedRasterSize(frame.Width, frame.Height))
+            return false;
+        // Neither a local nor a global table: the colours are unknown altogether.
+        if (frame.ColorMap == nullptr && gif->SColorMap == nullptr)
+            return false;
+        // Encoders that leave the screen size 0 mean "as big as the image".
+        const std::int64_t width
+            = gif->SWidth > 0 ? gif->SWidth : std::int64_t { frame.Left } + frame.Width;
+        const std::int64_t height
+            = gif->SHeight > 0 ? gif->SHeight : std::int64_t { frame.Top } + frame.Height;
+        if (!IsAllowedRasterSize(width, height))
+            return false;
+        size = QSize(static_cast<int>(width), static_cast<int>(height));
+        return true;
+    }
+
+    bool GifImage::DrawOver(QImage &raster, QRgb background)
+    {
+        if (drawn || raster.size() != size || raster.format() != QImage::Format_RGB32)
+            return false;
+        drawn = true; // the image data can be read only once
+        const GifImageDesc &frame = gif->Image;
+        const ColorMapObject &table = frame.ColorMap ? *frame.ColorMap : *gif->SColorMap;
+
+        // Indices past the table show black, as most readers show them; the transparent index
+        // shows the background whatever the table holds.
+        const std::uint32_t fill = background | 0xFF000000u;
+        std::array<std::uint32_t, 256> colours {};
+        colours.fill(0xFF000000u);
+        for (int i = 0; i < std::min(table.ColorCount, 256); ++i) {
+            const GifColorType &c = table.Colors[i];
+            colours[static_cast<std::size_t>(i)] = 0xFF000000u | (std::uint32_t { c.Red } << 16)
+                | (std::uint32_t { c.Green } << 8) | c.Blue;
+        }
+        if (transparentIndex >= 0 && transparentIndex < 256)
+            colours[static_cast<std::size_t>(transparentIndex)] = fill;
+
+        // A frame reaching past the screen is clipped to it; the screen around the frame shows
+        // the background.
+        const int width = size.width(), height = size.height();
+        const int left = std::min(frame.Left, width);
+        const int right = std::min(frame.Left + frame.Width, width);
+        const int top = std::min(frame.Top, height);
+        const int bottom = std::min(frame.Top + frame.Height, height);
+        uchar *const bits = raster.bits();
+        const qsizetype stride = raster.bytesPerLine();
+        for (int y = 0; y < height; ++y) {
+            auto *row = reinterpret_cast<std::uint32_t *>(bits + y * stride);
+            if (y < top || y >= bottom) {
+                std::fill(row, row + width, fill);
+            } else {
+                std::fill(row, row + left, fill);
+                std::fill(row + right, row + width, fill);
+            }
+        }
+
+        // Interlaced files store every 8th row from 0, every 8th from 4, every 4th from 2, then
+        // every 2nd from 1.
+        static constexpr int kFirstRow[4] = { 0, 4, 2, 1 };
+        static constexpr int kRowStep[4] = { 8, 8, 4, 2 };
+        const int passes = frame.Interlace ? 4 : 1;
+        std::vector<GifPixelType> line(static_cast<std::size_t>(frame.Width));
+        for (int pass = 0; pass < passes; ++pass) {
+            const int step = frame.Interlace ? kRowStep[pass] : 1;
+            for (int r = frame.Interlace ? kFirstRow[pass] : 0; r < frame.Height; r += step) {
+                // Every line is read, clipped or not: data that ends early is an error even
+                // where it would not show.
+                if (DGifGetLine(gif.get(), line.data(), frame.Width) == GIF_ERROR)
+                    return false;
+                const int y = frame.Top + r;
+                if (y >= bottom || left >= right)
+                    continue;
+                auto *row = reinterpret_cast<std::uint32_t *>(bits + y * stride);
+                const GifPixelType *in = line.data() + (left - frame.Left);
+                for (int x = left; x < right; ++x)
+                    row[x] = colours[*in++];
+            }
+        }
+        return true;
+    }
+
+} // namespace
+
+std::unique_ptr<DecodedImage> OpenGif(FilePtr file)
+{
+    auto image = std::make_unique<GifImage>(std::move(file));
+    if (!image->ReadHeader())
+        return nullptr;
+    return image;
+}
+
+} // namespace imaging
