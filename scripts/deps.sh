@@ -17,7 +17,7 @@ QUILLMERE_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xdotool x11-xserver-utils x11-utils icewm
-  dbus python3 python3-dbus
+  dbus python3 python3-dbus valgrind
 )
 
 # Only for the real Wayland session test: a headless sway desktop with the wlr screenshot portal,
