@@ -1,5 +1,5 @@
 # Installs the build into a scratch prefix and checks what the desktop needs from it:
-# cmake -DBUILD_DIR=... -DPREFIX=... -P check_install.cmake
+# cmake -DBUILD_DIR=... -DPREFIX=... -DAPP_ID=... -P check_install.cmake
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
   RESULT_VARIABLE result OUTPUT_QUIET)
@@ -9,7 +9,7 @@ endif()
 
 set(expected
   bin/quillmere
-  share/applications/quillmere.desktop
+  share/applications/${APP_ID}.desktop
   share/icons/hicolor/16x16/apps/quillmere.png
   share/icons/hicolor/24x24/apps/quillmere.png
   share/icons/hicolor/32x32/apps/quillmere.png
@@ -24,12 +24,12 @@ if(NOT IS_DIRECTORY "${PREFIX}/bin" OR IS_DIRECTORY "${PREFIX}/bin/quillmere")
 endif()
 
 # The desktop entry starts the installed program by name and names the installed icon.
-file(STRINGS "${PREFIX}/share/applications/quillmere.desktop" entry)
+file(STRINGS "${PREFIX}/share/applications/${APP_ID}.desktop" entry)
 foreach(line "[Desktop Entry]" "Type=Application" "Name=Quillmere" "Exec=quillmere"
     "Icon=quillmere")
   list(FIND entry "${line}" found)
   if(found EQUAL -1)
-    message(FATAL_ERROR "quillmere.desktop lacks ${line}")
+    message(FATAL_ERROR "${APP_ID}.desktop lacks ${line}")
   endif()
 endforeach()
 file(REMOVE_RECURSE "${PREFIX}")
