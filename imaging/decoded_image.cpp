@@ -74,11 +74,11 @@ std::unique_ptr<DecodedImage> LoadImageFromFile(const QString &path)
     case Format::Png:
         return OpenPng(std::move(file));
     case Format::Bmp:
-        return OpenWithQt(std::move(file), "bmp");
+        return OpenBmp(std::move(file));
     case Format::Gif:
         return OpenWithQt(std::move(file), "gif");
     case Format::Ico:
-        return OpenWithQt(std::move(file), "ico");
+        return OpenIco(std::move(file));
     case Format::Unknown:
         break;
     }

@@ -48,7 +48,12 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // Per-format openers; the stream is positioned at the start of the file.
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenJpeg(FilePtr file);
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenPng(FilePtr file);
-// Formats Qt decodes ("bmp", "gif", "ico"); the whole image is decoded here.
+// BMP with a core, info or version 2..5 header: 1, 4, 8, 16, 24 or 32 bits, RLE4, RLE8 and
+// bitfields; null for embedded JPEG or PNG and for anything damaged or cut short.
+[[nodiscard]] std::unique_ptr<DecodedImage> OpenBmp(FilePtr file);
+// Icon or cursor: the directory's first entry, a DIB with its 1-bit mask or a PNG.
+[[nodiscard]] std::unique_ptr<DecodedImage> OpenIco(FilePtr file);
+// Formats Qt decodes ("gif"); the whole image is decoded here.
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenWithQt(FilePtr file, const char *format);
 
 } // namespace imaging

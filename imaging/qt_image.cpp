@@ -1,4 +1,4 @@
-// BMP, GIF and ICO through Qt's image readers.
+// GIF through Qt's image reader.
 #include "imaging/decoded_image.h"
 
 #include "imaging/compose.h"
@@ -14,8 +14,8 @@
 namespace imaging {
 namespace {
 
-    // Qt's BMP and GIF readers pad a file that ends early with blank pixels and report success,
-    // which would give a wrong average shown as right. These checks catch files cut short.
+    // Qt's GIF reader pads a file that ends early with blank pixels and reports success, which
+    // would give a wrong average shown as right. These checks catch files cut short.
 
     // Skips a chain of GIF data sub-blocks; false if the file ends before the terminator.
     bool SkipGifSubBlocks(std::FILE *file)
@@ -62,49 +62,6 @@ namespace {
         }
     }
 
-    std::uint32_t LittleEndian(const unsigned char *bytes, int n)
-    {
-        std::uint32_t value = 0;
-        for (int i = n - 1; i >= 0; --i)
-            value = (value << 8) | bytes[i];
-        return value;
-    }
-
-    // Whether an uncompressed BMP's file is long enough for all of its rows. Compressed (RLE,
-    // embedded JPEG or PNG) ones are left to the reader.
-    bool BmpPixelsComplete(std::FILE *file, long fileSize)
-    {
-        unsigned char header[14 + 16];
-        if (std::fread(header, 1, sizeof header, file) != sizeof header)
-            return false;
-        const std::int64_t pixelsAt = LittleEndian(header + 10, 4);
-        const std::uint32_t infoSize = LittleEndian(header + 14, 4);
-        std::int64_t width = 0, height = 0, bitsPerPixel = 0;
-        if (infoSize == 12) { // OS/2 core header
-            width = LittleEndian(header + 18, 2);
-            height = LittleEndian(header + 20, 2);
-            bitsPerPixel = LittleEndian(header + 24, 2);
-        } else if (infoSize >= 40) {
-            unsigned char compression[4];
-            if (std::fread(compression, 1, sizeof compression, file) != sizeof compression)
-                return false;
-            const std::uint32_t method = LittleEndian(compression, 4);
-            if (method != 0 && method != 3 && method != 6) // RGB, BITFIELDS, ALPHABITFIELDS
-                return true;
-            width = static_cast<std::int32_t>(LittleEndian(header + 18, 4));
-            height = static_cast<std::int32_t>(LittleEndian(header + 22, 4));
-            bitsPerPixel = LittleEndian(header + 28, 2);
-        } else {
-            return false;
-        }
-        if (height < 0)
-            height = -height; // top-down rows
-        if (!IsAllowedRasterSize(width, height) || bitsPerPixel < 1 || bitsPerPixel > 64)
-            return false;
-        const std::int64_t stride = (width * bitsPerPixel + 31) / 32 * 4;
-        return pixelsAt + stride * height <= fileSize;
-    }
-
     class QtImage final : public DecodedImage
     {
     public:
@@ -147,10 +104,8 @@ std::unique_ptr<DecodedImage> OpenWithQt(FilePtr file, const char *format)
         return nullptr;
     const long fileSize = std::ftell(file.get());
     std::rewind(file.get());
-    const bool complete = std::strcmp(format, "gif") == 0
-        ? GifFirstImageComplete(file.get(), fileSize)
-        : std::strcmp(format, "bmp") == 0 ? BmpPixelsComplete(file.get(), fileSize)
-                                          : true;
+    const bool complete
+        = std::strcmp(format, "gif") == 0 ? GifFirstImageComplete(file.get(), fileSize) : true;
     if (!complete || std::fseek(file.get(), 0, SEEK_SET) != 0)
         return nullptr;
     QFile device;
