@@ -306,11 +306,25 @@ namespace {
             for (int x = 0; x < width; ++x)
                 out[x] = palette[in[x]];
             return;
-        case 24:
-            for (int x = 0; x < width; ++x, in += 3)
+        case 24: {
+            int x = 0;
+            if constexpr (std::endian::native == std::endian::little) {
+                // B, G, R bytes are 0x00RRGGBB read little-endian: four pixels come out of
+                // three words, several times faster than byte by byte.
+                for (; x + 4 <= width; x += 4, in += 12) {
+                    std::uint32_t w[3];
+                    std::memcpy(w, in, sizeof w);
+                    out[x] = 0xFF000000u | w[0];
+                    out[x + 1] = 0xFF000000u | (w[0] >> 24) | (w[1] << 8);
+                    out[x + 2] = 0xFF000000u | (w[1] >> 16) | (w[2] << 16);
+                    out[x + 3] = 0xFF000000u | (w[2] >> 8);
+                }
+            }
+            for (; x < width; ++x, in += 3)
                 out[x] = 0xFF000000u | (std::uint32_t { in[2] } << 16)
                     | (std::uint32_t { in[1] } << 8) | in[0];
             return;
+        }
         default:
             break;
         }
