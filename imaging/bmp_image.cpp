@@ -89,6 +89,7 @@ namespace {
         explicit BmpImage(FilePtr source)
             : file(std::move(source))
         {
+            palette.fill(0xFF000000u);
         }
 
         // Reads the 14-byte file header and the DIB after it.
@@ -116,8 +117,8 @@ namespace {
         // The 32-bit layout 0xAARRGGBB as it is in memory, copied without per-channel work.
         bool plain32 = false;
         std::size_t rowBytes = 0;
-        // Black beyond the file's own entries: indices past a short palette show black.
-        std::array<std::uint32_t, 256> palette {};
+        // Opaque black beyond the file's own entries: indices past a short palette show black.
+        std::array<std::uint32_t, 256> palette;
         Channel red, green, blue, alpha;
         std::vector<std::uint8_t> row;
         std::vector<std::uint8_t> iconMask;

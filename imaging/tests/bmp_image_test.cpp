@@ -64,16 +64,19 @@ protected:
         }
     }
 
-    // Every pixel, so a wrong mean cannot hide behind a right one.
+    // Every pixel as stored, alpha byte included (QImage::pixel would hide a non-opaque one), so
+    // a wrong mean cannot hide behind a right one.
     static void ExpectPixels(const QImage &picture, const Pixels &expected)
     {
         ASSERT_FALSE(picture.isNull()) << "the load error";
+        ASSERT_EQ(picture.format(), QImage::Format_RGB32);
         ASSERT_EQ(picture.height(), static_cast<int>(expected.size()));
         ASSERT_EQ(picture.width(), static_cast<int>(expected[0].size()));
-        for (int y = 0; y < picture.height(); ++y)
+        for (int y = 0; y < picture.height(); ++y) {
+            const auto *line = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
             for (int x = 0; x < picture.width(); ++x)
-                EXPECT_EQ(picture.pixel(x, y), expected[y][x])
-                    << std::hex << "at " << x << "," << y;
+                EXPECT_EQ(line[x], expected[y][x]) << std::hex << "at " << x << "," << y;
+        }
     }
 
     QTemporaryDir dir;
