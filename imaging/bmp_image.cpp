@@ -154,6 +154,9 @@ namespace {
                 return false;
             seen |= m;
         }
+        // A declared alpha mask is taken as written, even when every alpha value is 0 and the
+        // picture comes out as the background: guessing otherwise would need the whole image
+        // before its first row could be drawn, and would differ from how PNG alpha is read.
         hasAlpha = masks[3] != 0;
         plain32 = bitCount == 32 && masks[0] == 0xFF0000u && masks[1] == 0xFF00u
             && masks[2] == 0xFFu && (masks[3] == 0 || masks[3] == 0xFF000000u)
