@@ -71,11 +71,11 @@ std::unique_ptr<DecodedImage> LoadImageFromFile(const QByteArray &name)
     case Format::Png:
         return OpenPng(std::move(file));
     case Format::Bmp:
-        return OpenWithQt(std::move(file), "bmp");
+        return OpenBmp(std::move(file));
     case Format::Gif:
         return OpenGif(std::move(file));
     case Format::Ico:
-        return OpenWithQt(std::move(file), "ico");
+        return OpenIco(std::move(file));
     case Format::Unknown:
         break;
     }

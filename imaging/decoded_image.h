@@ -47,14 +47,21 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // header or a size beyond the loader's limits.
 [[nodiscard]] std::unique_ptr<DecodedImage> LoadImageFromFile(const QByteArray &nativePath);
 
-// Per-format openers; the stream is positioned at the start of the file.
+// Per-format openers; the stream is positioned at the start of the file (for OpenPng, at the
+// start of the PNG data, which may sit inside an icon).
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenJpeg(FilePtr file);
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenPng(FilePtr file);
 // The first image of a GIF, drawn over its logical screen (or, where the screen's width or height
 // is 0, over the frame's extent from the origin); the frame is clipped to the screen and both the
 // frame's and the screen's sizes must be within IsAllowedRasterSize.
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenGif(FilePtr file);
-// Formats Qt decodes ("bmp", "ico"); the whole image is decoded here.
-[[nodiscard]] std::unique_ptr<DecodedImage> OpenWithQt(FilePtr file, const char *format);
+// BMP with a 12-, 40-, 52-, 56-, 108- or 124-byte header: 1, 4 or 8 bits with a palette (RLE4
+// and RLE8 too), 16 or 32 bits with bitfields (alpha only where a mask declares it), 24 bits;
+// top-down or bottom-up. Null for other header sizes, embedded JPEG or PNG, and a header that is
+// damaged or promises more rows than the file holds; DrawOver is false for damaged RLE data.
+[[nodiscard]] std::unique_ptr<DecodedImage> OpenBmp(FilePtr file);
+// Icon or cursor: the directory's first entry, a DIB (pixels under its 1-bit mask show the
+// background; 32-bit ones use their alpha instead) or a PNG.
+[[nodiscard]] std::unique_ptr<DecodedImage> OpenIco(FilePtr file);
 
 } // namespace imaging

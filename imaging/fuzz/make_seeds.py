@@ -113,15 +113,84 @@ def main():
     raw_gif("local-palette.gif", (12, 10), (0, 0, 12, 10), global_table=False, local_table=True)
     raw_gif("offset-frame.gif", (16, 12), (5, 3, 8, 6), local_table=True, interlaced=True)
     save("icon.ico", picture("RGBA", (16, 16)), "ICO", sizes=[(16, 16)])
-    # An 8-bit RLE BMP: two rows of runs and an end-of-bitmap marker.
-    palette = b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in [(255, 0, 0), (0, 0, 255)])
-    rle = bytes([4, 0, 4, 1, 0, 0, 8, 1, 0, 1])
-    info = struct.pack("<IiiHHIIiiII", 40, 8, 2, 1, 8, 1, len(rle), 2835, 2835, 2, 0)
-    offset = 14 + len(info) + len(palette)
-    header = b"BM" + struct.pack("<IHHI", offset + len(rle), 0, 0, offset)
-    with open(os.path.join(OUT, "rle8.bmp"), "wb") as f:
-        f.write(header + info + palette + rle)
+    # BMP variants Pillow does not write, built field by field.
+    red_blue = [(255, 0, 0), (0, 0, 255)]
+    write("rle8.bmp", bmp(8, 2, 8, bytes([4, 0, 4, 1, 0, 0, 8, 1, 0, 1]), compression=1,
+                          palette=red_blue))
+    # Runs, a delta, three literal pixels and an early end of the bitmap.
+    write("rle8-delta.bmp", bmp(6, 3, 8, bytes([2, 1, 0, 2, 2, 1, 2, 0, 0, 0, 0, 3, 1, 0, 1, 0, 0, 1]),
+                                compression=1, palette=red_blue))
+    write("rle4-delta.bmp", bmp(5, 2, 4, bytes([5, 0x12, 0, 0, 0, 2, 1, 0, 0, 3, 0x34, 0x50, 0, 1]),
+                                compression=2, palette=sixteen()))
+    write("top-down.bmp", bmp(5, -3, 24, rows(5, 3, 24, lambda x, y: x * 0x330000 + y * 0x55)))
+    write("rgb555.bmp", bmp(5, 3, 16, rows(5, 3, 16, lambda x, y: (x * 6) << 10 | y * 9)))
+    write("bitfields565.bmp", bmp(5, 3, 16, rows(5, 3, 16, lambda x, y: x * 0x1234 + y), compression=3,
+                                  masks=[0xF800, 0x07E0, 0x001F]))
+    write("bitfields101010.bmp", bmp(4, 2, 32, rows(4, 2, 32, lambda x, y: x * 0x0FFC0201 + y),
+                                     compression=3, masks=[0x3FF00000, 0x000FFC00, 0x3FF]))
+    write("argb-v5.bmp", bmp(4, 3, 32, rows(4, 3, 32, lambda x, y: (x * 80) << 24 | y * 0x405060),
+                             compression=3, header=124, masks=[0xFF0000, 0xFF00, 0xFF, 0xFF000000]))
+    write("argb4444.bmp", bmp(4, 2, 16, rows(4, 2, 16, lambda x, y: x * 0x4321 + y), compression=6,
+                              masks=[0x0F00, 0x00F0, 0x000F, 0xF000]))
+    write("palette4.bmp", bmp(7, 2, 4, rows(7, 2, 4, lambda x, y: x + y * 7), palette=sixteen()))
+    write("palette1.bmp", bmp(11, 2, 1, rows(11, 2, 1, lambda x, y: (x + y) % 2), palette=red_blue))
+    write("core8.bmp", bmp(3, 2, 8, rows(3, 2, 8, lambda x, y: x * 5 + y), header=12, palette=sixteen()))
+    # Icons: a 24-bit DIB and an 8-bit one, each with its 1-bit mask after the colour rows.
+    write("dib24.ico", ico(bmp(4, 4, 24, rows(4, 4, 24, lambda x, y: x * 0x400000 + y * 0x40),
+                               icon=True) + rows(4, 4, 1, lambda x, y: x == y), 4))
+    write("dib8.ico", ico(bmp(3, 3, 8, rows(3, 3, 8, lambda x, y: x + y), palette=sixteen(), icon=True)
+                          + rows(3, 3, 1, lambda x, y: x == 0), 3))
 
+
+def write(name, data):
+    with open(os.path.join(OUT, name), "wb") as f:
+        f.write(data)
+
+
+def sixteen():
+    return [(i * 16, 255 - i * 16, i * 5) for i in range(16)]
+
+
+def rows(width, height, bits, value):
+    """Stored rows, each value packed at bits (little-endian above 8 bits), padded to 4 bytes."""
+    out = b""
+    for y in range(abs(height)):
+        if bits >= 8:
+            row = b"".join(value(x, y).to_bytes(bits // 8, "little") for x in range(width))
+        else:
+            number = 0
+            for x in range(width):
+                number = number << bits | int(value(x, y)) & ((1 << bits) - 1)
+            total = width * bits
+            number <<= -total % 8
+            row = number.to_bytes((total + 7) // 8, "big")
+        out += row + bytes(-len(row) % 4)
+    return out
+
+
+def bmp(width, height, bits, pixels, compression=0, header=40, masks=(), palette=(), icon=False):
+    """A BMP file, or with icon=True the DIB alone with its height doubled for the mask."""
+    entry = 3 if header == 12 else 4
+    table = b"".join(bytes([b, g, r, 0][:entry]) for r, g, b in palette)
+    rows_height = height * 2 if icon else height
+    if header == 12:
+        info = struct.pack("<IHHHH", 12, width, rows_height, 1, bits)
+    else:
+        info = struct.pack("<IiiHHIIiiII", header, width, rows_height, 1, bits, compression,
+                           len(pixels), 2835, 2835, len(palette), 0)
+        inside = b"".join(struct.pack("<I", m) for m in masks)
+        if header == 40:
+            info += inside
+        else:
+            info = (info + inside)[:header].ljust(header, b"\0")
+    if icon:
+        return info + table + pixels
+    offset = 14 + len(info) + len(table)
+    return b"BM" + struct.pack("<IHHI", offset + len(pixels), 0, 0, offset) + info + table + pixels
+
+
+def ico(dib, size):
+    return struct.pack("<HHHBBBBHHII", 0, 1, 1, size, size, 0, 0, 1, 0, len(dib), 22) + dib
 
 if __name__ == "__main__":
     main()

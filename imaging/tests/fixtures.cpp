@@ -467,6 +467,120 @@ QByteArray EncodeGif(
     return gif;
 }
 
+namespace {
+
+    void AppendLe(QByteArray &out, std::uint64_t value, int bytes)
+    {
+        for (int i = 0; i < bytes; ++i)
+            out.append(static_cast<char>((value >> (8 * i)) & 0xFFu));
+    }
+
+    // The DIB: header, masks after a 40-byte header, palette, then the given pixel offset's gap.
+    QByteArray EncodeDib(const BmpLayout &layout, std::int64_t dibAt)
+    {
+        QByteArray out;
+        const bool core = layout.headerSize == 12;
+        AppendLe(out, layout.headerSize, 4);
+        if (core) {
+            AppendLe(out, static_cast<std::uint32_t>(layout.width), 2);
+            AppendLe(out, static_cast<std::uint32_t>(layout.height), 2);
+            AppendLe(out, 1, 2);
+            AppendLe(out, static_cast<std::uint32_t>(layout.bits), 2);
+        } else {
+            AppendLe(out, static_cast<std::uint32_t>(layout.width), 4);
+            AppendLe(out, static_cast<std::uint32_t>(layout.height), 4);
+            AppendLe(out, 1, 2);
+            AppendLe(out, static_cast<std::uint32_t>(layout.bits), 2);
+            AppendLe(out, layout.compression, 4);
+            AppendLe(out, static_cast<std::uint32_t>(layout.pixels.size()), 4);
+            AppendLe(out, 2835, 4); // 72 dpi
+            AppendLe(out, 2835, 4);
+            AppendLe(out,
+                static_cast<std::uint32_t>(
+                    layout.colourCount >= 0 ? layout.colourCount : layout.palette.size()),
+                4);
+            AppendLe(out, 0, 4);
+            for (std::size_t i = 0; i < layout.masks.size() && out.size() + 4 <= layout.headerSize;
+                 ++i)
+                AppendLe(out, layout.masks[i], 4);
+            while (static_cast<std::uint32_t>(out.size()) < std::min(layout.headerSize, 4096u))
+                out.append('\0');
+            if (layout.headerSize == 40) {
+                for (const std::uint32_t mask : layout.masks)
+                    AppendLe(out, mask, 4);
+            }
+        }
+        for (const QRgb entry : layout.palette)
+            AppendLe(out, entry & 0xFFFFFFu, core ? 3 : 4);
+        if (layout.pixelOffset >= 0) {
+            while (dibAt + out.size() < layout.pixelOffset)
+                out.append('\0');
+        }
+        return out + layout.pixels;
+    }
+
+} // namespace
+
+QByteArray EncodeBmp(const BmpLayout &layout)
+{
+    const QByteArray dib = EncodeDib(layout, 14);
+    const std::int64_t offset
+        = layout.pixelOffset >= 0 ? layout.pixelOffset : 14 + dib.size() - layout.pixels.size();
+    QByteArray out("BM");
+    AppendLe(out, static_cast<std::uint64_t>(14 + dib.size()), 4);
+    AppendLe(out, 0, 4);
+    AppendLe(out, static_cast<std::uint64_t>(offset), 4);
+    return out + dib;
+}
+
+QByteArray PackBmpRows(const std::vector<std::vector<std::uint32_t>> &rows, int bits)
+{
+    QByteArray out;
+    for (const std::vector<std::uint32_t> &row : rows) {
+        const qsizetype start = out.size();
+        if (bits >= 8) {
+            for (const std::uint32_t value : row)
+                AppendLe(out, value, bits / 8);
+        } else {
+            std::uint32_t pending = 0;
+            int used = 0;
+            for (const std::uint32_t value : row) {
+                pending = (pending << bits) | (value & ((1u << bits) - 1));
+                used += bits;
+                if (used == 8) {
+                    out.append(static_cast<char>(pending));
+                    pending = 0;
+                    used = 0;
+                }
+            }
+            if (used > 0)
+                out.append(static_cast<char>(pending << (8 - used)));
+        }
+        while ((out.size() - start) % 4 != 0)
+            out.append('\0');
+    }
+    return out;
+}
+
+QByteArray EncodeIcoDib(BmpLayout layout, const QByteArray &maskRows)
+{
+    layout.height *= 2;
+    constexpr std::int64_t kDibAt = 6 + 16;
+    const QByteArray dib = EncodeDib(layout, kDibAt) + maskRows;
+    QByteArray out;
+    AppendLe(out, 0, 2);
+    AppendLe(out, 1, 2); // an icon
+    AppendLe(out, 1, 2); // one entry
+    out.append(static_cast<char>(layout.width & 0xFF));
+    out.append(static_cast<char>((layout.height / 2) & 0xFF));
+    AppendLe(out, 0, 2);
+    AppendLe(out, 1, 2);
+    AppendLe(out, static_cast<std::uint32_t>(layout.bits), 2);
+    AppendLe(out, static_cast<std::uint64_t>(dib.size()), 4);
+    AppendLe(out, kDibAt, 4);
+    return out + dib;
+}
+
 QByteArray EncodeWithQt(const QImage &picture, const char *format)
 {
     QByteArray bytes;

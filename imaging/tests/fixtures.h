@@ -84,6 +84,35 @@ struct GifFrame
 [[nodiscard]] QByteArray EncodeGif(
     const std::vector<QRgb> &palette, const std::vector<GifFrame> &frames, QSize screen = QSize());
 
+// A BMP file's parts as they are written; nothing is checked, so damaged files can be made too.
+struct BmpLayout
+{
+    std::uint32_t headerSize = 40; // 12 (core), 40, 52, 56, 108, 124; other sizes get zeros
+    std::int32_t width = 1;
+    std::int32_t height = 1; // negative for top-down rows
+    int bits = 24;
+    std::uint32_t compression = 0;
+    // Red, green, blue and alpha masks: inside a header of 52 bytes or more (as many as fit),
+    // after a 40-byte one (all that are given).
+    std::vector<std::uint32_t> masks {};
+    // 0x??RRGGBB entries, 3 bytes each in a core header and 4 otherwise.
+    std::vector<QRgb> palette {};
+    std::int64_t colourCount = -1; // the header's count of colours; -1 for palette.size()
+    std::int64_t pixelOffset = -1; // -1 for right after the palette
+    QByteArray pixels {}; // padded rows or an RLE stream, as stored
+};
+
+[[nodiscard]] QByteArray EncodeBmp(const BmpLayout &layout);
+
+// Rows (as stored, bottom row first for bottom-up files) packed at bits per value, each row padded
+// to 4 bytes. Values are palette indices for 1, 4 and 8 bits, and the little-endian pixel
+// (0xRRGGBB for 24) otherwise.
+[[nodiscard]] QByteArray PackBmpRows(const std::vector<std::vector<std::uint32_t>> &rows, int bits);
+
+// An icon file with one entry: the DIB of layout (its height the colour rows', doubled here) and
+// then mask rows (1 bit a pixel, bottom row first, padded to 4 bytes).
+[[nodiscard]] QByteArray EncodeIcoDib(BmpLayout layout, const QByteArray &maskRows);
+
 // Through Qt's writers ("bmp", "ico").
 [[nodiscard]] QByteArray EncodeWithQt(const QImage &picture, const char *format);
 

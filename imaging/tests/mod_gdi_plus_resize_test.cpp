@@ -719,13 +719,14 @@ TEST_F(LoaderTest, PicturesAboveQtsDefaultLimitLoadAndTheLimitIsRestoredAfterwar
     token = GdiPlusOpen();
 }
 
-TEST_F(LoaderTest, BigJpegAndPngDecodeIntoTheirRasterAndCutShortOnesFailCleanly)
+TEST_F(LoaderTest, BigJpegPngAndBmpDecodeIntoTheirRasterAndCutShortOnesFailCleanly)
 {
     // 4096 x 2048 fills 32 MiB, where rasters get huge pages and a thread that faults them in
-    // while the decoder writes; a failed decode must stop that thread and free the raster.
+    // while the decoder writes; a failed decode must stop that thread and free the raster. A
+    // bottom-up BMP writes from the last row while that thread starts at the first.
     const QImage bands = fixtures::Bands(4096, 2048, 1024, kBandColours);
     const QByteArray encoded[] = { fixtures::EncodeJpeg(bands, JpegVariant::Baseline444),
-        fixtures::EncodePng(bands, PngVariant::Rgb8) };
+        fixtures::EncodePng(bands, PngVariant::Rgb8), AsBmp(bands) };
     for (const QByteArray &bytes : encoded) {
         const QString path = Write("big", bytes);
         const QImage picture = Load(path);

@@ -190,12 +190,23 @@ TEST_F(AvgTest, AFileThatFailsIsReportedAndTheOthersGoOn)
 {
     Write("good.png", Png(Pixels(1, 1, { qRgb(10, 20, 30) })));
     Write("notes.png", "plain text\n");
-    const Outcome run = Avg({ "missing.png", "good.png", "notes.png", "good.png" });
+    // An icon whose picture is a PNG with damaged image data: the decoders' own complaints
+    // must not reach stderr, only the program's line.
+    QByteArray png = Png(Pixels(2, 2, { qRgb(1, 2, 3), 0, 0, 0 }));
+    png[png.indexOf("IDAT") + 6] = static_cast<char>(png[png.indexOf("IDAT") + 6] ^ 0x55);
+    QByteArray ico("\0\0\1\0\1\0\2\2\0\0\1\0\x20\0", 14);
+    for (const std::uint32_t value : { static_cast<std::uint32_t>(png.size()), 22u })
+        for (int shift = 0; shift < 32; shift += 8)
+            ico.append(static_cast<char>((value >> shift) & 0xFF));
+    Write("damaged.ico", ico + png);
+    const Outcome run = Avg({ "missing.png", "good.png", "notes.png", "damaged.ico", "good.png" });
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out,
         "#0A141E R:10 G:20 B:30 H:210 S:67 L:12  good.png\n"
         "#0A141E R:10 G:20 B:30 H:210 S:67 L:12  good.png\n");
-    EXPECT_EQ(run.err, "Error loading picture missing.png\nError loading picture notes.png\n");
+    EXPECT_EQ(run.err,
+        "Error loading picture missing.png\nError loading picture notes.png\n"
+        "Error loading picture damaged.ico\n");
 }
 
 TEST_F(AvgTest, PictureTooBigForTheMemoryLeftIsALoadErrorNotACrash)
