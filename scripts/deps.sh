@@ -18,6 +18,7 @@ QUILLMERE_TEST_PACKAGES=(
   clang libclang-rt-14-dev
   xvfb xdotool x11-xserver-utils x11-utils icewm
   dbus python3 python3-dbus valgrind
+  dpkg-dev file desktop-file-utils appstream
 )
 
 # Only for the real Wayland session test: a headless sway desktop with the wlr screenshot portal,
