@@ -22,7 +22,7 @@ void PrepareApplication()
     QApplication::setApplicationName(QStringLiteral("Quillmere"));
     QApplication::setApplicationVersion(QStringLiteral(QUILLMERE_VERSION_TEXT));
     // Matches the installed .desktop file, which desktops use for the icon and the name.
-    QGuiApplication::setDesktopFileName(QStringLiteral("quillmere"));
+    QGuiApplication::setDesktopFileName(QStringLiteral(QUILLMERE_APP_ID));
     QApplication::setWindowIcon(ApplicationIcon());
 }
 
