@@ -1,5 +1,6 @@
 #include "app/application.h"
 
+#include "app/language.h"
 #include "platform/dialogs.h"
 
 #include <QApplication>
@@ -24,6 +25,7 @@ void PrepareApplication()
     // Matches the installed .desktop file, which desktops use for the icon and the name.
     QGuiApplication::setDesktopFileName(QStringLiteral(QUILLMERE_APP_ID));
     QApplication::setWindowIcon(ApplicationIcon());
+    InstallTranslations(ReadEnvironment);
 }
 
 } // namespace app

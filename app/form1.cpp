@@ -56,6 +56,29 @@ QString ForDisplay(std::string_view utf8)
     return text;
 }
 
+// The scan writes its fixed texts in Chinese; the window shows them in the desktop's language.
+QString LocalText(std::string_view source)
+{
+    return QCoreApplication::translate(
+        "Form1", QByteArray(source.data(), static_cast<qsizetype>(source.size())).constData());
+}
+
+// The progress text ("请稍候...P%\r\n双击这里停止") with its two fixed parts in the desktop's
+// language; results pass unchanged.
+QString LocalInfoText(std::string_view text)
+{
+    QString shown = ForDisplay(text);
+    if (!text.starts_with(analysis::kWaitText))
+        return shown;
+    shown.replace(ForDisplay(analysis::kWaitText), LocalText(analysis::kWaitText));
+    shown.replace(ForDisplay(analysis::kStopHint), LocalText(analysis::kStopHint));
+    return shown;
+}
+
+// Marks the scan's texts for translation; they are looked up through LocalText.
+[[maybe_unused]] constexpr const char *kScanTexts[]
+    = { QT_TRANSLATE_NOOP("Form1", "请稍候..."), QT_TRANSLATE_NOOP("Form1", "双击这里停止") };
+
 // The largest size, at most `base`'s, at which `fits` holds; the controls keep the sizes the
 // window was designed with, so a font wider than the one they were made for has to shrink.
 QFont FittedFont(QFont font, const std::function<bool(const QFontMetrics &)> &fits)
@@ -77,7 +100,7 @@ public:
     {
     }
 
-    void SetInfoText(std::string_view text) { window.LbInfo->setText(ForDisplay(text)); }
+    void SetInfoText(std::string_view text) { window.LbInfo->setText(LocalInfoText(text)); }
     void SetHexText(std::string_view text) { window.Text1->setText(ForDisplay(text)); }
     void SetSwatchColour(analysis::ColourValue colour) { SetBackground(*window.LblClr, colour); }
 
@@ -110,9 +133,9 @@ Form1::~Form1() = default;
 
 void Form1::CreateControls()
 {
-    FileOpen = new QPushButton(QStringLiteral("打开文件"), this);
+    FileOpen = new QPushButton(tr("打开文件"), this);
     FileOpen->setObjectName(QStringLiteral("FileOpen"));
-    ScreenCap = new QPushButton(QStringLiteral("屏幕截图"), this);
+    ScreenCap = new QPushButton(tr("屏幕截图"), this);
     ScreenCap->setObjectName(QStringLiteral("ScreenCap"));
 
     LblClr = new QLabel(this);
@@ -121,9 +144,9 @@ void Form1::CreateControls()
     LblClr->setLineWidth(1);
     SetBackground(*LblClr, 0x00FFFFFF);
     // Screen readers read a label's name instead of its text: labels get a description only.
-    LblClr->setAccessibleDescription(QStringLiteral("平均色色块"));
+    LblClr->setAccessibleDescription(tr("平均色色块"));
 
-    Label1 = new QLabel(QStringLiteral("平均色信息："), this);
+    Label1 = new QLabel(tr("平均色信息："), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setTextFormat(Qt::PlainText);
 
@@ -135,7 +158,7 @@ void Form1::CreateControls()
     paneViewport->setObjectName(QStringLiteral("PicFrameInside"));
 
     PicBox = new platform::PicBox(paneViewport);
-    PicBox->setToolTip(QStringLiteral("双击选择背景颜色"));
+    PicBox->setToolTip(tr("双击选择背景颜色"));
     PicBox->SetBackColor(platform::kWindowBackground);
     const double twips = TwipsPerPixel();
     PicBox->SetSize(kPaneDesignWidth / twips, kPaneDesignHeight / twips);
@@ -143,13 +166,13 @@ void Form1::CreateControls()
 
     Text1 = new QLineEdit(QStringLiteral("#000000"), this);
     Text1->setObjectName(QStringLiteral("Text1"));
-    Text1->setAccessibleName(QStringLiteral("平均色十六进制值"));
+    Text1->setAccessibleName(tr("平均色十六进制值"));
 
     LbInfo = new QLabel(this);
     LbInfo->setObjectName(QStringLiteral("LbInfo"));
     LbInfo->setTextFormat(Qt::PlainText);
     LbInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    LbInfo->setAccessibleDescription(QStringLiteral("平均色信息"));
+    LbInfo->setAccessibleDescription(tr("平均色信息"));
     LbInfo->installEventFilter(this);
 
     // Focus order FileOpen, ScreenCap, Text1; labels, the frame and the pane never take focus.
@@ -229,10 +252,12 @@ void Form1::FitFonts()
 {
     // Three lines of results, or the progress text, within the label's height.
     const QSize info = LbInfo->contentsRect().size();
-    LbInfo->setFont(FittedFont(LbInfo->font(), [info](const QFontMetrics &metrics) {
+    const QString waitText = LocalText(analysis::kWaitText);
+    const QString stopHint = LocalText(analysis::kStopHint);
+    LbInfo->setFont(FittedFont(LbInfo->font(), [&](const QFontMetrics &metrics) {
         const int widest = std::max({ metrics.horizontalAdvance(QStringLiteral("R:255 H:360")),
-            metrics.horizontalAdvance(QStringLiteral("请稍候...100%")),
-            metrics.horizontalAdvance(QStringLiteral("双击这里停止")) });
+            metrics.horizontalAdvance(waitText + QStringLiteral("100%")),
+            metrics.horizontalAdvance(stopHint) });
         return 3 * metrics.lineSpacing() <= info.height() && widest <= info.width();
     }));
 

@@ -4,7 +4,7 @@
 # Build and run.
 QUILLMERE_BUILD_PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-wayland libqt6opengl6-dev
+  qt6-base-dev qt6-wayland libqt6opengl6-dev qt6-l10n-tools qt6-tools-dev
   libpng-dev libjpeg62-turbo-dev libgif-dev libstb-dev
   fonts-wqy-microhei
 )
