@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
 #include <QRgb>
 #include <QSize>
@@ -44,6 +45,14 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // a missing, unreadable or empty file, a directory or other non-regular file, an unknown format,
 // a damaged header or a size beyond the loader's limits.
 [[nodiscard]] std::unique_ptr<DecodedImage> LoadImageFromFile(const QString &path);
+
+// The same for the bytes of an image file held in memory (a picture dropped or pasted without a
+// file); null where LoadImageFromFile would be.
+[[nodiscard]] std::unique_ptr<DecodedImage> LoadImageFromMemory(const QByteArray &data);
+
+// The same for an open descriptor positioned at the start, which the loader takes over (closed
+// in every case).
+[[nodiscard]] std::unique_ptr<DecodedImage> LoadImageFromDescriptor(int fd);
 
 // Per-format openers; the stream is positioned at the start of the file.
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenJpeg(FilePtr file);

@@ -7,6 +7,7 @@
 #include <QImageReader>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -87,6 +88,10 @@ namespace {
     // The picture object: the image owns its pixels, and the last copy of it frees them.
     QImage WrapBitmap(QImage bitmap) { return bitmap; }
 
+    QImage LoadOpened(const std::function<std::unique_ptr<imaging::DecodedImage>()> &open,
+        const QString &path, std::int32_t &width, std::int32_t &height,
+        analysis::ColourValue colour);
+
 } // namespace
 
 LoadError::LoadError(const QString &path)
@@ -124,31 +129,51 @@ void GdiPlusClose(std::uintptr_t token)
 QImage LoadPictureScaled(
     const QString &path, std::int32_t &width, std::int32_t &height, analysis::ColourValue colour)
 {
-    if (!IsStarted())
-        throw LoadError(path);
-    try {
-        std::unique_ptr<imaging::DecodedImage> image = imaging::LoadImageFromFile(path);
-        if (!image)
-            throw LoadError(path);
-        // The caller's sizes change only when the load succeeds.
-        const bool ownSize = width == -1 || height == -1;
-        const std::int32_t canvasWidth = ownSize ? image->Size().width() : width;
-        const std::int32_t canvasHeight = ownSize ? image->Size().height() : height;
-        if (!imaging::IsAllowedRasterSize(canvasWidth, canvasHeight))
-            throw LoadError(path);
-
-        Canvas canvas;
-        if (!PrepareCanvas(canvas, *image, colour, canvasWidth, canvasHeight)
-            || !RenderImage(*image, canvas))
-            throw LoadError(path);
-        image.reset(); // from here on nothing refers to the file
-        QImage picture = WrapBitmap(DetachCanvas(canvas));
-        width = canvasWidth;
-        height = canvasHeight;
-        return picture;
-    } catch (const std::bad_alloc &) {
-        throw LoadError(path); // a picture too big for the memory left is a load failure too
-    }
+    return LoadOpened(
+        [&path] { return imaging::LoadImageFromFile(path); }, path, width, height, colour);
 }
+
+QImage LoadPictureScaled(const QByteArray &data, const QString &name, std::int32_t &width,
+    std::int32_t &height, analysis::ColourValue colour)
+{
+    return LoadOpened(
+        [&data] { return imaging::LoadImageFromMemory(data); }, name, width, height, colour);
+}
+
+namespace {
+
+    // Everything after the opening, shared by files and bytes in memory.
+    QImage LoadOpened(const std::function<std::unique_ptr<imaging::DecodedImage>()> &open,
+        const QString &path, std::int32_t &width, std::int32_t &height,
+        analysis::ColourValue colour)
+    {
+        if (!IsStarted())
+            throw LoadError(path);
+        try {
+            std::unique_ptr<imaging::DecodedImage> image = open();
+            if (!image)
+                throw LoadError(path);
+            // The caller's sizes change only when the load succeeds.
+            const bool ownSize = width == -1 || height == -1;
+            const std::int32_t canvasWidth = ownSize ? image->Size().width() : width;
+            const std::int32_t canvasHeight = ownSize ? image->Size().height() : height;
+            if (!imaging::IsAllowedRasterSize(canvasWidth, canvasHeight))
+                throw LoadError(path);
+
+            Canvas canvas;
+            if (!PrepareCanvas(canvas, *image, colour, canvasWidth, canvasHeight)
+                || !RenderImage(*image, canvas))
+                throw LoadError(path);
+            image.reset(); // from here on nothing refers to the file
+            QImage picture = WrapBitmap(DetachCanvas(canvas));
+            width = canvasWidth;
+            height = canvasHeight;
+            return picture;
+        } catch (const std::bad_alloc &) {
+            throw LoadError(path); // a picture too big for the memory left is a load failure too
+        }
+    }
+
+} // namespace
 
 } // namespace modGDIPlusResize

@@ -2,6 +2,7 @@
 
 #include "analysis/colour_math.h"
 
+#include <QByteArray>
 #include <QImage>
 #include <QString>
 
@@ -40,5 +41,10 @@ void GdiPlusClose(std::uintptr_t token);
 // below 1 or above that limit.
 [[nodiscard]] QImage LoadPictureScaled(
     const QString &path, std::int32_t &width, std::int32_t &height, analysis::ColourValue colour);
+
+// The same for the bytes of an image file held in memory, for a picture that comes without a
+// file; the load error names `name` where it would name the path. Nothing is written to disk.
+[[nodiscard]] QImage LoadPictureScaled(const QByteArray &data, const QString &name,
+    std::int32_t &width, std::int32_t &height, analysis::ColourValue colour);
 
 } // namespace modGDIPlusResize
