@@ -75,6 +75,8 @@ public:
     // Ctrl+V: the clipboard's picture (image data or a copied file), if it holds one.
     void PasteImage();
     [[nodiscard]] bool IsLoading() const { return newestLoad != nullptr; }
+    // Loads whose worker has not ended yet, also those a newer picture overtook.
+    [[nodiscard]] std::size_t LoadsRunning() const { return loaders.size(); }
 
     // The background colour chooser (a double-click on the visible pane).
     void ChooseBackColour();

@@ -32,6 +32,11 @@ Form1Fixture::Form1Fixture()
             custom = edited;
         return answer.colour;
     };
+    seams.loadPicture = [this](const platform::PictureInput &input, analysis::ColourValue colour) {
+        if (beforeLoad)
+            beforeLoad(input);
+        return app::LoadPicture(input, colour);
+    };
     seams.showError = [this](QWidget *, const QString &text) { errors.push_back(text); };
     seams.endProgram = [this] {
         ++endRequests;

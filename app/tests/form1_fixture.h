@@ -33,6 +33,9 @@ public:
     std::vector<ColourAnswer> colourAnswers;
     std::vector<platform::CustomColours> coloursOffered;
 
+    // Runs on the load's worker thread before the picture is loaded; a test can hold it there.
+    std::function<void(const platform::PictureInput &)> beforeLoad;
+
     std::vector<QString> errors;
     int endRequests = 0;
     bool endedWhileCalculating = false;
