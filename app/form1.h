@@ -60,7 +60,8 @@ public:
     ~Form1() override;
 
     // Average colour of whatever the pane holds now, shown in LblClr, Text1 and LbInfo. Yields
-    // to the event loop once per row, so the window stays live and can start a newer run.
+    // to the event loop after the first row and then about every 16 ms, so the window stays live
+    // and can start a newer run without the yields costing more than the scan.
     void CalcColor();
 
     // The open-image command (a click on FileOpen): choose a file, load it composed over the
