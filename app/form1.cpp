@@ -189,8 +189,12 @@ void Form1::CreateControls()
     connect(FileOpen, &QPushButton::clicked, this, &Form1::OpenImage);
     connect(PicBox, &platform::PicBox::DoubleClicked, this, &Form1::ChooseBackColour);
     screenCapture = std::make_unique<capture::ScreenCapture>(
-        *PicBox, [this] { CalcColor(); }, seams.createScreenSource,
-        [this](const QString &text) { seams.showError(this, text); });
+        *PicBox,
+        [this] {
+            DropPendingLoad();
+            CalcColor();
+        },
+        seams.createScreenSource, [this](const QString &text) { seams.showError(this, text); });
     connect(ScreenCap, &QPushButton::clicked, this, [this] { screenCapture->Run(); });
 
     setAcceptDrops(true);
@@ -347,8 +351,7 @@ void Form1::OpenPicture(const platform::PictureInput &input)
     // The picture is loaded before anything is committed, so a file that cannot be read leaves
     // the pane's picture, size and visibility, and the results, as they were. An older load
     // still waiting stops waiting once this call returns, and its picture is dropped.
-    if (newestLoad && newestLoad->waiting)
-        newestLoad->waiting->quit();
+    DropPendingLoad();
     auto load = std::make_shared<Load>();
     newestLoad = load;
     setCursor(Qt::BusyCursor);
@@ -381,6 +384,16 @@ void Form1::OpenPicture(const platform::PictureInput &input)
     PicBox->SetSize(loaded.width, loaded.height);
     CalcColor();
     emit PictureShown();
+}
+
+void Form1::DropPendingLoad()
+{
+    if (!newestLoad)
+        return;
+    if (newestLoad->waiting)
+        newestLoad->waiting->quit();
+    newestLoad.reset();
+    unsetCursor();
 }
 
 void Form1::FinishLoad(const std::shared_ptr<Load> &load)

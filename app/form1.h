@@ -137,6 +137,9 @@ private:
         QEventLoop *waiting = nullptr;
     };
     void FinishLoad(const std::shared_ptr<Load> &load);
+    // A newer picture is on its way or already in the pane: the load still running is not
+    // waited for, and its picture will be dropped.
+    void DropPendingLoad();
 
     void CreateControls();
     void ApplyLayout();

@@ -36,6 +36,9 @@ public:
     // Runs on the load's worker thread before the picture is loaded; a test can hold it there.
     std::function<void(const platform::PictureInput &)> beforeLoad;
 
+    // What the screen capture reads as the screen.
+    QImage screen;
+
     std::vector<QString> errors;
     int endRequests = 0;
     bool endedWhileCalculating = false;

@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "app/tests/form1_fixture.h"
 
+#include <QApplication>
 #include <QBuffer>
 #include <QClipboard>
 #include <QDropEvent>
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -388,6 +390,42 @@ TEST(WaysIn, NewerPictureDuringALoadWins)
         EXPECT_FALSE(window.IsLoading());
         EXPECT_EQ(window.cursor().shape(), Qt::ArrowCursor);
     }
+}
+
+// A screen capture finished during a load is newer than the picture being loaded.
+TEST(WaysIn, ScreenCaptureDuringALoadWins)
+{
+    Opened opened;
+    Form1Fixture &fixture = opened.fixture;
+    Form1 &window = fixture.Window();
+    fixture.screen = QImage(QGuiApplication::primaryScreen()->size(), QImage::Format_RGB32);
+    fixture.screen.fill(qRgb(10, 200, 30));
+    const QString older = fixture.SaveImage(
+        TwoColourPicture(30, 30, qRgb(255, 255, 0), qRgb(255, 255, 0)), "older.png");
+    auto gate = std::make_shared<Gate>();
+    OpenAtExit release { { gate } };
+    fixture.beforeLoad = [gate](const platform::PictureInput &) { gate->Wait(); };
+
+    QTimer::singleShot(0, &window, [&] {
+        window.ScreenCap->click();
+        QWidget *overlay = nullptr;
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (w->objectName() == "Form2" && w->isVisible())
+                    overlay = w;
+            return overlay != nullptr;
+        }));
+        QTest::mousePress(overlay, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+        QTest::mouseRelease(overlay, Qt::LeftButton, Qt::NoModifier, QPoint(15, 25));
+    });
+    window.OpenPath(older);
+    EXPECT_EQ(fixture.HexText(), "#0AC81E") << "the captured region's results";
+    EXPECT_EQ(window.cursor().shape(), Qt::ArrowCursor);
+    gate->Open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.LoadsRunning() == 0; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(fixture.HexText(), "#0AC81E") << "the older picture is dropped";
+    EXPECT_EQ(window.Pane().Raster().size(), QSize(10, 20)) << "the dragged region's size";
 }
 
 // The real loader on a picture big enough to take a while: the event loop runs meanwhile.
