@@ -417,11 +417,11 @@ TEST(WaysIn, ScreenCaptureDuringALoadWins)
         }));
         QTest::mousePress(overlay, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
         QTest::mouseRelease(overlay, Qt::LeftButton, Qt::NoModifier, QPoint(15, 25));
+        EXPECT_EQ(fixture.HexText(), "#0AC81E") << "the captured region's results";
+        EXPECT_EQ(window.cursor().shape(), Qt::ArrowCursor);
+        gate->Open();
     });
     window.OpenPath(older);
-    EXPECT_EQ(fixture.HexText(), "#0AC81E") << "the captured region's results";
-    EXPECT_EQ(window.cursor().shape(), Qt::ArrowCursor);
-    gate->Open();
     ASSERT_TRUE(QTest::qWaitFor([&] { return window.LoadsRunning() == 0; }));
     QCoreApplication::processEvents();
     EXPECT_EQ(fixture.HexText(), "#0AC81E") << "the older picture is dropped";
