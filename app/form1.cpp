@@ -28,6 +28,7 @@
 #include <cstdlib>
 #include <exception>
 #include <string_view>
+#include <system_error>
 
 namespace {
 
@@ -355,12 +356,26 @@ void Form1::OpenPicture(const platform::PictureInput &input)
     auto load = std::make_shared<Load>();
     newestLoad = load;
     setCursor(Qt::BusyCursor);
-    loaders.emplace(
-        load.get(), std::thread([this, load, input, colour, loadPicture = seams.loadPicture] {
+    const auto run = [load, input, colour, loadPicture = seams.loadPicture] {
+        // Nothing may escape a worker thread: any failure is the load error.
+        try {
             load->result = loadPicture(input, colour);
+        } catch (...) {
+            load->result = app::LoadedPicture {};
+            load->result.failure = QStringLiteral("Error loading picture ")
+                + (input.path.isEmpty() ? input.name : input.path);
+        }
+    };
+    try {
+        loaders.emplace(load.get(), std::thread([this, load, run] {
+            run();
             QMetaObject::invokeMethod(
                 this, [this, load] { FinishLoad(load); }, Qt::QueuedConnection);
         }));
+    } catch (const std::system_error &) {
+        run(); // no thread to be had: load here, with the window waiting
+        load->finished = true;
+    }
     if (!load->finished) {
         QEventLoop loop;
         load->waiting = &loop;
