@@ -2,9 +2,11 @@
 
 #include "analysis/colour_math.h"
 
+#include <chrono>
 #include <cmath>
 #include <concepts>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -93,10 +95,15 @@ struct ColourSummary
 class ColourScanner
 {
 public:
-    // Reads every pixel of the source row by row, calling yield after each row, and writes the
-    // means to outputs. Pictures of 1,000,000 pixels or more show progress on even rows and stop
-    // after the row whose yield delivered the stop gesture. A scan started from inside another
-    // scan's yield wins: the outer one stops at its next row and writes nothing more.
+    // A monotonic clock in nanoseconds; the scan reads it once per row.
+    using Clock = std::function<std::chrono::nanoseconds()>;
+
+    // Reads every pixel of the source row by row and writes the means to outputs. It calls yield
+    // after the first row, then after the first row that ends at least the yield interval after
+    // the previous yield returned. Pictures of 1,000,000 pixels or more show, at each yield, the
+    // progress of the last even row read, and stop after the row whose yield delivered the stop
+    // gesture. A scan started from inside another scan's yield wins: the outer one stops after
+    // that yield and writes nothing more.
     template <PixelSource Source, std::invocable Yield, ColourOutputs Outputs>
     void CalcColor(const Source &source, Yield &&yield, Outputs &outputs);
 
@@ -105,12 +112,22 @@ public:
 
     [[nodiscard]] bool IsCalculating() const { return bCalculating; }
 
+    // Zero yields after every row. The default keeps a window repainting about 60 times a second
+    // while yielding rarely enough that the event loop costs little beside the scan itself.
+    void SetYieldInterval(std::chrono::nanoseconds interval) { yieldInterval = interval; }
+    void SetClock(Clock newClock) { clock = std::move(newClock); }
+
 private:
     template <PixelSource Source>
     static void ScanRow(const Source &source, std::int32_t y, std::int32_t W, ScanTotals &totals);
 
     bool bCalculating = false;
     std::uint64_t newestRun = 0;
+    std::chrono::nanoseconds yieldInterval = std::chrono::milliseconds(16);
+    Clock clock = [] {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+            std::chrono::steady_clock::now().time_since_epoch());
+    };
 };
 
 template <PixelSource Source>
@@ -157,11 +174,21 @@ void ColourScanner::CalcColor(const Source &source, Yield &&yield, Outputs &outp
 
     ScanTotals totals;
     const bool withProgress = static_cast<std::int64_t>(W) * H >= kProgressThreshold;
+    // A yield costs more than a row, and nobody sees a progress text that is replaced before the
+    // next yield: both happen only when the interval has passed.
+    std::chrono::nanoseconds lastYield = clock();
+    std::int32_t shownRow = -1;
     for (std::int32_t y = 0; y < H; ++y) {
         ScanRow(source, y, W, totals);
-        if (withProgress && y % 2 == 0)
-            outputs.SetInfoText(ProgressText(y, H));
+        if (y != 0 && clock() - lastYield < yieldInterval)
+            continue;
+        const std::int32_t evenRow = y - y % 2;
+        if (withProgress && evenRow != shownRow) {
+            outputs.SetInfoText(ProgressText(evenRow, H));
+            shownRow = evenRow;
+        }
         yield();
+        lastYield = clock();
         if (thisRun != newestRun)
             return; // a newer scan took over the window's results
         if (withProgress && !bCalculating)

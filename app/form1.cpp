@@ -3,16 +3,24 @@
 #include "capture/screen_capture.h"
 #include "imaging/mod_gdi_plus_resize.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDropEvent>
 #include <QEvent>
+#include <QEventLoop>
 #include <QFontDatabase>
 #include <QFrame>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStyle>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -20,6 +28,7 @@
 #include <cstdlib>
 #include <exception>
 #include <string_view>
+#include <system_error>
 
 namespace {
 
@@ -129,7 +138,12 @@ Form1::Form1(Seams seams, QWidget *parent)
     setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, client, screenArea));
 }
 
-Form1::~Form1() = default;
+Form1::~Form1()
+{
+    // A load still running finishes into its own state; the window must outlive no worker.
+    for (auto &[load, worker] : loaders)
+        worker.join();
+}
 
 void Form1::CreateControls()
 {
@@ -199,9 +213,18 @@ void Form1::CreateControls()
     connect(FileOpen, &QPushButton::clicked, this, &Form1::OpenImage);
     connect(PicBox, &platform::PicBox::DoubleClicked, this, &Form1::ChooseBackColour);
     screenCapture = std::make_unique<capture::ScreenCapture>(
-        *PicBox, [this] { CalcColor(); }, seams.createScreenSource,
-        [this](const QString &text) { seams.showError(this, text); });
+        *PicBox,
+        [this] {
+            DropPendingLoad();
+            CalcColor();
+        },
+        seams.createScreenSource, [this](const QString &text) { seams.showError(this, text); });
     connect(ScreenCap, &QPushButton::clicked, this, [this] { screenCapture->Run(); });
+
+    setAcceptDrops(true);
+    auto *paste = new QShortcut(QKeySequence::Paste, this);
+    connect(paste, &QShortcut::activated, this, &Form1::PasteImage);
+    Text1->installEventFilter(this);
 }
 
 double Form1::TwipsPerPixel() const
@@ -307,6 +330,14 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
         StopCalculation();
         return true;
     }
+    // The hex box would take Ctrl+V as a text paste; with a picture on the clipboard the
+    // window's paste wins, otherwise the box pastes text as usual.
+    if (watched == Text1 && event->type() == QEvent::ShortcutOverride
+        && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Paste)) {
+        const QMimeData *mime = QGuiApplication::clipboard()->mimeData();
+        if (mime && platform::OffersPicture(*mime))
+            return true;
+    }
     return QWidget::eventFilter(watched, event);
 }
 
@@ -327,37 +358,123 @@ void Form1::OpenImage()
     if (path.isEmpty())
         return;
 
+    OpenPath(path);
+}
+
+void Form1::OpenPath(const QString &path)
+{
+    platform::PictureInput input;
+    input.path = path;
+    OpenPicture(input);
+}
+
+void Form1::OpenPicture(const platform::PictureInput &input)
+{
     analysis::ColourValue colour = BackColor;
     if (platform::IsSystemColour(colour))
         colour = 0x00FFFFFF;
 
     // The picture is loaded before anything is committed, so a file that cannot be read leaves
-    // the pane's picture, size and visibility, and the results, as they were.
-    const std::uintptr_t token = modGDIPlusResize::GdiPlusOpen();
-    std::int32_t width = -1;
-    std::int32_t height = -1;
-    QImage picture;
-    QString failure;
+    // the pane's picture, size and visibility, and the results, as they were. An older load
+    // still waiting stops waiting once this call returns, and its picture is dropped.
+    DropPendingLoad();
+    auto load = std::make_shared<Load>();
+    newestLoad = load;
+    setCursor(Qt::BusyCursor);
+    const auto run = [load, input, colour, loadPicture = seams.loadPicture] {
+        // Nothing may escape a worker thread: any failure is the load error.
+        try {
+            load->result = loadPicture(input, colour);
+        } catch (...) {
+            load->result = app::LoadedPicture {};
+            load->result.failure = QStringLiteral("Error loading picture ")
+                + (input.path.isEmpty() ? input.name : input.path);
+        }
+    };
     try {
-        picture = modGDIPlusResize::LoadPictureScaled(path, width, height, colour);
-    } catch (const modGDIPlusResize::LoadError &error) {
-        failure = error.Description();
-    } catch (const std::exception &) {
-        failure = QStringLiteral("Error loading picture ") + path;
+        loaders.emplace(load.get(), std::thread([this, load, run] {
+            run();
+            QMetaObject::invokeMethod(
+                this, [this, load] { FinishLoad(load); }, Qt::QueuedConnection);
+        }));
+    } catch (const std::system_error &) {
+        run(); // no thread to be had: load here, with the window waiting
+        load->finished = true;
     }
-    if (!failure.isEmpty()) {
-        modGDIPlusResize::GdiPlusClose(token);
-        seams.showError(this, failure);
+    if (!load->finished) {
+        QEventLoop loop;
+        load->waiting = &loop;
+        loop.exec();
+        load->waiting = nullptr;
+    }
+    if (load != newestLoad)
+        return; // a newer picture took over
+    newestLoad.reset();
+    unsetCursor();
+
+    app::LoadedPicture &loaded = load->result;
+    if (!loaded.failure.isEmpty()) {
+        seams.showError(this, loaded.failure);
         return;
     }
-
     if (!PicBox->IsPaneVisible())
         PicBox->SetPaneVisible(true);
-    PicBox->SetPicture(picture);
-    picture = QImage(); // the pane holds the only reference now
-    PicBox->SetSize(width, height);
-    modGDIPlusResize::GdiPlusClose(token);
+    PicBox->SetPicture(loaded.picture);
+    loaded.picture = QImage(); // the pane holds the only reference now
+    PicBox->SetSize(loaded.width, loaded.height);
     CalcColor();
+    emit PictureShown();
+}
+
+void Form1::DropPendingLoad()
+{
+    if (!newestLoad)
+        return;
+    if (newestLoad->waiting)
+        newestLoad->waiting->quit();
+    newestLoad.reset();
+    unsetCursor();
+}
+
+void Form1::FinishLoad(const std::shared_ptr<Load> &load)
+{
+    load->finished = true;
+    // The worker's last act was to post this, so the join is immediate.
+    const auto worker = loaders.find(load.get());
+    if (worker != loaders.end()) {
+        worker->second.join();
+        loaders.erase(worker);
+    }
+    if (load->waiting)
+        load->waiting->quit();
+}
+
+void Form1::PasteImage()
+{
+    const QMimeData *mime = QGuiApplication::clipboard()->mimeData();
+    if (!mime)
+        return;
+    const std::optional<platform::PictureInput> input
+        = platform::PictureFromMime(*mime, QStringLiteral("(clipboard)"));
+    if (input)
+        OpenPicture(*input);
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (platform::OffersPicture(*event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void Form1::dropEvent(QDropEvent *event)
+{
+    const std::optional<platform::PictureInput> input
+        = platform::PictureFromMime(*event->mimeData(), QStringLiteral("(dropped picture)"));
+    if (!input)
+        return;
+    event->acceptProposedAction();
+    // The drag source waits for the drop to be answered: open the picture after that.
+    QTimer::singleShot(0, this, [this, picture = *input] { OpenPicture(picture); });
 }
 
 void Form1::ChooseBackColour()

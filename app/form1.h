@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/calc_color.h"
+#include "app/picture_load.h"
 #include "platform/dialogs.h"
 #include "platform/pic_box.h"
 #include "platform/screen_source.h"
@@ -11,11 +12,14 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <thread>
 
 class QFrame;
 class QLabel;
+class QEventLoop;
 class QLineEdit;
 class QPushButton;
 
@@ -46,6 +50,9 @@ public:
             = &platform::CreateScreenSource;
         // Ends the process at once; runs when the window closes.
         std::function<void()> endProgram = &EndProgramNow;
+        // Loads a picture; runs on a worker thread of its own while the window stays live.
+        std::function<app::LoadedPicture(const platform::PictureInput &, analysis::ColourValue)>
+            loadPicture = &app::LoadPicture;
     };
 
     explicit Form1(QWidget *parent = nullptr);
@@ -53,12 +60,25 @@ public:
     ~Form1() override;
 
     // Average colour of whatever the pane holds now, shown in LblClr, Text1 and LbInfo. Yields
-    // to the event loop once per row, so the window stays live and can start a newer run.
+    // to the event loop after the first row and then about every 16 ms, so the window stays live
+    // and can start a newer run without the yields costing more than the scan.
     void CalcColor();
 
     // The open-image command (a click on FileOpen): choose a file, load it composed over the
     // window's background, show it in the pane at its own size and analyse it.
     void OpenImage();
+    // What the open command does once a file is chosen, also for drops, paste and the command
+    // line: load the picture on a worker thread while the window goes on (busy pointer, repaints,
+    // close), then show it and analyse it, or report the load error and keep everything. A newer
+    // picture arriving meanwhile wins; the older one is dropped when its load ends.
+    void OpenPicture(const platform::PictureInput &input);
+    void OpenPath(const QString &path);
+    // Ctrl+V: the clipboard's picture (image data or a copied file), if it holds one.
+    void PasteImage();
+    [[nodiscard]] bool IsLoading() const { return newestLoad != nullptr; }
+    // Loads whose worker has not ended yet, also those a newer picture overtook.
+    [[nodiscard]] std::size_t LoadsRunning() const { return loaders.size(); }
+
     // The background colour chooser (a double-click on the visible pane).
     void ChooseBackColour();
     // The stop gesture (a double-click on LbInfo): a running progress scan stops after its row.
@@ -86,7 +106,13 @@ public:
     QLineEdit *Text1 = nullptr;
     QLabel *LbInfo = nullptr;
 
+signals:
+    // A picture from OpenPicture is shown with its results.
+    void PictureShown();
+
 protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -101,6 +127,19 @@ private:
     };
 
     class Outputs;
+
+    // One picture being loaded; touched by its worker only until the worker posts its end.
+    struct Load
+    {
+        app::LoadedPicture result;
+        bool finished = false;
+        // The event loop of the OpenPicture call waiting for this load, while it waits.
+        QEventLoop *waiting = nullptr;
+    };
+    void FinishLoad(const std::shared_ptr<Load> &load);
+    // A newer picture is on its way or already in the pane: the load still running is not
+    // waited for, and its picture will be dropped.
+    void DropPendingLoad();
 
     void CreateControls();
     void ApplyLayout();
@@ -117,4 +156,8 @@ private:
     analysis::ColourValue chosenColour = 0;
     // The screen capture command of ScreenCap; it owns the capture overlay.
     std::unique_ptr<capture::ScreenCapture> screenCapture;
+    // The load whose picture is to be shown next; null when none is running.
+    std::shared_ptr<Load> newestLoad;
+    // Worker threads still running, joined when their load ends or the window goes.
+    std::map<const Load *, std::thread> loaders;
 };

@@ -9,5 +9,6 @@ int main(int argc, char **argv)
     app::PrepareApplication();
     Form1 window;
     window.show();
+    app::OpenFromCommandLine(window, QApplication::arguments());
     return QApplication::exec();
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <initializer_list>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,6 +49,35 @@ std::unique_ptr<DecodedImage> LoadImageFromFile(const QByteArray &name)
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return nullptr;
+    return LoadImageFromDescriptor(fd);
+}
+
+std::unique_ptr<DecodedImage> LoadImageFromMemory(const QByteArray &data)
+{
+    // An anonymous in-memory file: the decoders read it like any other file, and nothing
+    // reaches the disk.
+    const int fd = ::memfd_create("quillmere-picture", MFD_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    qsizetype written = 0;
+    while (written < data.size()) {
+        const ssize_t n = ::write(
+            fd, data.constData() + written, static_cast<std::size_t>(data.size() - written));
+        if (n <= 0) {
+            ::close(fd);
+            return nullptr;
+        }
+        written += n;
+    }
+    if (::lseek(fd, 0, SEEK_SET) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    return LoadImageFromDescriptor(fd);
+}
+
+std::unique_ptr<DecodedImage> LoadImageFromDescriptor(int fd)
+{
     struct stat info = {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0) {
         ::close(fd);

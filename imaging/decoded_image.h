@@ -47,6 +47,14 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // header or a size beyond the loader's limits.
 [[nodiscard]] std::unique_ptr<DecodedImage> LoadImageFromFile(const QByteArray &nativePath);
 
+// The same for the bytes of an image file held in memory (a picture dropped or pasted without a
+// file); null where LoadImageFromFile would be.
+[[nodiscard]] std::unique_ptr<DecodedImage> LoadImageFromMemory(const QByteArray &data);
+
+// The same for an open descriptor positioned at the start, which the loader takes over (closed
+// in every case).
+[[nodiscard]] std::unique_ptr<DecodedImage> LoadImageFromDescriptor(int fd);
+
 // Per-format openers; the stream is positioned at the start of the file (for OpenPng, at the
 // start of the PNG data, which may sit inside an icon).
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenJpeg(FilePtr file);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -159,36 +160,38 @@ void GdiPlusClose(std::uintptr_t token)
 
 namespace {
 
-    // The load itself; shownPath is the name as the load error shows it.
-    QImage LoadFromNativePath(const QByteArray &nativePath, const QString &shownPath,
-        std::int32_t &width, std::int32_t &height, analysis::ColourValue colour)
+    // Everything after the opening, shared by files and bytes in memory; shownPath is the name
+    // the load error shows.
+    QImage LoadOpened(const std::function<std::unique_ptr<imaging::DecodedImage>()> &open,
+        const QString &shownPath, std::int32_t &width, std::int32_t &height,
+        analysis::ColourValue colour)
     {
-        const auto loadError = [&shownPath] { return LoadError(shownPath); };
         if (!IsStarted())
-            throw loadError();
+            throw LoadError(shownPath);
         const QuietLoad quiet;
         try {
-            std::unique_ptr<imaging::DecodedImage> image = imaging::LoadImageFromFile(nativePath);
+            std::unique_ptr<imaging::DecodedImage> image = open();
             if (!image)
-                throw loadError();
+                throw LoadError(shownPath);
             // The caller's sizes change only when the load succeeds.
             const bool ownSize = width == -1 || height == -1;
             const std::int32_t canvasWidth = ownSize ? image->Size().width() : width;
             const std::int32_t canvasHeight = ownSize ? image->Size().height() : height;
             if (!imaging::IsAllowedRasterSize(canvasWidth, canvasHeight))
-                throw loadError();
+                throw LoadError(shownPath);
 
             Canvas canvas;
             if (!PrepareCanvas(canvas, *image, colour, canvasWidth, canvasHeight)
                 || !RenderImage(*image, canvas))
-                throw loadError();
+                throw LoadError(shownPath);
             image.reset(); // from here on nothing refers to the file
             QImage picture = WrapBitmap(DetachCanvas(canvas));
             width = canvasWidth;
             height = canvasHeight;
             return picture;
         } catch (const std::bad_alloc &) {
-            throw loadError(); // a picture too big for the memory left is a load failure too
+            // A picture too big for the memory left is a load failure too.
+            throw LoadError(shownPath);
         }
     }
 
@@ -197,13 +200,22 @@ namespace {
 QImage LoadPictureScaled(
     const QString &path, std::int32_t &width, std::int32_t &height, analysis::ColourValue colour)
 {
-    return LoadFromNativePath(QFile::encodeName(path), path, width, height, colour);
+    return LoadOpened([&path] { return imaging::LoadImageFromFile(QFile::encodeName(path)); }, path,
+        width, height, colour);
 }
 
 QImage LoadPictureScaled(
     const NativePath &path, std::int32_t &width, std::int32_t &height, analysis::ColourValue colour)
 {
-    return LoadFromNativePath(path.bytes, QFile::decodeName(path.bytes), width, height, colour);
+    return LoadOpened([&path] { return imaging::LoadImageFromFile(path.bytes); },
+        QFile::decodeName(path.bytes), width, height, colour);
+}
+
+QImage LoadPictureScaled(const QByteArray &data, const QString &name, std::int32_t &width,
+    std::int32_t &height, analysis::ColourValue colour)
+{
+    return LoadOpened(
+        [&data] { return imaging::LoadImageFromMemory(data); }, name, width, height, colour);
 }
 
 } // namespace modGDIPlusResize

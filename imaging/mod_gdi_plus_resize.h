@@ -55,4 +55,9 @@ struct NativePath
 [[nodiscard]] QImage LoadPictureScaled(const NativePath &path, std::int32_t &width,
     std::int32_t &height, analysis::ColourValue colour);
 
+// The same for the bytes of an image file held in memory, for a picture that comes without a
+// file; the load error names `name` where it would name the path. Nothing is written to disk.
+[[nodiscard]] QImage LoadPictureScaled(const QByteArray &data, const QString &name,
+    std::int32_t &width, std::int32_t &height, analysis::ColourValue colour);
+
 } // namespace modGDIPlusResize

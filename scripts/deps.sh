@@ -16,7 +16,7 @@ QUILLMERE_COMPARE_PACKAGES=(python3-pil imagemagick time)
 QUILLMERE_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xdotool x11-xserver-utils x11-utils icewm
+  xvfb xdotool x11-xserver-utils x11-utils icewm xclip
   dbus python3 python3-dbus valgrind
   dpkg-dev file desktop-file-utils appstream
 )

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -113,6 +114,7 @@ namespace {
                  std::tuple { -3.0, 4.0, 4 }, std::tuple { 7.0, 0.0, 0 } }) {
             SCOPED_TRACE(testing::Message() << w << " x " << h);
             ColourScanner scanner;
+            scanner.SetYieldInterval(std::chrono::nanoseconds(0));
             RecordedOutputs out;
             out.hexText = "#123456";
             int yieldCount = 0;
@@ -158,6 +160,7 @@ namespace {
 
         // A picture whose pixel count passes 2^32 is still exact (no pixels stored).
         ColourScanner scanner;
+        scanner.SetYieldInterval(std::chrono::nanoseconds(0));
         RecordedOutputs out;
         int rows = 0;
         scanner.CalcColor(
@@ -171,6 +174,7 @@ namespace {
         Raster raster(999, 1001, MakeColour(10, 20, 30));
         CountingSource source { &raster };
         ColourScanner scanner;
+        scanner.SetYieldInterval(std::chrono::nanoseconds(0));
         RecordedOutputs out;
         int rows = 0;
         scanner.CalcColor(
@@ -194,6 +198,7 @@ namespace {
     {
         Raster raster(1000, 1000, 0);
         ColourScanner scanner;
+        scanner.SetYieldInterval(std::chrono::nanoseconds(0));
         RecordedOutputs out;
         std::vector<std::string> seenAfterRow;
         scanner.CalcColor(
@@ -240,6 +245,7 @@ namespace {
         scanner.StopGesture();
         EXPECT_FALSE(scanner.IsCalculating());
         Raster raster(1000, 1000, MakeColour(1, 2, 3));
+        scanner.SetYieldInterval(std::chrono::nanoseconds(0));
         RecordedOutputs out;
         int rows = 0;
         scanner.CalcColor(
@@ -333,6 +339,77 @@ namespace {
         scanner.CalcColor(
             ResizedSource { &black, 4.0, 1.0 }, [] {}, out);
         EXPECT_EQ(out.hexText, "#7F7F7F");
+    }
+
+    // Rows that take a known time on a clock of the test's own: the scan must yield after row 0,
+    // then after the first row that ends one interval after the previous yield returned, and show
+    // the progress of the last even row at each yield.
+    TEST(CalcColor, YieldsPacedByTheClock)
+    {
+        using std::chrono::milliseconds;
+        struct Case
+        {
+            const char *what;
+            int width, height;
+            milliseconds rowTime, yieldTime, interval;
+            std::vector<int> yieldRows; // worked out by hand from the times above
+        };
+        const Case cases[] = {
+            { "every 16 rows of 1 ms", 10, 60, milliseconds(1), milliseconds(0), milliseconds(16),
+                { 0, 16, 32, 48 } },
+            { "a slow yield does not count as scanning time", 10, 60, milliseconds(1),
+                milliseconds(5), milliseconds(16), { 0, 16, 32, 48 } },
+            { "rows slower than the interval yield every row", 10, 5, milliseconds(20),
+                milliseconds(0), milliseconds(16), { 0, 1, 2, 3, 4 } },
+            { "progress at odd rows shows the even row before", 20'000, 60, milliseconds(1),
+                milliseconds(0), milliseconds(15), { 0, 15, 30, 45 } },
+        };
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.what);
+            std::chrono::nanoseconds now { 0 };
+            int rowsRead = 0;
+            // Row y's first pixel read stands for the whole row's time.
+            struct TimedSource
+            {
+                const Case *c;
+                std::chrono::nanoseconds *now;
+                int *rowsRead;
+                double Width() const { return c->width; }
+                double Height() const { return c->height; }
+                ColourValue ReadPixel(int x, int) const
+                {
+                    if (x == 0) {
+                        *now += c->rowTime;
+                        ++*rowsRead;
+                    }
+                    return 0;
+                }
+            } source { &c, &now, &rowsRead };
+            ColourScanner scanner;
+            scanner.SetYieldInterval(c.interval);
+            scanner.SetClock([&now] { return now; });
+            RecordedOutputs out;
+            std::vector<int> yieldRows;
+            std::vector<std::string> shown;
+            scanner.CalcColor(
+                source,
+                [&] {
+                    yieldRows.push_back(rowsRead - 1);
+                    shown.push_back(out.infoTexts.back());
+                    now += c.yieldTime;
+                },
+                out);
+            EXPECT_EQ(yieldRows, c.yieldRows);
+            EXPECT_EQ(rowsRead, c.height);
+            const bool progress = std::int64_t { c.width } * c.height >= kProgressThreshold;
+            ASSERT_EQ(shown.size(), yieldRows.size());
+            for (std::size_t k = 0; k < yieldRows.size(); ++k)
+                EXPECT_EQ(shown[k],
+                    progress ? ProgressText(yieldRows[k] - yieldRows[k] % 2, c.height)
+                             : std::string(kWaitText));
+            // The wait text, a progress text per yield in progress mode, the result.
+            EXPECT_EQ(out.infoTexts.size(), 2 + (progress ? yieldRows.size() : 0));
+        }
     }
 
     TEST(ProgressText, RoundsToWholePercent)

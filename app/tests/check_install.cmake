@@ -25,11 +25,19 @@ endif()
 
 # The desktop entry starts the installed program by name and names the installed icon.
 file(STRINGS "${PREFIX}/share/applications/${APP_ID}.desktop" entry)
-foreach(line "[Desktop Entry]" "Type=Application" "Name=Quillmere" "Exec=quillmere"
+# "Open with" in file managers hands over one file as %f.
+foreach(line "[Desktop Entry]" "Type=Application" "Name=Quillmere" "Exec=quillmere %f"
     "Icon=quillmere")
   list(FIND entry "${line}" found)
   if(found EQUAL -1)
     message(FATAL_ERROR "${APP_ID}.desktop lacks ${line}")
+  endif()
+endforeach()
+# Every format the loader reads must be offered for "Open with".
+list(FILTER entry INCLUDE REGEX "^MimeType=")
+foreach(type image/bmp image/png image/gif image/jpeg image/x-icon image/vnd.microsoft.icon)
+  if(NOT entry MATCHES "[=;]${type};")
+    message(FATAL_ERROR "${APP_ID}.desktop does not offer ${type}")
   endif()
 endforeach()
 file(REMOVE_RECURSE "${PREFIX}")

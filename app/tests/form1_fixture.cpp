@@ -5,6 +5,23 @@
 #include <QLabel>
 #include <QLineEdit>
 
+namespace {
+
+class FixtureScreen : public platform::ScreenSource
+{
+public:
+    explicit FixtureScreen(const QImage &image)
+        : image(image)
+    {
+    }
+    void GrabScreen(GrabDone done) override { done(image); }
+
+private:
+    const QImage &image;
+};
+
+} // namespace
+
 Form1Fixture::Form1Fixture()
 {
     Form1::Seams seams;
@@ -32,6 +49,12 @@ Form1Fixture::Form1Fixture()
             custom = edited;
         return answer.colour;
     };
+    seams.loadPicture = [this](const platform::PictureInput &input, analysis::ColourValue colour) {
+        if (beforeLoad)
+            beforeLoad(input);
+        return app::LoadPicture(input, colour);
+    };
+    seams.createScreenSource = [this] { return std::make_unique<FixtureScreen>(screen); };
     seams.showError = [this](QWidget *, const QString &text) { errors.push_back(text); };
     seams.endProgram = [this] {
         ++endRequests;

@@ -33,6 +33,12 @@ public:
     std::vector<ColourAnswer> colourAnswers;
     std::vector<platform::CustomColours> coloursOffered;
 
+    // Runs on the load's worker thread before the picture is loaded; a test can hold it there.
+    std::function<void(const platform::PictureInput &)> beforeLoad;
+
+    // What the screen capture reads as the screen.
+    QImage screen;
+
     std::vector<QString> errors;
     int endRequests = 0;
     bool endedWhileCalculating = false;

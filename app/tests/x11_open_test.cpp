@@ -1,6 +1,6 @@
 // The built program on a real X server of the test's own: the file is chosen in the real file
 // chooser by typing its path, and the swatch on screen must show the picture's average colour.
-#include "platform/tests/xvfb_server.h"
+#include "app/tests/x11_program.h"
 
 #include <QDir>
 #include <QImage>
@@ -9,48 +9,11 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-
 namespace {
 
+using namespace app::testing;
 using platform::testing::WaitFor;
 using platform::testing::XvfbServer;
-
-QStringList Lines(const std::optional<QString> &output)
-{
-    return output ? output->split('\n', Qt::SkipEmptyParts) : QStringList {};
-}
-
-// Visible top-level windows of a process.
-QStringList WindowsOf(const XvfbServer &server, qint64 pid)
-{
-    return Lines(server.Run(
-        "xdotool", { "search", "--onlyvisible", "--pid", QString::number(pid), "--name", "." }));
-}
-
-std::map<QString, int> Geometry(const XvfbServer &server, const QString &window)
-{
-    std::map<QString, int> geometry;
-    for (const QString &line :
-        Lines(server.Run("xdotool", { "getwindowgeometry", "--shell", window }))) {
-        const QStringList pair = line.split('=');
-        if (pair.size() == 2)
-            geometry[pair[0]] = pair[1].toInt();
-    }
-    return geometry;
-}
-
-// "#RRGGBB" of each screen point, read from a grab of the whole screen.
-QStringList ScreenColours(const XvfbServer &server, const std::vector<QPoint> &points)
-{
-    QStringList arguments;
-    for (const QPoint &p : points)
-        arguments << QString::number(p.x()) << QString::number(p.y());
-    QStringList lines = Lines(server.Run(QStringLiteral(QUILLMERE_SCREEN_PROBE), arguments));
-    if (!lines.isEmpty())
-        lines.removeFirst(); // the screen's size
-    return lines;
-}
 
 TEST(RealX, OpensAPictureThroughTheFileChooserAndShowsItsAverage)
 {
