@@ -1,0 +1,86 @@
+#include "analysis/summed_area_table.h"
+
+#include <algorithm>
+
+namespace analysis {
+
+SummedAreaTable::SummedAreaTable(std::int64_t stripPixels)
+    : stripPixels(std::clamp<std::int64_t>(stripPixels, 1, kExactPixels))
+{
+}
+
+void SummedAreaTable::Build(const std::uint32_t *rows, std::int32_t newWidth,
+    std::int32_t newHeight, std::ptrdiff_t stridePixels, ChannelOrder order)
+{
+    constexpr std::int32_t kLargestSide = 1 << 16;
+    if (rows == nullptr || newWidth < 1 || newHeight < 1 || newWidth > kLargestSide
+        || newHeight > kLargestSide) {
+        width = 0;
+        height = 0;
+        entries.clear();
+        return;
+    }
+    width = newWidth;
+    height = newHeight;
+    const auto span = static_cast<std::size_t>(width) + 1;
+    // resize() keeps what the last build left; row 0 and column 0 are set to zero below.
+    entries.resize(span * (static_cast<std::size_t>(height) + 1));
+    std::fill(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(span), Entry {});
+
+    const int redShift = order == ChannelOrder::kColourValue ? 0 : 16;
+    const int blueShift = 16 - redShift;
+    for (std::int32_t y = 0; y < height; ++y) {
+        const std::uint32_t *in = rows + static_cast<std::ptrdiff_t>(y) * stridePixels;
+        const Entry *above = entries.data() + static_cast<std::size_t>(y) * span;
+        Entry *out = entries.data() + (static_cast<std::size_t>(y) + 1) * span;
+        out[0] = Entry {};
+        std::uint32_t r = 0, g = 0, b = 0;
+        for (std::int32_t x = 0; x < width; ++x) {
+            const std::uint32_t p = in[x];
+            r += (p >> redShift) & 0xFFu;
+            g += (p >> 8) & 0xFFu;
+            b += (p >> blueShift) & 0xFFu;
+            // Unsigned sums wrap by design; see the class comment.
+            out[x + 1].r = above[x + 1].r + r;
+            out[x + 1].g = above[x + 1].g + g;
+            out[x + 1].b = above[x + 1].b + b;
+        }
+    }
+}
+
+void SummedAreaTable::Build(const Raster &raster)
+{
+    Build(
+        raster.Data(), raster.Width(), raster.Height(), raster.Width(), ChannelOrder::kColourValue);
+}
+
+ScanTotals SummedAreaTable::Totals(
+    std::int32_t left, std::int32_t top, std::int32_t blockWidth, std::int32_t blockHeight) const
+{
+    ScanTotals totals;
+    // 64-bit edges: left + blockWidth must not wrap for extreme arguments.
+    const std::int64_t x0 = std::clamp<std::int64_t>(left, 0, width);
+    const std::int64_t y0 = std::clamp<std::int64_t>(top, 0, height);
+    const std::int64_t x1 = std::clamp<std::int64_t>(std::int64_t { left } + blockWidth, x0, width);
+    const std::int64_t y1
+        = std::clamp<std::int64_t>(std::int64_t { top } + blockHeight, y0, height);
+    if (x1 == x0 || y1 == y0)
+        return totals;
+
+    const std::int64_t columns = x1 - x0;
+    const std::int64_t stripRows = std::max<std::int64_t>(1, stripPixels / columns);
+    for (std::int64_t ya = y0; ya < y1; ya += stripRows) {
+        const std::int64_t yb = std::min(y1, ya + stripRows);
+        const Entry &a = At(static_cast<std::int32_t>(x0), static_cast<std::int32_t>(ya));
+        const Entry &b = At(static_cast<std::int32_t>(x1), static_cast<std::int32_t>(ya));
+        const Entry &c = At(static_cast<std::int32_t>(x0), static_cast<std::int32_t>(yb));
+        const Entry &d = At(static_cast<std::int32_t>(x1), static_cast<std::int32_t>(yb));
+        totals.sumR += static_cast<std::uint32_t>(d.r - b.r - c.r + a.r);
+        totals.sumG += static_cast<std::uint32_t>(d.g - b.g - c.g + a.g);
+        totals.sumB += static_cast<std::uint32_t>(d.b - b.b - c.b + a.b);
+    }
+    totals.count = static_cast<std::uint64_t>(columns) * static_cast<std::uint64_t>(y1 - y0);
+    return totals;
+}
+
+} // namespace analysis
