@@ -7,6 +7,7 @@
 
 #include <QImage>
 #include <QString>
+#include <QWidget>
 
 #include <memory>
 #include <string>
@@ -42,6 +43,10 @@ private:
 
 // A screen whose every pixel differs: red counts columns, green rows, blue their high bits.
 QImage NumberedScreen(int width, int height, qreal ratio = 1.0);
+
+// Pixels of the shown overlay differing from `expected`, outside the readout panel that floats
+// above the frozen copy: count, first one.
+std::string OverlayMismatches(QWidget &overlay, const QImage &expected);
 
 // The main window's side of a capture: the pane, the analysis and its three outputs, and what the
 // window looked like when the analysis started.
