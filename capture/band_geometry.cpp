@@ -83,10 +83,11 @@ QPoint PlaceReadout(
     };
     const bool right = freeCorner.x() >= start.x();
     const bool below = freeCorner.y() >= start.y();
+    // The keep-out square reaches kReadoutGap pixels past the panel on every side.
     const int xs[2]
-        = { freeCorner.x() + kReadoutGap, freeCorner.x() - kReadoutGap - panel.width() };
+        = { freeCorner.x() + kReadoutGap + 1, freeCorner.x() - kReadoutGap - panel.width() };
     const int ys[2]
-        = { freeCorner.y() + kReadoutGap, freeCorner.y() - kReadoutGap - panel.height() };
+        = { freeCorner.y() + kReadoutGap + 1, freeCorner.y() - kReadoutGap - panel.height() };
     // Away from the band first, then beside it, then towards it.
     const std::pair<int, int> order[4]
         = { { right ? 0 : 1, below ? 0 : 1 }, { right ? 1 : 0, below ? 0 : 1 },

@@ -20,7 +20,11 @@ std::string OverlayMismatches(QWidget &overlay, const QImage &expected)
     if (shown.size() != expected.size())
         return "size differs";
     const QWidget *panel = overlay.findChild<QWidget *>(QStringLiteral("ReadoutPanel"));
-    const QRect skipped = panel && panel->isVisible() ? panel->geometry() : QRect();
+    // grab() is in device pixels; the panel's geometry in logical ones.
+    const qreal ratio = shown.devicePixelRatio();
+    const QRect skipped = panel && panel->isVisible()
+        ? QRectF(QPointF(panel->pos()) * ratio, QSizeF(panel->size()) * ratio).toAlignedRect()
+        : QRect();
     int count = 0;
     std::string first;
     for (int y = 0; y < shown.height(); ++y)

@@ -22,6 +22,8 @@ struct FakeScreen
 {
     QImage image;
     int grabs = 0;
+    // A desktop of several screens; when set, a grab of every screen gives these instead.
+    std::vector<platform::ScreenPicture> desktop;
 };
 
 class FakeScreenSource : public platform::ScreenSource
@@ -35,6 +37,13 @@ public:
     {
         ++screen->grabs;
         done(screen->image);
+    }
+    void GrabScreens(GrabScreensDone done) override
+    {
+        if (screen->desktop.empty())
+            return ScreenSource::GrabScreens(std::move(done));
+        ++screen->grabs;
+        done(screen->desktop);
     }
 
 private:
