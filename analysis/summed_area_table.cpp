@@ -1,8 +1,23 @@
 #include "analysis/summed_area_table.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace analysis {
+
+namespace {
+
+    // Huge pages: a fresh 100 MB table otherwise spends longer in page faults than in its build.
+    constexpr std::size_t kHugePage = std::size_t { 2 } << 20;
+
+} // namespace
+
+void SummedAreaTable::FreeStorage::operator()(Entry *entries) const { std::free(entries); }
 
 SummedAreaTable::SummedAreaTable(std::int64_t stripPixels)
     : stripPixels(std::clamp<std::int64_t>(stripPixels, 1, kExactPixels))
@@ -17,23 +32,41 @@ void SummedAreaTable::Build(const std::uint32_t *rows, std::int32_t newWidth,
         || newHeight > kLargestSide) {
         width = 0;
         height = 0;
-        entries.clear();
+        entries.reset();
+        capacity = 0;
         return;
+    }
+    const auto span = static_cast<std::size_t>(newWidth) + 1;
+    const std::size_t needed = span * (static_cast<std::size_t>(newHeight) + 1);
+    if (needed > capacity) {
+        // The storage is kept for later builds of the same or a smaller size.
+        const std::size_t bytes = (needed * sizeof(Entry) + kHugePage - 1) / kHugePage * kHugePage;
+        auto *storage = static_cast<Entry *>(std::aligned_alloc(kHugePage, bytes));
+        if (storage == nullptr) {
+            width = 0;
+            height = 0;
+            entries.reset();
+            capacity = 0;
+            return;
+        }
+#if defined(__linux__)
+        madvise(storage, bytes, MADV_HUGEPAGE);
+#endif
+        entries.reset(storage);
+        capacity = bytes / sizeof(Entry);
     }
     width = newWidth;
     height = newHeight;
-    const auto span = static_cast<std::size_t>(width) + 1;
-    // resize() keeps what the last build left; row 0 and column 0 are set to zero below.
-    entries.resize(span * (static_cast<std::size_t>(height) + 1));
-    std::fill(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(span), Entry {});
+    // Row 0 and column 0 are zero; the loop below writes every other entry.
+    std::fill(entries.get(), entries.get() + span, Entry { 0, 0, 0 });
 
     const int redShift = order == ChannelOrder::kColourValue ? 0 : 16;
     const int blueShift = 16 - redShift;
     for (std::int32_t y = 0; y < height; ++y) {
         const std::uint32_t *in = rows + static_cast<std::ptrdiff_t>(y) * stridePixels;
-        const Entry *above = entries.data() + static_cast<std::size_t>(y) * span;
-        Entry *out = entries.data() + (static_cast<std::size_t>(y) + 1) * span;
-        out[0] = Entry {};
+        const Entry *above = entries.get() + static_cast<std::size_t>(y) * span;
+        Entry *out = entries.get() + (static_cast<std::size_t>(y) + 1) * span;
+        out[0] = Entry { 0, 0, 0 };
         std::uint32_t r = 0, g = 0, b = 0;
         for (std::int32_t x = 0; x < width; ++x) {
             const std::uint32_t p = in[x];

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 namespace analysis {
 
@@ -54,23 +54,31 @@ public:
         std::int32_t blockHeight) const;
 
 private:
+    // No initialisers: a build writes every entry, and zeroing 100 MB first would double its
+    // cost.
     struct Entry
     {
-        std::uint32_t r = 0;
-        std::uint32_t g = 0;
-        std::uint32_t b = 0;
+        std::uint32_t r;
+        std::uint32_t g;
+        std::uint32_t b;
+    };
+
+    struct FreeStorage
+    {
+        void operator()(Entry *entries) const;
     };
 
     [[nodiscard]] const Entry &At(std::int32_t x, std::int32_t y) const
     {
-        return entries[static_cast<std::size_t>(y) * static_cast<std::size_t>(width + 1)
+        return entries.get()[static_cast<std::size_t>(y) * static_cast<std::size_t>(width + 1)
             + static_cast<std::size_t>(x)];
     }
 
     std::int64_t stripPixels = kExactPixels;
     std::int32_t width = 0;
     std::int32_t height = 0;
-    std::vector<Entry> entries;
+    std::unique_ptr<Entry[], FreeStorage> entries;
+    std::size_t capacity = 0; // entries
 };
 
 } // namespace analysis
