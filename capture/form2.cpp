@@ -110,23 +110,38 @@ void Form2::FinishFreeze(std::vector<platform::ScreenPicture> pictures)
             analysis::ChannelOrder::kXrgb);
     }
     // Screens added or moved since the overlay was made.
-    if (geometry() != desktop && !isVisible())
+    if (geometry() != desktop)
         setGeometry(desktop);
     update();
     timer1.stop();
     startPtAtShow = startPt;
     RefreshReadout(QPointF(mapFromGlobal(QCursor::pos())));
     panel->show();
-    if (screens.size() == 1) {
+    // Window managers hold even a frameless window to one monitor's free area, and full screen
+    // to one monitor: over several, the overlay passes the window manager by.
+    const bool spanning = screens.size() > 1;
+    if (windowFlags().testFlag(Qt::X11BypassWindowManagerHint) != spanning)
+        setWindowFlag(Qt::X11BypassWindowManagerHint, spanning);
+    if (spanning) {
+        setGeometry(desktop);
+        show();
+        raise();
+        // A window the window manager does not know cannot be made active through it, and the
+        // main window could not be given back afterwards: Esc comes through a keyboard grab.
+        grabKeyboard();
+    } else {
         // Full-screen state as well as the geometry: window managers then keep panels below it.
         showFullScreen();
-    } else {
-        // Full screen would hold the overlay to one screen; the geometry spans them all.
-        show();
+        raise();
+        activateWindow();
+        setFocus(Qt::ActiveWindowFocusReason);
     }
-    raise();
-    activateWindow();
-    setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void Form2::hideEvent(QHideEvent *event)
+{
+    releaseKeyboard();
+    QWidget::hideEvent(event);
 }
 
 void Form2::Cancel()

@@ -304,7 +304,11 @@ namespace {
 
     // Two monitors side by side on one wide Xvfb screen: LEFT 1280 x 1024 (primary) and RIGHT
     // 1024 x 768 beside it, with no monitor below RIGHT.
-    TEST(RealXTwoMonitors, CapturesOnEachScreenAndEscBacksOut)
+    class RealXTwoMonitors : public ::testing::TestWithParam<Desktop>
+    {
+    };
+
+    TEST_P(RealXTwoMonitors, CapturesOnEachScreenAndEscBacksOut)
     {
         XvfbServer x(QSize(2304, 1024));
         ASSERT_TRUE(x.IsRunning());
@@ -324,6 +328,19 @@ namespace {
                       "static unsigned char c_bits[] = {\n   0x01, 0x02};\n");
         }
         const QStringList checkerRoot { "-bitmap", checker, "-fg", "#FF0000", "-bg", "#0000FF" };
+
+        std::optional<Child> windowManager;
+        if (GetParam().windowManager) {
+            const QString icewm = QStandardPaths::findExecutable(QStringLiteral("icewm"));
+            ASSERT_FALSE(icewm.isEmpty()) << "icewm is missing: scripts/deps.sh installs it";
+            windowManager.emplace(x, icewm, home.path());
+            ASSERT_TRUE(windowManager->Started());
+            ASSERT_TRUE(WaitFor([&] {
+                const auto out
+                    = x.Run(QStringLiteral("xprop"), { "-root", "_NET_SUPPORTING_WM_CHECK" });
+                return out && out->contains(QStringLiteral("window id"));
+            }));
+        }
         ASSERT_TRUE(rx.Ok(QStringLiteral("xsetroot"), checkerRoot));
 
         Child program(x, QStringLiteral(QUILLMERE_PROGRAM), home.path());
@@ -389,10 +406,11 @@ namespace {
             QSize size;
         };
         // Both blocks have even sides, so the checkerboard averages to (127, 0, 127): a colour
-        // found nowhere on the screen but in a swatch.
+        // found nowhere on the screen but in a swatch. They keep above a window manager's
+        // task bar at the bottom of the left screen.
         const Region regions[] = {
-            { "left screen, dragged past its edge to where no screen is", { 1200, 900 },
-                { 1400, 1000 }, { 80, 100 } },
+            { "left screen, dragged past its edge to where no screen is", { 1200, 800 },
+                { 1400, 900 }, { 80, 100 } },
             { "right screen, dragged below it", { 2203, 700 }, { 2303, 900 }, { 100, 68 } },
         };
         for (const Region &r : regions) {
@@ -454,6 +472,10 @@ namespace {
         }
         EXPECT_TRUE(program.Running());
     }
+
+    INSTANTIATE_TEST_SUITE_P(Desktops, RealXTwoMonitors,
+        ::testing::Values(Desktop { "bare_X", false, 1 }, Desktop { "icewm", true, 1 }),
+        [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace capture
