@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <optional>
 
 namespace capture {
@@ -293,6 +294,33 @@ namespace {
             ASSERT_TRUE(WaitFor([&] { return rx.Clipboard() == r.hex; }))
                 << "hex text " << rx.Clipboard().toStdString();
         }
+
+        // Esc during a drag on a screen of another colour: the overlay goes, the main window
+        // has the keyboard again, and the last result stays.
+        ASSERT_TRUE(rx.Ok(QStringLiteral("xsetroot"), { "-solid", "#10F010" }));
+        ASSERT_TRUE(rx.Xdotool({ "mousemove", QString::number(screenCap.x()),
+            QString::number(screenCap.y()), "click", "1" }));
+        ASSERT_TRUE(WaitFor([&] {
+            const auto info = rx.Window(overlayId);
+            return info && info->viewable;
+        }));
+        ASSERT_TRUE(rx.Xdotool({ "mousemove", "100", "100", "mousedown", "1", "mousemove", "300",
+            "200", "key", "Escape" }));
+        ASSERT_TRUE(WaitFor([&] {
+            const auto info = rx.Window(overlayId);
+            return info && !info->viewable;
+        })) << "Esc did not close the overlay";
+        ASSERT_TRUE(rx.Xdotool({ "mouseup", "1" }));
+        EXPECT_TRUE(WaitFor([&] {
+            const auto out = x.Run(QStringLiteral("xdotool"), { "getwindowfocus" });
+            return out && out->trimmed() == mainId;
+        })) << "the main window did not get the keyboard back";
+        const QString lastHex = regions[std::size(regions) - 1].hex;
+        ASSERT_TRUE(rx.Xdotool({ "mousemove", QString::number(text1.x()),
+            QString::number(text1.y()), "click", "1", "key", "ctrl+a", "ctrl+c" }));
+        EXPECT_TRUE(WaitFor([&] { return rx.Clipboard() == lastHex; }))
+            << "hex text " << rx.Clipboard().toStdString();
+        EXPECT_EQ(rx.Colours({ swatch }).value(0), lastHex);
         EXPECT_TRUE(program.Running());
     }
 
