@@ -19,11 +19,6 @@ namespace {
 
 void SummedAreaTable::FreeStorage::operator()(Entry *entries) const { std::free(entries); }
 
-SummedAreaTable::SummedAreaTable(std::int64_t stripPixels)
-    : stripPixels(std::clamp<std::int64_t>(stripPixels, 1, kExactPixels))
-{
-}
-
 void SummedAreaTable::Build(const std::uint32_t *rows, std::int32_t newWidth,
     std::int32_t newHeight, std::ptrdiff_t stridePixels, ChannelOrder order)
 {
@@ -101,7 +96,7 @@ ScanTotals SummedAreaTable::Totals(
         return totals;
 
     const std::int64_t columns = x1 - x0;
-    const std::int64_t stripRows = std::max<std::int64_t>(1, stripPixels / columns);
+    const std::int64_t stripRows = std::max<std::int64_t>(1, kExactPixels / columns);
     for (std::int64_t ya = y0; ya < y1; ya += stripRows) {
         const std::int64_t yb = std::min(y1, ya + stripRows);
         const Entry &a = At(static_cast<std::int32_t>(x0), static_cast<std::int32_t>(ya));

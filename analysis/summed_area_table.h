@@ -31,11 +31,6 @@ public:
     // 2^32 - 1 divided by 255: the largest block whose corner sums cannot wrap past its value.
     static constexpr std::int64_t kExactPixels = 16'843'009;
 
-    SummedAreaTable() = default;
-    // Tests shrink the strip bound to reach the strip path without a raster of 17 megapixels;
-    // 1 .. kExactPixels.
-    explicit SummedAreaTable(std::int64_t stripPixels);
-
     // Builds the table of `height` rows of `width` pixels, row y starting at
     // rows + y * stridePixels; sizes below 1 give an empty table. The storage is kept from one
     // build to the next, so a rebuild of the same size touches no fresh memory.
@@ -74,7 +69,6 @@ private:
             + static_cast<std::size_t>(x)];
     }
 
-    std::int64_t stripPixels = kExactPixels;
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::unique_ptr<Entry[], FreeStorage> entries;

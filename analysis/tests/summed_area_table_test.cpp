@@ -143,22 +143,6 @@ namespace {
         }
     }
 
-    TEST(SummedAreaTable, StripsGiveTheSameSumsWhateverTheirHeight)
-    {
-        const Raster raster = RandomRaster(61, 53, 11);
-        const Block blocks[] = { { 0, 0, 61, 53 }, { 3, 4, 17, 40 }, { 60, 0, 1, 53 } };
-        for (const std::int64_t strip : { 1, 7, 60, 61, 1000 }) {
-            SummedAreaTable table(strip);
-            table.Build(raster);
-            for (const Block &b : blocks) {
-                SCOPED_TRACE(testing::Message()
-                    << "strip " << strip << " block " << b.width << "x" << b.height);
-                ExpectSameTotals(
-                    table.Totals(b.left, b.top, b.width, b.height), DirectTotals(raster, b));
-            }
-        }
-    }
-
     TEST(SummedAreaTable, AWhiteBlockAboveTheThirtyTwoBitBoundIsExact)
     {
         // 4112 x 4100 white pixels: each channel sums to 4.3e9, past 2^32, so a single
