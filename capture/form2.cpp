@@ -93,8 +93,8 @@ void Form2::FinishFreeze(std::vector<platform::ScreenPicture> pictures)
     QRect desktop;
     for (const platform::ScreenPicture &picture : pictures)
         desktop = desktop.united(picture.geometry);
-    // The tables keep their storage from one freeze to the next: a fresh 100 MB costs more in
-    // page faults than building the table does.
+    // The tables keep their storage from one freeze to the next: fresh memory doubles the cost
+    // of a build.
     screens.resize(pictures.size());
     for (std::size_t i = 0; i < pictures.size(); ++i) {
         FrozenScreen &frozen = screens[i];
