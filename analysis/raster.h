@@ -40,6 +40,9 @@ public:
             + static_cast<std::size_t>(x)];
     }
 
+    // The first pixel; rows follow one another without padding.
+    [[nodiscard]] const ColourValue *Data() const { return pixels.data(); }
+
     void SetPixel(std::int32_t x, std::int32_t y, ColourValue colour)
     {
         pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width)

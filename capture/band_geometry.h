@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QPoint>
+#include <QPointF>
 #include <QRect>
+#include <QSize>
 #include <QtGlobal>
 
 #include <cstdint>
@@ -42,5 +45,25 @@ void SpanBand(const StartPoint &startPt, Band &band, float x, float y);
 // Columns Left .. Left + Width - 1 and rows Top .. Top + Height - 1, so the larger end of a drag
 // is not part of it. Width and height are never negative.
 [[nodiscard]] QRect BandSourceRect(const Band &band, qreal devicePixelRatio);
+
+// The block of one screen's frozen picture under the band: the band taken relative to `origin`
+// (the screen's top-left, logical pixels), as BandSourceRect, then cut to `image` (its pixels).
+// This one block is what the readout averages and what a release copies.
+[[nodiscard]] QRect BandBlock(
+    const Band &band, QPoint origin, qreal devicePixelRatio, const QRect &image);
+
+// A pointer position held to `area` (logical pixels): the far edges are allowed, since a band's
+// larger end is not part of it, so a band can reach the area's last column and row.
+[[nodiscard]] QPointF ClampToArea(QPointF point, const QRect &area);
+
+// How far the readout panel keeps from the pointer and the band's free corner: half a crosshair
+// pointer and some room.
+inline constexpr int kReadoutGap = 24;
+
+// Top-left of the readout panel of `panel` size: wholly inside `screen` where it fits, and no
+// nearer than kReadoutGap to the pointer or the band's free corner. It prefers the side of the
+// free corner away from `start`, so the band itself stays in view.
+[[nodiscard]] QPoint PlaceReadout(
+    QSize panel, QPoint pointer, QPoint freeCorner, QPoint start, const QRect &screen);
 
 } // namespace capture

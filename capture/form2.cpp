@@ -1,10 +1,14 @@
 #include "capture/form2.h"
 
+#include "capture/magnifier.h"
+#include "capture/readout_panel.h"
 #include "capture/release_steps.h"
 #include "platform/dialogs.h"
 #include "platform/pic_box.h"
 
+#include <QCursor>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -12,6 +16,7 @@
 #include <QScreen>
 
 #include <cmath>
+#include <limits>
 
 namespace capture {
 
@@ -33,8 +38,10 @@ Form2::Form2(platform::PicBox &pane, std::function<void()> calcColor,
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
     setCursor(Qt::CrossCursor);
-    // Moves without a button held also move the (hidden) band.
+    // Moves without a button held also move the (hidden) band and the magnifier.
     setMouseTracking(true);
+    // Esc must reach the overlay, not the window beneath it.
+    setFocusPolicy(Qt::StrongFocus);
 
     if (!this->showMessage) {
         QWidget *owner = pane.window();
@@ -46,55 +53,131 @@ Form2::Form2(platform::PicBox &pane, std::function<void()> calcColor,
     timer1.setSingleShot(true);
     connect(&timer1, &QTimer::timeout, this, &Form2::Freeze);
 
+    panel = new ReadoutPanel(this);
+    panel->hide();
+
     // Without a window manager a full-screen request alone leaves a 640 x 480 window: the
-    // geometry itself must be the screen's.
+    // geometry itself must be the desktop's.
     if (const QScreen *screen = QGuiApplication::primaryScreen())
-        setGeometry(screen->geometry());
+        setGeometry(screen->virtualGeometry());
 }
 
 Form2::~Form2() = default;
 
 void Form2::ArmTimer() { timer1.start(); }
 
+const QImage &Form2::FrozenCopy() const
+{
+    static const QImage none;
+    return screens.empty() ? none : screens.front().image;
+}
+
 void Form2::Freeze()
 {
     // The portal answers later from the event loop; the overlay may be gone by then.
     QPointer<Form2> self(this);
-    source->GrabScreen([self](QImage screen) {
+    source->GrabScreens([self](std::vector<platform::ScreenPicture> pictures) {
         if (self)
-            self->FinishFreeze(std::move(screen));
+            self->FinishFreeze(std::move(pictures));
     });
 }
 
-void Form2::FinishFreeze(QImage screen)
+void Form2::FinishFreeze(std::vector<platform::ScreenPicture> pictures)
 {
-    if (screen.isNull()) {
+    if (pictures.empty()) {
         // Analysing a stale or black copy would report a made-up colour as a result.
         timer1.stop();
         showMessage(kUnreadableScreenText);
         return;
     }
-    frozen = std::move(screen);
+    QRect desktop;
+    for (const platform::ScreenPicture &picture : pictures)
+        desktop = desktop.united(picture.geometry);
+    // The tables keep their storage from one freeze to the next: fresh memory doubles the cost
+    // of a build.
+    screens.resize(pictures.size());
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        FrozenScreen &frozen = screens[i];
+        frozen.area = pictures[i].geometry.translated(-desktop.topLeft());
+        frozen.image = std::move(pictures[i].image);
+        if (frozen.image.format() != QImage::Format_RGB32) {
+            const qreal ratio = frozen.image.devicePixelRatio();
+            frozen.image = frozen.image.convertToFormat(QImage::Format_RGB32);
+            frozen.image.setDevicePixelRatio(ratio);
+        }
+        frozen.table.Build(reinterpret_cast<const std::uint32_t *>(frozen.image.constBits()),
+            frozen.image.width(), frozen.image.height(), frozen.image.bytesPerLine() / 4,
+            analysis::ChannelOrder::kXrgb);
+    }
+    // Screens added or moved since the overlay was made.
+    if (geometry() != desktop)
+        setGeometry(desktop);
     update();
     timer1.stop();
-    // Full-screen state as well as the geometry: window managers then keep panels below it.
-    showFullScreen();
-    activateWindow();
+    startPtAtShow = startPt;
+    RefreshReadout(QPointF(mapFromGlobal(QCursor::pos())));
+    panel->show();
+    // Window managers hold even a frameless window to one monitor's free area, and full screen
+    // to one monitor: over several, the overlay passes the window manager by.
+    const bool spanning = screens.size() > 1;
+    if (windowFlags().testFlag(Qt::X11BypassWindowManagerHint) != spanning)
+        setWindowFlag(Qt::X11BypassWindowManagerHint, spanning);
+    if (spanning) {
+        setGeometry(desktop);
+        show();
+        raise();
+        // A window the window manager does not know cannot be made active through it, and the
+        // main window could not be given back afterwards: Esc comes through a keyboard grab.
+        grabKeyboard();
+    } else {
+        // Full-screen state as well as the geometry: window managers then keep panels below it.
+        showFullScreen();
+        raise();
+        activateWindow();
+        setFocus(Qt::ActiveWindowFocusReason);
+    }
+}
+
+void Form2::hideEvent(QHideEvent *event)
+{
+    releaseKeyboard();
+    QWidget::hideEvent(event);
+}
+
+void Form2::Cancel()
+{
+    if (!isVisible())
+        return;
+    const Band before = shape1;
+    shape1.Visible = false;
+    startPt = startPtAtShow;
+    UpdateBand(before);
+    hide();
+    // The main window is under where the overlay was; give it the keyboard again.
+    if (QWidget *main = pane.window(); main != &pane && main->isVisible()) {
+        main->raise();
+        main->activateWindow();
+    }
 }
 
 void Form2::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
     const QRect dirty = event->rect();
-    if (frozen.isNull()) {
-        painter.fillRect(dirty, Qt::black);
-    } else {
-        const QSizeF logical = frozen.deviceIndependentSize();
-        if (!QRectF(QPointF(0, 0), logical).contains(QRectF(dirty)))
-            painter.fillRect(dirty, Qt::black);
-        const qreal ratio = frozen.devicePixelRatio();
-        const QRectF from(QPointF(dirty.topLeft()) * ratio, QSizeF(dirty.size()) * ratio);
-        painter.drawImage(QRectF(dirty), frozen, from);
+    QRegion uncovered(dirty);
+    for (const FrozenScreen &frozen : screens)
+        uncovered -= frozen.area;
+    // Black where no screen lies, e.g. below a shorter screen beside a taller one.
+    for (const QRect &part : uncovered)
+        painter.fillRect(part, Qt::black);
+    for (const FrozenScreen &frozen : screens) {
+        const QRect target = dirty.intersected(frozen.area);
+        if (target.isEmpty())
+            continue;
+        const qreal ratio = frozen.image.devicePixelRatio();
+        const QRectF from(QPointF(target.topLeft() - frozen.area.topLeft()) * ratio,
+            QSizeF(target.size()) * ratio);
+        painter.drawImage(QRectF(target), frozen.image, from);
     }
     if (shape1.Visible) {
         // Dashes of black over white show on any screen content.
@@ -121,36 +204,114 @@ void Form2::UpdateBand(const Band &before)
         update(BandOutline(shape1));
 }
 
+const Form2::FrozenScreen *Form2::ScreenNear(QPointF point) const
+{
+    const FrozenScreen *nearest = nullptr;
+    qreal best = std::numeric_limits<qreal>::max();
+    for (const FrozenScreen &frozen : screens) {
+        const QPointF inside = ClampToArea(point, frozen.area.adjusted(0, 0, -1, -1));
+        const qreal distance = QLineF(point, inside).length();
+        if (distance < best) {
+            best = distance;
+            nearest = &frozen;
+        }
+    }
+    return nearest;
+}
+
+const Form2::FrozenScreen *Form2::BandScreen() const
+{
+    return ScreenNear(QPointF(startPt.X, startPt.Y));
+}
+
+QPointF Form2::HeldToBandScreen(QPointF point) const
+{
+    const FrozenScreen *frozen = BandScreen();
+    return frozen ? ClampToArea(point, frozen->area) : point;
+}
+
+void Form2::RefreshReadout(QPointF pointer)
+{
+    const bool dragging = shape1.Visible;
+    // During a drag everything follows the band's free corner, which stays on the band's screen.
+    const QPointF corner = dragging ? HeldToBandScreen(pointer) : pointer;
+    const FrozenScreen *under = dragging ? BandScreen() : ScreenNear(corner);
+    if (!under)
+        return;
+    const qreal ratio = under->image.devicePixelRatio();
+    const QPointF inScreen = (corner - QPointF(under->area.topLeft())) * ratio;
+    panel->Zoom().ShowAround(under->image,
+        QPoint(static_cast<int>(std::floor(inScreen.x())),
+            static_cast<int>(std::floor(inScreen.y()))));
+
+    if (dragging) {
+        const QRect block = BandBlock(shape1, under->area.topLeft(), ratio, under->image.rect());
+        const analysis::ColourSummary summary = analysis::Summarise(
+            under->table.Totals(block.x(), block.y(), block.width(), block.height()));
+        panel->SetReadout(block.size(), summary.swatch, QString::fromStdString(summary.hexText));
+    }
+    panel->ShowReadout(dragging);
+    const QPoint start = dragging ? QPoint(startPt.X, startPt.Y) : corner.toPoint();
+    panel->move(
+        PlaceReadout(panel->size(), pointer.toPoint(), corner.toPoint(), start, under->area));
+    panel->raise();
+}
+
 void Form2::mousePressEvent(QMouseEvent *event)
 {
+    event->accept();
+    if (!isVisible())
+        return;
     const Band before = shape1;
-    const QPointF at = event->position();
+    // A press where no screen lies (beside a shorter screen) starts on the nearest one.
+    const FrozenScreen *frozen = ScreenNear(event->position());
+    const QPointF at = frozen ? ClampToArea(event->position(), frozen->area.adjusted(0, 0, -1, -1))
+                              : event->position();
     PressBand(startPt, shape1, static_cast<float>(at.x()), static_cast<float>(at.y()));
     UpdateBand(before);
-    event->accept();
+    RefreshReadout(event->position());
 }
 
 void Form2::mouseMoveEvent(QMouseEvent *event)
 {
+    event->accept();
+    if (!isVisible())
+        return;
     const Band before = shape1;
-    const QPointF at = event->position();
+    const QPointF at = HeldToBandScreen(event->position());
     SpanBand(startPt, shape1, static_cast<float>(at.x()), static_cast<float>(at.y()));
     UpdateBand(before);
-    event->accept();
+    RefreshReadout(event->position());
 }
 
 void Form2::mouseReleaseEvent(QMouseEvent *event)
 {
     event->accept();
+    // After Esc a button still held is let go over whatever lies below: no capture from it.
+    if (!isVisible())
+        return;
     const Band before = shape1;
-    const QPointF at = event->position();
+    const QPointF at = HeldToBandScreen(event->position());
+    const FrozenScreen *frozen = BandScreen();
+    static const QImage none;
     ReleaseBand(
-        startPt, shape1, static_cast<float>(at.x()), static_cast<float>(at.y()), frozen, pane,
+        startPt, shape1, static_cast<float>(at.x()), static_cast<float>(at.y()),
+        frozen ? frozen->image : none, frozen ? frozen->area.topLeft() : QPoint(), pane,
         [this, &before] {
             UpdateBand(before);
             hide();
         },
         calcColor);
+}
+
+void Form2::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        Cancel();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 } // namespace capture

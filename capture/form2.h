@@ -1,15 +1,19 @@
 #pragma once
 
+#include "analysis/summed_area_table.h"
 #include "capture/band_geometry.h"
 #include "platform/screen_source.h"
 
 #include <QImage>
+#include <QPointF>
+#include <QRect>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace platform {
 class PicBox;
@@ -17,8 +21,11 @@ class PicBox;
 
 namespace capture {
 
-// The capture overlay: a borderless window over the whole screen showing a frozen copy of it, on
-// which the user drags the band whose pixels go to the image pane.
+class ReadoutPanel;
+
+// The capture overlay: a borderless window over every screen showing a frozen copy of each, on
+// which the user drags the band whose pixels go to the image pane. A panel near the pointer
+// magnifies the copy and, while a band is dragged, reads out its size and average; Esc backs out.
 class Form2 : public QWidget
 {
     Q_OBJECT
@@ -27,18 +34,23 @@ public:
     // Shows a short message to the user; a seam so tests need no modal box.
     using ShowMessage = std::function<void(const QString &text)>;
 
-    // Sized to the primary screen here, once: later captures reuse the overlay as it is.
+    // Sized to the desktop here, once: later captures reuse the overlay as it is.
     Form2(platform::PicBox &pane, std::function<void()> calcColor,
         std::unique_ptr<platform::ScreenSource> source, ShowMessage showMessage = {});
     ~Form2() override;
 
-    // The capture command's part: Timer1 on; its tick freezes the screen and shows the overlay.
+    // The capture command's part: Timer1 on; its tick freezes the screens and shows the overlay.
     void ArmTimer();
+
+    // Esc: the overlay goes and nothing else changes; the main window comes back to the front.
+    void Cancel();
 
     [[nodiscard]] const QTimer &Timer1() const { return timer1; }
     [[nodiscard]] const Band &Shape1() const { return shape1; }
     [[nodiscard]] StartPoint StartPt() const { return startPt; }
-    [[nodiscard]] const QImage &FrozenCopy() const { return frozen; }
+    // The first screen's frozen copy (the primary screen's where the source says which it is).
+    [[nodiscard]] const QImage &FrozenCopy() const;
+    [[nodiscard]] ReadoutPanel &Readout() const { return *panel; }
 
     static constexpr int kTimerInterval = 100;
     static const QString kUnreadableScreenText;
@@ -48,12 +60,29 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
+    // One screen as frozen: its place on the overlay (logical pixels), its pixels, and the
+    // table that gives any block's average in constant time.
+    struct FrozenScreen
+    {
+        QRect area;
+        QImage image;
+        analysis::SummedAreaTable table;
+    };
+
     void Freeze();
-    void FinishFreeze(QImage screen);
+    void FinishFreeze(std::vector<platform::ScreenPicture> pictures);
     void UpdateBand(const Band &before);
+    void RefreshReadout(QPointF pointer);
     [[nodiscard]] QRect BandOutline(const Band &band) const;
+    // The screen containing `point`, else the nearest one; null before the first freeze.
+    [[nodiscard]] const FrozenScreen *ScreenNear(QPointF point) const;
+    // The screen of the last press, to which the band is held.
+    [[nodiscard]] const FrozenScreen *BandScreen() const;
+    [[nodiscard]] QPointF HeldToBandScreen(QPointF point) const;
 
     platform::PicBox &pane;
     std::function<void()> calcColor;
@@ -63,7 +92,10 @@ private:
     QTimer timer1 { this };
     Band shape1;
     StartPoint startPt;
-    QImage frozen;
+    // Where a cancel puts the start point back: as the overlay found it.
+    StartPoint startPtAtShow;
+    std::vector<FrozenScreen> screens;
+    ReadoutPanel *panel = nullptr;
 };
 
 } // namespace capture

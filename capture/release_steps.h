@@ -7,6 +7,7 @@
 #include <QRect>
 
 #include <concepts>
+#include <utility>
 
 namespace capture {
 
@@ -34,27 +35,40 @@ concept CapturePane = requires(P &pane, const QImage &image, const QRect &rect, 
 }
 
 // A release at (x, y), in its binding order: the band spans the start point and the release
-// point and is hidden; the pane takes the band's size (in the frozen copy's pixels), is shown if
-// it was hidden, cleared, and filled from the frozen copy at (0, 0); then the overlay is hidden
-// and the analysis runs over the pane.
+// point and is hidden; the pane takes the size of the block under the band (in the frozen
+// copy's pixels; `origin` is where the copy's screen starts, in overlay pixels), is shown if it
+// was hidden, cleared, and filled from the frozen copy at (0, 0); then the overlay is hidden and
+// the analysis runs over the pane.
 template <CapturePane Pane, std::invocable HideOverlay, std::invocable CalcColor>
 void ReleaseBand(const StartPoint &startPt, Band &band, float x, float y, const QImage &frozen,
-    Pane &pane, HideOverlay &&hideOverlay, CalcColor &&calcColor)
+    QPoint origin, Pane &pane, HideOverlay &&hideOverlay, CalcColor &&calcColor)
 {
     SpanBand(startPt, band, x, y);
     band.Visible = false;
 
     const qreal ratio = frozen.isNull() ? 1.0 : frozen.devicePixelRatio();
-    pane.SetSize(static_cast<double>(band.Width) * ratio, static_cast<double>(band.Height) * ratio);
+    // The block is cut to the copy, so the pane holds the band's pixels and nothing else; the
+    // live readout averaged this same block.
+    const QRect source = BandBlock(band, origin, ratio, frozen.rect());
+    pane.SetSize(source.width(), source.height());
     if (!pane.IsPaneVisible())
         pane.SetPaneVisible(true);
     pane.Clear();
     // An empty block copies nothing; some painters read an empty source rect as "everything".
-    if (const QRect source = BandSourceRect(band, ratio); !source.isEmpty())
+    if (!source.isEmpty())
         pane.BlockCopy(DevicePixels(frozen), source, QPoint(0, 0));
 
     hideOverlay();
     calcColor();
+}
+
+// The same on a desktop of one screen starting at the overlay's corner.
+template <CapturePane Pane, std::invocable HideOverlay, std::invocable CalcColor>
+void ReleaseBand(const StartPoint &startPt, Band &band, float x, float y, const QImage &frozen,
+    Pane &pane, HideOverlay &&hideOverlay, CalcColor &&calcColor)
+{
+    ReleaseBand(startPt, band, x, y, frozen, QPoint(0, 0), pane,
+        std::forward<HideOverlay>(hideOverlay), std::forward<CalcColor>(calcColor));
 }
 
 } // namespace capture

@@ -12,21 +12,46 @@ bool X11ScreenSource::Available()
         && QGuiApplication::primaryScreen() != nullptr;
 }
 
+namespace {
+
+    QImage GrabOne(QScreen *screen)
+    {
+        QImage image = screen->grabWindow(0).toImage();
+        if (!image.isNull()) {
+            if (image.format() != QImage::Format_RGB32)
+                image = image.convertToFormat(QImage::Format_RGB32);
+            // The grab is in device pixels; say how many make one logical pixel, so that band
+            // positions (logical) find the pixels under them.
+            image.setDevicePixelRatio(screen->devicePixelRatio());
+        }
+        return image;
+    }
+
+} // namespace
+
 void X11ScreenSource::GrabScreen(GrabDone done)
 {
     QImage screen;
+    if (Available())
+        screen = GrabOne(QGuiApplication::primaryScreen());
+    done(std::move(screen));
+}
+
+void X11ScreenSource::GrabScreens(GrabScreensDone done)
+{
+    std::vector<ScreenPicture> screens;
     if (Available()) {
-        QScreen *primary = QGuiApplication::primaryScreen();
-        screen = primary->grabWindow(0).toImage();
-        if (!screen.isNull()) {
-            if (screen.format() != QImage::Format_RGB32)
-                screen = screen.convertToFormat(QImage::Format_RGB32);
-            // The grab is in device pixels; say how many make one logical pixel, so that band
-            // positions (logical) find the pixels under them.
-            screen.setDevicePixelRatio(primary->devicePixelRatio());
+        for (QScreen *screen : QGuiApplication::screens()) {
+            QImage image = GrabOne(screen);
+            if (image.isNull()) {
+                // A desktop with one screen unread would show a made-up part: nothing at all.
+                screens.clear();
+                break;
+            }
+            screens.push_back({ screen->geometry(), std::move(image) });
         }
     }
-    done(std::move(screen));
+    done(std::move(screens));
 }
 
 } // namespace platform

@@ -13,6 +13,8 @@ public:
     [[nodiscard]] static bool Available();
 
     void GrabScreen(GrabDone done) override;
+    // Each screen read on its own, so each keeps its own device pixel ratio.
+    void GrabScreens(GrabScreensDone done) override;
 };
 
 } // namespace platform

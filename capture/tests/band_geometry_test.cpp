@@ -151,5 +151,101 @@ namespace {
         }
     }
 
+    TEST(BandGeometry, BlocksAreCutToTheirScreensPicture)
+    {
+        // A right-hand screen at (1280, 0); its picture is 1024 x 768 at ratio 1, 2048 x 1536
+        // at ratio 2, and a ratio of 1.5 may round a band's far edge one pixel past it.
+        struct Case
+        {
+            const char *what;
+            Band band;
+            qreal ratio;
+            QSize picture;
+            QRect block;
+        };
+        const Case cases[] = {
+            { "inside", { 1290, 10, 20, 5 }, 1.0, { 1024, 768 }, QRect(10, 10, 20, 5) },
+            { "to the far corner", { 1290, 700, 1014, 68 }, 1.0, { 1024, 768 },
+                QRect(10, 700, 1014, 68) },
+            { "ratio 2", { 1290, 10, 20, 5 }, 2.0, { 2048, 1536 }, QRect(20, 20, 40, 10) },
+            { "rounded past the edge", { 1280 + 853.5f, 0, 0.5f, 10 }, 1.5, { 1281, 960 },
+                QRect(1280, 0, 1, 15) },
+            { "left of the screen", { 1000, 0, 100, 10 }, 1.0, { 1024, 768 }, QRect(0, 0, 0, 0) },
+        };
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.what);
+            const QRect block
+                = BandBlock(c.band, QPoint(1280, 0), c.ratio, QRect(QPoint(0, 0), c.picture));
+            EXPECT_EQ(block.size(), c.block.size());
+            if (!c.block.isEmpty()) {
+                EXPECT_EQ(block, c.block);
+            }
+        }
+    }
+
+    // The readout panel near each edge and corner of a screen that does not start at the
+    // desktop's origin, dragged both ways: always on the screen, never near the pointer or the
+    // free corner.
+    TEST(BandGeometry, TheReadoutStaysOnScreenAndClearOfThePointer)
+    {
+        const QRect screen(1280, 100, 1024, 768);
+        const QSize panel(260, 140);
+        const int l = screen.left(), t = screen.top();
+        const int r = screen.left() + screen.width() - 1, b = screen.top() + screen.height() - 1;
+        struct Case
+        {
+            const char *what;
+            QPoint pointer, freeCorner, start;
+        };
+        const Case cases[] = {
+            { "middle, dragged down-right", { 1700, 400 }, { 1700, 400 }, { 1600, 300 } },
+            { "middle, dragged up-left", { 1700, 400 }, { 1700, 400 }, { 1800, 500 } },
+            { "top-left corner", { l, t }, { l, t }, { l + 300, t + 200 } },
+            { "top-right corner", { r, t }, { r, t }, { l + 10, t + 200 } },
+            { "bottom-left corner", { l, b }, { l, b }, { l + 300, t } },
+            { "bottom-right corner", { r, b }, { r, b }, { l, t } },
+            { "left edge", { l + 3, 500 }, { l + 3, 500 }, { l + 400, 300 } },
+            { "right edge", { r - 3, 500 }, { r - 3, 500 }, { l + 10, 300 } },
+            { "top edge", { 1700, t + 2 }, { 1700, t + 2 }, { 1600, t + 400 } },
+            { "bottom edge", { 1700, b - 2 }, { 1700, b - 2 }, { 1600, t } },
+            { "pointer past the far corner, band held to it", { 2600, 1000 }, { r + 1, b + 1 },
+                { l + 50, t + 50 } },
+            { "pointer on the screen to the left", { 1000, 400 }, { l, 400 }, { 1700, 300 } },
+            { "no band yet", { 1290, 110 }, { 1290, 110 }, { 1290, 110 } },
+        };
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.what);
+            const QRect placed(
+                PlaceReadout(panel, c.pointer, c.freeCorner, c.start, screen), panel);
+            EXPECT_TRUE(screen.contains(placed)) << placed.x() << "," << placed.y();
+            const QRect keepOut
+                = placed.adjusted(-kReadoutGap, -kReadoutGap, kReadoutGap, kReadoutGap);
+            EXPECT_FALSE(keepOut.contains(c.pointer));
+            EXPECT_FALSE(keepOut.contains(c.freeCorner));
+        }
+    }
+
+    TEST(BandGeometry, TheReadoutPrefersTheSideAwayFromTheBand)
+    {
+        // With room everywhere the panel sits beyond the free corner, not over the band.
+        const QRect screen(0, 0, 1280, 1024);
+        const QSize panel(200, 100);
+        struct Case
+        {
+            const char *what;
+            QPoint start;
+            QPoint at;
+        };
+        const Case cases[] = {
+            { "down-right", { 400, 300 }, { 625, 525 } },
+            { "up-left", { 800, 700 }, { 600 - 24 - 200, 500 - 24 - 100 } },
+            { "up-right", { 400, 700 }, { 625, 500 - 24 - 100 } },
+        };
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.what);
+            EXPECT_EQ(PlaceReadout(panel, { 600, 500 }, { 600, 500 }, c.start, screen), c.at);
+        }
+    }
+
 } // namespace
 } // namespace capture

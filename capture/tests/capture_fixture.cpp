@@ -14,6 +14,27 @@ QImage NumberedScreen(int width, int height, qreal ratio)
     return image;
 }
 
+std::string OverlayMismatches(QWidget &overlay, const QImage &expected)
+{
+    const QImage shown = overlay.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    if (shown.size() != expected.size())
+        return "size differs";
+    const QWidget *panel = overlay.findChild<QWidget *>(QStringLiteral("ReadoutPanel"));
+    // grab() is in device pixels; the panel's geometry in logical ones.
+    const qreal ratio = shown.devicePixelRatio();
+    const QRect skipped = panel && panel->isVisible()
+        ? QRectF(QPointF(panel->pos()) * ratio, QSizeF(panel->size()) * ratio).toAlignedRect()
+        : QRect();
+    int count = 0;
+    std::string first;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x)
+            if (!skipped.contains(x, y) && shown.pixel(x, y) != expected.pixel(x, y)
+                && count++ == 0)
+                first = " first at " + std::to_string(x) + "," + std::to_string(y);
+    return std::to_string(count) + first;
+}
+
 CaptureFixture::CaptureFixture()
     : capture(
         pane,

@@ -7,6 +7,7 @@
 
 #include <QImage>
 #include <QString>
+#include <QWidget>
 
 #include <memory>
 #include <string>
@@ -21,6 +22,8 @@ struct FakeScreen
 {
     QImage image;
     int grabs = 0;
+    // A desktop of several screens; when set, a grab of every screen gives these instead.
+    std::vector<platform::ScreenPicture> desktop;
 };
 
 class FakeScreenSource : public platform::ScreenSource
@@ -35,6 +38,13 @@ public:
         ++screen->grabs;
         done(screen->image);
     }
+    void GrabScreens(GrabScreensDone done) override
+    {
+        if (screen->desktop.empty())
+            return ScreenSource::GrabScreens(std::move(done));
+        ++screen->grabs;
+        done(screen->desktop);
+    }
 
 private:
     std::shared_ptr<FakeScreen> screen;
@@ -42,6 +52,10 @@ private:
 
 // A screen whose every pixel differs: red counts columns, green rows, blue their high bits.
 QImage NumberedScreen(int width, int height, qreal ratio = 1.0);
+
+// Pixels of the shown overlay differing from `expected`, outside the readout panel that floats
+// above the frozen copy: count, first one.
+std::string OverlayMismatches(QWidget &overlay, const QImage &expected);
 
 // The main window's side of a capture: the pane, the analysis and its three outputs, and what the
 // window looked like when the analysis started.

@@ -1,10 +1,13 @@
 // Runs with QT_SCALE_FACTOR=2: the overlay works in logical pixels while the frozen copy holds
 // twice as many screen pixels each way.
 #include "capture/form2.h"
+#include "capture/magnifier.h"
+#include "capture/readout_panel.h"
 
 #include "capture/tests/capture_fixture.h"
 
 #include <QGuiApplication>
+#include <QLabel>
 #include <QScreen>
 #include <QTest>
 
@@ -72,8 +75,46 @@ namespace {
         ASSERT_TRUE(f.CaptureAndWaitForOverlay());
         const QImage shown = f.capture.Overlay()->grab().toImage();
         EXPECT_EQ(shown.size(), f.screen->image.size());
-        EXPECT_EQ(shown.convertToFormat(QImage::Format_RGB32).pixel(301, 203),
-            f.screen->image.pixel(301, 203));
+        EXPECT_EQ(testing::OverlayMismatches(*f.capture.Overlay(), f.screen->image), "0");
+    }
+
+    TEST_F(Form2HighDpi, TheReadoutAndTheMagnifierUseTheScreenPixels)
+    {
+        // Logical (10, 10)..(20, 15) is the 20 x 10 block of screen pixels at (20, 20); the
+        // readout says so and its hex is the result's.
+        struct Case
+        {
+            const char *what;
+            QPoint from, to;
+            QString size;
+        };
+        const Case cases[] = {
+            { "down-right", { 10, 10 }, { 20, 15 }, QStringLiteral("20 x 10") },
+            { "up-left, past column 255", { 170, 9 }, { 120, 7 }, QStringLiteral("100 x 4") },
+        };
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.what);
+            ASSERT_TRUE(f.CaptureAndWaitForOverlay());
+            Form2 *overlay = f.capture.Overlay();
+            QTest::mousePress(overlay, Qt::LeftButton, Qt::NoModifier, c.from);
+            QTest::mouseMove(overlay, c.to);
+            const auto *size = overlay->findChild<QLabel *>(QStringLiteral("ReadoutSize"));
+            const auto *hex = overlay->findChild<QLabel *>(QStringLiteral("ReadoutHex"));
+            ASSERT_TRUE(size && hex);
+            EXPECT_EQ(size->text(), c.size);
+            const QString readout = hex->text();
+            // The middle of the magnifier is the screen pixel at the pointer's top-left, twice
+            // the logical position, and its right neighbour the next screen pixel.
+            const QImage zoomed = overlay->Readout().Zoom().grab().toImage();
+            const int middle = (Magnifier::kSpan / 2) * Magnifier::kZoom + Magnifier::kZoom / 2;
+            const qreal r = zoomed.devicePixelRatio();
+            EXPECT_EQ(zoomed.pixel(QPoint(middle, middle) * r) & 0xFFFFFF,
+                f.screen->image.pixel(c.to * 2) & 0xFFFFFF);
+            EXPECT_EQ(zoomed.pixel(QPoint(middle + Magnifier::kZoom, middle) * r) & 0xFFFFFF,
+                f.screen->image.pixel(c.to * 2 + QPoint(1, 0)) & 0xFFFFFF);
+            QTest::mouseRelease(overlay, Qt::LeftButton, Qt::NoModifier, c.to);
+            EXPECT_EQ(readout.toStdString(), f.hexText);
+        }
     }
 
 } // namespace

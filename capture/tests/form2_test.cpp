@@ -66,7 +66,7 @@ namespace {
         EXPECT_TRUE(overlay->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
         EXPECT_EQ(overlay->cursor().shape(), Qt::CrossCursor);
         // The overlay shows the frozen copy edge to edge.
-        EXPECT_EQ(overlay->grab().toImage().convertToFormat(QImage::Format_RGB32), f.screen->image);
+        EXPECT_EQ(testing::OverlayMismatches(*overlay, f.screen->image), "0");
         EXPECT_EQ(f.analyses, 0);
     }
 
@@ -201,7 +201,7 @@ namespace {
         // Moves before the first press leave the band hidden.
         QTest::mouseMove(overlay, QPoint(30, 30));
         EXPECT_FALSE(overlay->Shape1().Visible);
-        EXPECT_EQ(overlay->grab().toImage().convertToFormat(QImage::Format_RGB32), original);
+        EXPECT_EQ(testing::OverlayMismatches(*overlay, original), "0");
 
         QTest::mousePress(overlay, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
         QTest::mouseMove(overlay, QPoint(50, 40));

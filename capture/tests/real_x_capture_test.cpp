@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <optional>
 
 namespace capture {
@@ -293,6 +294,33 @@ namespace {
             ASSERT_TRUE(WaitFor([&] { return rx.Clipboard() == r.hex; }))
                 << "hex text " << rx.Clipboard().toStdString();
         }
+
+        // Esc during a drag on a screen of another colour: the overlay goes, the main window
+        // has the keyboard again, and the last result stays.
+        ASSERT_TRUE(rx.Ok(QStringLiteral("xsetroot"), { "-solid", "#10F010" }));
+        ASSERT_TRUE(rx.Xdotool({ "mousemove", QString::number(screenCap.x()),
+            QString::number(screenCap.y()), "click", "1" }));
+        ASSERT_TRUE(WaitFor([&] {
+            const auto info = rx.Window(overlayId);
+            return info && info->viewable;
+        }));
+        ASSERT_TRUE(rx.Xdotool({ "mousemove", "100", "100", "mousedown", "1", "mousemove", "300",
+            "200", "key", "Escape" }));
+        ASSERT_TRUE(WaitFor([&] {
+            const auto info = rx.Window(overlayId);
+            return info && !info->viewable;
+        })) << "Esc did not close the overlay";
+        ASSERT_TRUE(rx.Xdotool({ "mouseup", "1" }));
+        EXPECT_TRUE(WaitFor([&] {
+            const auto out = x.Run(QStringLiteral("xdotool"), { "getwindowfocus" });
+            return out && out->trimmed() == mainId;
+        })) << "the main window did not get the keyboard back";
+        const QString lastHex = regions[std::size(regions) - 1].hex;
+        ASSERT_TRUE(rx.Xdotool({ "mousemove", QString::number(text1.x()),
+            QString::number(text1.y()), "click", "1", "key", "ctrl+a", "ctrl+c" }));
+        EXPECT_TRUE(WaitFor([&] { return rx.Clipboard() == lastHex; }))
+            << "hex text " << rx.Clipboard().toStdString();
+        EXPECT_EQ(rx.Colours({ swatch }).value(0), lastHex);
         EXPECT_TRUE(program.Running());
     }
 
@@ -300,6 +328,181 @@ namespace {
         ::testing::Values(Desktop { "bare_X", false, 1 }, Desktop { "icewm", true, 1 },
             // The pane gets the screen pixels under the band, not the logical ones.
             Desktop { "bare_X_scale_2", false, 2 }),
+        [](const auto &info) { return std::string(info.param.name); });
+
+    // Two monitors side by side on one wide Xvfb screen: LEFT 1280 x 1024 (primary) and RIGHT
+    // 1024 x 768 beside it, with no monitor below RIGHT.
+    class RealXTwoMonitors : public ::testing::TestWithParam<Desktop>
+    {
+    };
+
+    TEST_P(RealXTwoMonitors, CapturesOnEachScreenAndEscBacksOut)
+    {
+        XvfbServer x(QSize(2304, 1024));
+        ASSERT_TRUE(x.IsRunning());
+        RealX rx(x);
+        ASSERT_TRUE(rx.Ok(QStringLiteral("xrandr"),
+            { "--setmonitor", "LEFT", "1280/339x1024/271+0+0", "screen" }));
+        ASSERT_TRUE(rx.Ok(QStringLiteral("xrandr"),
+            { "--setmonitor", "RIGHT", "1024/271x768/203+1280+0", "none" }));
+        QTemporaryDir home;
+        ASSERT_TRUE(home.isValid());
+        QTemporaryDir files;
+        const QString checker = files.filePath(QStringLiteral("checker.xbm"));
+        {
+            QFile xbm(checker);
+            ASSERT_TRUE(xbm.open(QIODevice::WriteOnly));
+            xbm.write("#define c_width 2\n#define c_height 2\n"
+                      "static unsigned char c_bits[] = {\n   0x01, 0x02};\n");
+        }
+        const QStringList checkerRoot { "-bitmap", checker, "-fg", "#FF0000", "-bg", "#0000FF" };
+
+        std::optional<Child> windowManager;
+        if (GetParam().windowManager) {
+            const QString icewm = QStandardPaths::findExecutable(QStringLiteral("icewm"));
+            ASSERT_FALSE(icewm.isEmpty()) << "icewm is missing: scripts/deps.sh installs it";
+            windowManager.emplace(x, icewm, home.path());
+            ASSERT_TRUE(windowManager->Started());
+            ASSERT_TRUE(WaitFor([&] {
+                const auto out
+                    = x.Run(QStringLiteral("xprop"), { "-root", "_NET_SUPPORTING_WM_CHECK" });
+                return out && out->contains(QStringLiteral("window id"));
+            }));
+        }
+        ASSERT_TRUE(rx.Ok(QStringLiteral("xsetroot"), checkerRoot));
+
+        Child program(x, QStringLiteral(QUILLMERE_PROGRAM), home.path());
+        ASSERT_TRUE(program.Started());
+        QString mainId;
+        ASSERT_TRUE(WaitFor([&] {
+            mainId = rx.Search({ QStringLiteral("--name"), "^Quillmere$" }).value(0);
+            return !mainId.isEmpty();
+        }));
+        const std::optional<WindowInfo> main = rx.Window(mainId);
+        ASSERT_TRUE(main);
+        const QRect client = main->geometry;
+        const auto place = [&](int x, int y) { return client.topLeft() + QPoint(x, y); };
+        const QPoint screenCap = place(client.width() - 105 + 48, 40 + 12);
+        const QPoint swatch = place(client.width() - 105 + 48, 72 + 12);
+        const QPoint text1 = place(client.width() - 57 + 24, 160 + 9);
+        const QPoint paneRow = place(0, 15);
+        const QPoint paneColumn = place(15, 0);
+        const auto move = [](QPoint p) {
+            return QStringList { "mousemove", QString::number(p.x()), QString::number(p.y()) };
+        };
+
+        QString overlayId;
+        const auto openOverlay = [&] {
+            if (!rx.Xdotool(move(screenCap) + QStringList { "click", "1" }))
+                return false;
+            return WaitFor([&] {
+                for (const QString &id :
+                    rx.Search({ QStringLiteral("--pid"), QString::number(program.Pid()) })) {
+                    const auto info = rx.Window(id);
+                    if (id != mainId && info && info->viewable) {
+                        overlayId = id;
+                        return true;
+                    }
+                }
+                return false;
+            });
+        };
+        const auto overlayGone = [&] {
+            return WaitFor([&] {
+                const auto info = rx.Window(overlayId);
+                return info && !info->viewable;
+            });
+        };
+        // The hex text as a user would copy it; the copy also proves every earlier event has
+        // been handled.
+        const auto hexText = [&] {
+            if (!rx.Xdotool(move(text1) + QStringList { "click", "1", "key", "ctrl+a", "ctrl+c" }))
+                return QString();
+            QString text;
+            WaitFor([&] {
+                text = rx.Clipboard();
+                return text.startsWith(QLatin1Char('#'));
+            });
+            return text;
+        };
+        const QStringList halves { "#FF0000", "#0000FF" };
+
+        struct Region
+        {
+            const char *what;
+            QPoint from, to;
+            QSize size;
+        };
+        // Both blocks have even sides, so the checkerboard averages to (127, 0, 127): a colour
+        // found nowhere on the screen but in a swatch. They keep above a window manager's
+        // task bar at the bottom of the left screen.
+        const Region regions[] = {
+            { "left screen, dragged past its edge to where no screen is", { 1200, 800 },
+                { 1400, 900 }, { 80, 100 } },
+            { "right screen, dragged below it", { 2203, 700 }, { 2303, 900 }, { 100, 68 } },
+        };
+        for (const Region &r : regions) {
+            SCOPED_TRACE(r.what);
+            ASSERT_TRUE(openOverlay());
+            const auto overlay = rx.Window(overlayId);
+            ASSERT_TRUE(overlay);
+            EXPECT_EQ(overlay->geometry, QRect(0, 0, 2304, 1024));
+            ASSERT_TRUE(rx.Xdotool(move(r.from) + QStringList { "mousedown", "1" }
+                + move((r.from + r.to) / 2) + move(r.to)));
+            // The live readout's swatch shows the band's average before the button is let go.
+            EXPECT_TRUE(WaitFor([&] {
+                const auto out
+                    = x.Run(QStringLiteral(QUILLMERE_SCREEN_PROBE), { "--count", "#7F007F" });
+                return out && out->trimmed().toInt() >= 400;
+            })) << "no readout swatch of the band's average";
+            ASSERT_TRUE(rx.Xdotool({ "mouseup", "1" }));
+            ASSERT_TRUE(overlayGone()) << "the release did not end the capture";
+            ASSERT_TRUE(WaitFor([&] { return rx.Colours({ swatch }).value(0) == "#7F007F"; }))
+                << "swatch shows " << rx.Colours({ swatch }).value(0).toStdString();
+            const int left = FirstOf(rx, paneRow, { 1, 0 }, 16, halves);
+            const int top = FirstOf(rx, paneColumn, { 0, 1 }, 16, halves);
+            ASSERT_GE(left, 0);
+            ASSERT_GE(top, 0);
+            EXPECT_EQ(
+                RunLength(rx, paneRow + QPoint(left, 0), { 1, 0 }, r.size.width() + 2, halves),
+                r.size.width());
+            EXPECT_EQ(
+                RunLength(rx, paneColumn + QPoint(0, top), { 0, 1 }, r.size.height() + 2, halves),
+                r.size.height());
+            EXPECT_EQ(hexText(), QStringLiteral("#7F007F"));
+        }
+
+        // Esc before and during a drag over a screen of another colour: had anything been
+        // captured, the results would show it.
+        ASSERT_TRUE(rx.Ok(QStringLiteral("xsetroot"), { "-solid", "#2060A0" }));
+        struct Cancel
+        {
+            const char *what;
+            bool dragging;
+        };
+        for (const Cancel c :
+            { Cancel { "Esc before a drag", false }, Cancel { "Esc during a drag", true } }) {
+            SCOPED_TRACE(c.what);
+            ASSERT_TRUE(openOverlay());
+            QStringList steps = move(QPoint(1500, 300));
+            if (c.dragging)
+                steps += QStringList { "mousedown", "1" } + move(QPoint(1700, 500));
+            ASSERT_TRUE(rx.Xdotool(steps + QStringList { "key", "Escape" }));
+            ASSERT_TRUE(overlayGone()) << "Esc did not close the overlay";
+            if (c.dragging)
+                ASSERT_TRUE(rx.Xdotool({ "mouseup", "1" }));
+            EXPECT_TRUE(WaitFor([&] {
+                const auto out = x.Run(QStringLiteral("xdotool"), { "getwindowfocus" });
+                return out && out->trimmed() == mainId;
+            })) << "the main window did not get the keyboard back";
+            EXPECT_EQ(hexText(), QStringLiteral("#7F007F"));
+            EXPECT_EQ(rx.Colours({ swatch }).value(0), QStringLiteral("#7F007F"));
+        }
+        EXPECT_TRUE(program.Running());
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Desktops, RealXTwoMonitors,
+        ::testing::Values(Desktop { "bare_X", false, 1 }, Desktop { "icewm", true, 1 }),
         [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

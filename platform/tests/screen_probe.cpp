@@ -1,12 +1,16 @@
-// Test helper run on a test's own X display: reads the screen through the X11 source and prints
-// "WIDTH HEIGHT RATIO", then "#RRGGBB" for each "x y" pair given (device pixels). With
-// --clipboard it prints the clipboard's text instead. Exit code 2: the screen could not be read.
+// Test helper run on a test's own X display: reads every screen through the X11 source and prints
+// "WIDTH HEIGHT RATIO" of the primary one, then "#RRGGBB" for each "x y" pair given (device
+// pixels of the desktop, read from the screen they fall on; "#------" where none is). With
+// --count #RRGGBB it prints how many pixels of the desktop have that colour; with --clipboard the
+// clipboard's text. Exit code 2: the screen could not be read.
 #include "platform/x11_screen_source.h"
 
 #include <QClipboard>
+#include <QColor>
 #include <QGuiApplication>
 
 #include <cstdio>
+#include <vector>
 
 int main(int argc, char **argv)
 {
@@ -16,14 +20,44 @@ int main(int argc, char **argv)
         std::printf("%s\n", QGuiApplication::clipboard()->text().toUtf8().constData());
         return 0;
     }
-    QImage screen;
-    platform::X11ScreenSource().GrabScreen([&screen](QImage grabbed) { screen = grabbed; });
-    if (screen.isNull())
+    std::vector<platform::ScreenPicture> screens;
+    platform::X11ScreenSource().GrabScreens(
+        [&screens](std::vector<platform::ScreenPicture> grabbed) { screens = std::move(grabbed); });
+    if (screens.empty())
         return 2;
-    std::printf("%d %d %g\n", screen.width(), screen.height(), screen.devicePixelRatio());
+    // Device pixels of a screen start where its logical geometry does, scaled by its ratio.
+    const auto deviceArea = [](const platform::ScreenPicture &s) {
+        const qreal ratio = s.image.devicePixelRatio();
+        return QRect((QPointF(s.geometry.topLeft()) * ratio).toPoint(), s.image.size());
+    };
+    if (args.value(0) == QLatin1String("--count")) {
+        const QRgb wanted = QColor(args.value(1)).rgb() & 0xFFFFFFu;
+        long long count = 0;
+        for (const platform::ScreenPicture &s : screens)
+            for (int y = 0; y < s.image.height(); ++y) {
+                const auto *row = reinterpret_cast<const QRgb *>(s.image.constScanLine(y));
+                for (int x = 0; x < s.image.width(); ++x)
+                    count += (row[x] & 0xFFFFFFu) == wanted;
+            }
+        std::printf("%lld\n", count);
+        return 0;
+    }
+    const QImage &primary = screens.front().image;
+    std::printf("%d %d %g\n", primary.width(), primary.height(), primary.devicePixelRatio());
     for (qsizetype i = 0; i + 1 < args.size(); i += 2) {
-        const QRgb p = screen.pixel(args[i].toInt(), args[i + 1].toInt());
-        std::printf("#%02X%02X%02X\n", qRed(p), qGreen(p), qBlue(p));
+        const QPoint at(args[i].toInt(), args[i + 1].toInt());
+        bool found = false;
+        for (const platform::ScreenPicture &s : screens) {
+            const QRect area = deviceArea(s);
+            if (!area.contains(at))
+                continue;
+            const QRgb p = s.image.pixel(at - area.topLeft());
+            std::printf("#%02X%02X%02X\n", qRed(p), qGreen(p), qBlue(p));
+            found = true;
+            break;
+        }
+        if (!found)
+            std::printf("#------\n");
     }
     return 0;
 }

@@ -21,7 +21,8 @@ bool WaitFor(const std::function<bool()> &condition, std::chrono::milliseconds t
     return true;
 }
 
-XvfbServer::XvfbServer()
+XvfbServer::XvfbServer(QSize size)
+    : size(size)
 {
     // Start somewhere that depends on the process id, so parallel test runs rarely collide;
     // a collision only costs a retry.
@@ -38,8 +39,8 @@ bool XvfbServer::TryDisplay(int number)
         return false;
     server.setProgram(QStringLiteral("Xvfb"));
     server.setArguments({ QStringLiteral(":%1").arg(number), QStringLiteral("-screen"),
-        QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
-        QStringLiteral("tcp"), QStringLiteral("-noreset") });
+        QStringLiteral("0"), QStringLiteral("%1x%2x24").arg(size.width()).arg(size.height()),
+        QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-noreset") });
     server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     server.setStandardOutputFile(QProcess::nullDevice());
     server.start();

@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -12,12 +13,13 @@
 
 namespace platform::testing {
 
-// An Xvfb server of the tests' own on a free display, 1280 x 1024 x 24, stopped with the object.
-// -noreset keeps the root window's contents when a client such as xsetroot leaves.
+// An Xvfb server of the tests' own on a free display, 1280 x 1024 x 24 unless told another size,
+// stopped with the object. -noreset keeps the root window's contents when a client such as
+// xsetroot leaves.
 class XvfbServer
 {
 public:
-    XvfbServer();
+    explicit XvfbServer(QSize size = QSize(1280, 1024));
     ~XvfbServer();
     XvfbServer(const XvfbServer &) = delete;
     XvfbServer &operator=(const XvfbServer &) = delete;
@@ -36,6 +38,7 @@ public:
 private:
     [[nodiscard]] bool TryDisplay(int number);
 
+    QSize size;
     QProcess server;
     QTemporaryDir runtimeDir;
     int display = -1;

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "analysis/colour_math.h"
+
+#include <QFrame>
+#include <QSize>
+#include <QString>
+
+class QLabel;
+
+namespace capture {
+
+class Magnifier;
+
+// The panel that follows the pointer over the overlay: the magnifier, and while a band is
+// dragged the band's size in screen pixels and its average as a swatch and "#RRGGBB". Its texts
+// are plain label texts, which is what screen readers read.
+class ReadoutPanel : public QFrame
+{
+    Q_OBJECT
+
+public:
+    explicit ReadoutPanel(QWidget *parent = nullptr);
+
+    [[nodiscard]] Magnifier &Zoom() const { return *magnifier; }
+
+    // "W x H" of the block in screen pixels, and its average as 0x00BBGGRR and hex text.
+    void SetReadout(QSize block, analysis::ColourValue average, const QString &hex);
+    // The size and average show only while a band is dragged; the magnifier always.
+    void ShowReadout(bool shown);
+
+private:
+    Magnifier *magnifier = nullptr;
+    QWidget *readout = nullptr;
+    QLabel *sizeText = nullptr;
+    QLabel *swatch = nullptr;
+    QLabel *hexText = nullptr;
+};
+
+} // namespace capture
