@@ -20,8 +20,6 @@
 
 namespace capture {
 
-const QString Form2::kUnreadableScreenText = QStringLiteral("无法读取屏幕内容");
-
 Form2::Form2(platform::PicBox &pane, std::function<void()> calcColor,
     std::unique_ptr<platform::ScreenSource> source, ShowMessage showMessage)
     : QWidget(nullptr,
@@ -87,7 +85,7 @@ void Form2::FinishFreeze(std::vector<platform::ScreenPicture> pictures)
     if (pictures.empty()) {
         // Analysing a stale or black copy would report a made-up colour as a result.
         timer1.stop();
-        showMessage(kUnreadableScreenText);
+        showMessage(tr(kUnreadableScreenText));
         return;
     }
     QRect desktop;

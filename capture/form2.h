@@ -53,7 +53,7 @@ public:
     [[nodiscard]] ReadoutPanel &Readout() const { return *panel; }
 
     static constexpr int kTimerInterval = 100;
-    static const QString kUnreadableScreenText;
+    static constexpr const char *kUnreadableScreenText = QT_TR_NOOP("无法读取屏幕内容");
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -35,9 +35,9 @@ ReadoutPanel::ReadoutPanel(QWidget *parent)
     sizeText->setFont(digits);
     hexText->setFont(digits);
     // A label's text is what a screen reader reads: its role goes in the description only.
-    sizeText->setAccessibleDescription(QStringLiteral("选区大小（屏幕像素）"));
-    swatch->setAccessibleDescription(QStringLiteral("选区平均色色块"));
-    hexText->setAccessibleDescription(QStringLiteral("选区平均色"));
+    sizeText->setAccessibleDescription(tr("选区大小（屏幕像素）"));
+    swatch->setAccessibleDescription(tr("选区平均色色块"));
+    hexText->setAccessibleDescription(tr("选区平均色"));
 
     auto *colourRow = new QHBoxLayout;
     colourRow->addWidget(swatch);

@@ -40,4 +40,26 @@
         <translation>Average colour details</translation>
     </message>
 </context>
+<context>
+    <name>ReadoutPanel</name>
+    <message>
+        <source>选区大小（屏幕像素）</source>
+        <translation>Size of the selection in screen pixels</translation>
+    </message>
+    <message>
+        <source>选区平均色色块</source>
+        <translation>Average colour swatch of the selection</translation>
+    </message>
+    <message>
+        <source>选区平均色</source>
+        <translation>Average colour of the selection</translation>
+    </message>
+</context>
+<context>
+    <name>capture::Form2</name>
+    <message>
+        <source>无法读取屏幕内容</source>
+        <translation>The screen cannot be read</translation>
+    </message>
+</context>
 </TS>
