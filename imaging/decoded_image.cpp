@@ -9,13 +9,41 @@
 #include <cstring>
 #include <fcntl.h>
 #include <initializer_list>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace imaging {
 namespace {
 
-    enum class Format { Unknown, Bmp, Gif, Ico, Jpeg, Png };
+    enum class Format { Unknown, Bmp, Gif, Ico, Jpeg, Png, Webp, Tiff, Heif, Jxl };
+
+    // Brands of an ISO media file's ftyp box that name a HEIF picture, HEVC or AV1 coded.
+    bool IsHeifBrand(const unsigned char *brand)
+    {
+        static constexpr const char *kBrands[] = { "heic", "heix", "heim", "heis", "hevc", "hevx",
+            "hevm", "hevs", "mif1", "msf1", "mif2", "avif", "avis" };
+        return std::any_of(std::begin(kBrands), std::end(kBrands),
+            [brand](const char *known) { return std::memcmp(brand, known, 4) == 0; });
+    }
+
+    // An ftyp box at the start whose major or any compatible brand (within the bytes read) is a
+    // HEIF one.
+    bool IsHeif(const unsigned char *head, std::size_t n)
+    {
+        if (n < 16 || std::memcmp(head + 4, "ftyp", 4) != 0)
+            return false;
+        const std::size_t box = (std::size_t { head[0] } << 24) | (std::size_t { head[1] } << 16)
+            | (std::size_t { head[2] } << 8) | head[3];
+        if (box < 16)
+            return false;
+        if (IsHeifBrand(head + 8))
+            return true;
+        for (std::size_t at = 16; at + 4 <= std::min(box, n); at += 4)
+            if (IsHeifBrand(head + at))
+                return true;
+        return false;
+    }
 
     // Magic bytes only; the file name plays no part.
     Format Recognise(const unsigned char *head, std::size_t n)
@@ -29,6 +57,18 @@ namespace {
             return Format::Png;
         if (starts({ 'G', 'I', 'F', '8', '7', 'a' }) || starts({ 'G', 'I', 'F', '8', '9', 'a' }))
             return Format::Gif;
+        if (n >= 12 && starts({ 'R', 'I', 'F', 'F' }) && std::memcmp(head + 8, "WEBP", 4) == 0)
+            return Format::Webp;
+        // Classic and big TIFF, little- and big-endian.
+        if (starts({ 'I', 'I', 42, 0 }) || starts({ 'M', 'M', 0, 42 })
+            || starts({ 'I', 'I', 43, 0 }) || starts({ 'M', 'M', 0, 43 }))
+            return Format::Tiff;
+        if (IsHeif(head, n))
+            return Format::Heif;
+        // A bare JPEG XL codestream, or the container's signature box.
+        if (starts({ 0xFF, 0x0A })
+            || starts({ 0, 0, 0, 0x0C, 'J', 'X', 'L', ' ', 0x0D, 0x0A, 0x87, 0x0A }))
+            return Format::Jxl;
         if (starts({ 'B', 'M' }))
             return Format::Bmp;
         // Icon directory: reserved 0, type 1 (icon) or 2 (cursor), at least one image.
@@ -64,7 +104,7 @@ std::unique_ptr<DecodedImage> LoadImageFromFile(const QString &path)
     // A bigger stdio buffer than the default 4 KiB halves the read calls on big pictures.
     std::setvbuf(file.get(), nullptr, _IOFBF, std::size_t { 64 } << 10);
 
-    std::array<unsigned char, 8> head {};
+    std::array<unsigned char, 64> head {};
     const std::size_t n = std::fread(head.data(), 1, head.size(), file.get());
     if (std::fseek(file.get(), 0, SEEK_SET) != 0)
         return nullptr;
@@ -79,6 +119,14 @@ std::unique_ptr<DecodedImage> LoadImageFromFile(const QString &path)
         return OpenWithQt(std::move(file), "gif");
     case Format::Ico:
         return OpenWithQt(std::move(file), "ico");
+    case Format::Webp:
+        return OpenWebp(std::move(file));
+    case Format::Tiff:
+        return OpenTiff(std::move(file));
+    case Format::Heif:
+        return OpenHeif(std::move(file));
+    case Format::Jxl:
+        return OpenJxl(std::move(file));
     case Format::Unknown:
         break;
     }

@@ -48,6 +48,11 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // Per-format openers; the stream is positioned at the start of the file.
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenJpeg(FilePtr file);
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenPng(FilePtr file);
+[[nodiscard]] std::unique_ptr<DecodedImage> OpenWebp(FilePtr file);
+[[nodiscard]] std::unique_ptr<DecodedImage> OpenTiff(FilePtr file);
+// HEIC/HEIF and AVIF.
+[[nodiscard]] std::unique_ptr<DecodedImage> OpenHeif(FilePtr file);
+[[nodiscard]] std::unique_ptr<DecodedImage> OpenJxl(FilePtr file);
 // Formats Qt decodes ("bmp", "gif", "ico"); the whole image is decoded here.
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenWithQt(FilePtr file, const char *format);
 
