@@ -7,7 +7,11 @@
 #include "imaging/raster_memory.h"
 
 #include <cstdint>
+#include <cstdio>
+#include <fcntl.h>
 #include <memory>
+#include <mutex>
+#include <unistd.h>
 #include <vector>
 
 #include <jxl/decode.h>
@@ -51,6 +55,44 @@ namespace {
             target->background);
     }
 
+    // Debian's libjxl prints a line on stderr for every flaw it finds in a file, and has no switch
+    // to stop it; the programs print only their own lines. While any decoder runs, stderr points at
+    // /dev/null, so a line another thread prints in that time is lost too.
+    class QuietStderr
+    {
+    public:
+        QuietStderr()
+        {
+            const std::lock_guard lock(mutex);
+            if (users++ > 0)
+                return;
+            std::fflush(stderr);
+            saved = ::dup(STDERR_FILENO);
+            const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+            if (saved >= 0 && null >= 0)
+                ::dup2(null, STDERR_FILENO);
+            if (null >= 0)
+                ::close(null);
+        }
+        ~QuietStderr()
+        {
+            const std::lock_guard lock(mutex);
+            if (--users > 0 || saved < 0)
+                return;
+            std::fflush(stderr);
+            ::dup2(saved, STDERR_FILENO);
+            ::close(saved);
+            saved = -1;
+        }
+        QuietStderr(const QuietStderr &) = delete;
+        QuietStderr &operator=(const QuietStderr &) = delete;
+
+    private:
+        static inline std::mutex mutex;
+        static inline int users = 0;
+        static inline int saved = -1;
+    };
+
     class JxlImage final : public DecodedImage
     {
     public:
@@ -85,6 +127,7 @@ namespace {
         // short, and asks for more input instead when it is not closed. With the whole file given,
         // a request for more is the sign of a cut file.
         JxlBasicInfo info {};
+        const QuietStderr quiet;
         if (JxlDecoderProcessInput(decoder.get()) != JXL_DEC_BASIC_INFO
             || JxlDecoderGetBasicInfo(decoder.get(), &info) != JXL_DEC_SUCCESS)
             return false;
@@ -105,6 +148,7 @@ namespace {
         if (raster.size() != size || raster.format() != QImage::Format_RGB32)
             return false;
         Target target { raster.bits(), raster.bytesPerLine(), background };
+        const QuietStderr quiet;
         const JxlPixelFormat format { hasAlpha ? 4u : 3u, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0 };
         for (;;) {
             switch (JxlDecoderProcessInput(decoder.get())) {

@@ -136,7 +136,8 @@ const FormatCase kCases[] = {
     // Ten bits a channel, brought back to eight by the decoder.
     ByProgram("AvifLossless10Bit", "avifenc", { "-l", "-d", "10", "{in}", "{out}" }, ".avif",
         { kSharpAlpha }, 0.5, 1),
-    ByProgram("AvifLossy", "avifenc", { "--min", "20", "--max", "30", "{in}", "{out}" }, ".avif", { kSmooth }, 2, -1),
+    ByProgram("AvifLossy", "avifenc", { "--min", "20", "--max", "30", "{in}", "{out}" }, ".avif",
+        { kSmooth }, 2, -1),
     ByProgram("JxlLossless", "cjxl", { "--quiet", "-d", "0", "{in}", "{out}" }, ".jxl",
         { kSharpAlpha }, 0.01, 0),
     ByProgram("JxlLossy", "cjxl", { "--quiet", "-d", "1", "{in}", "{out}" }, ".jxl", { kSmooth },
@@ -228,6 +229,57 @@ TEST_P(NewFormatsTest, CutInHalfIsTheLoadError)
 }
 
 INSTANTIATE_TEST_SUITE_P(NewFormats, NewFormatsTest, testing::ValuesIn(kCases),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// ---- files that pass the content check and then turn out not to be pictures ----
+
+QByteArray Noise(int n)
+{
+    QByteArray bytes(n, '\0');
+    for (int i = 0; i < n; ++i)
+        bytes[i] = static_cast<char>((i * 73 + 41) % 251);
+    return bytes;
+}
+
+struct BadCase
+{
+    const char *name;
+    QByteArray bytes;
+};
+
+const BadCase kBadCases[] = {
+    { "WebpSignatureThenNoise", QByteArray("RIFF\x40\x00\x00\x00WEBPVP8 ", 16) + Noise(64) },
+    { "TiffLittleEndianSignatureThenNoise", QByteArray("II*\0\x08\0\0\0", 8) + Noise(200) },
+    { "TiffBigEndianSignatureThenNoise", QByteArray("MM\0*\0\0\0\x08", 8) + Noise(200) },
+    { "HeicFileTypeBoxOnly",
+        QByteArray("\0\0\0\x18"
+                   "ftypheic\0\0\0\0mif1heic",
+            24) },
+    { "AvifFileTypeBoxThenNoise",
+        QByteArray("\0\0\0\x14"
+                   "ftypavif\0\0\0\0mif1",
+            20)
+            + Noise(300) },
+    { "JxlCodestreamSignatureThenNoise", QByteArray("\xFF\x0A", 2) + Noise(300) },
+    { "JxlContainerSignatureOnly", QByteArray("\0\0\0\x0CJXL \x0D\x0A\x87\x0A", 12) },
+};
+
+class NewFormatsBadInputTest : public testing::TestWithParam<BadCase>
+{
+};
+
+TEST_P(NewFormatsBadInputTest, IsTheLoadError)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("bad.webp");
+    fixtures::WriteFile(path, GetParam().bytes);
+    const std::uintptr_t token = modGDIPlusResize::GdiPlusOpen();
+    std::int32_t width = -1, height = -1;
+    EXPECT_THROW((void)modGDIPlusResize::LoadPictureScaled(path, width, height, kSlate), LoadError);
+    modGDIPlusResize::GdiPlusClose(token);
+}
+
+INSTANTIATE_TEST_SUITE_P(NewFormats, NewFormatsBadInputTest, testing::ValuesIn(kBadCases),
     [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
