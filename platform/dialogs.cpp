@@ -32,9 +32,11 @@ void DisableSettingsFiles()
 QString ChooseOpenFile(QWidget *owner, const OpenFileRequest &request)
 {
     // Qt's own dialog everywhere: it honours every option below, also without a desktop session.
-    QFileDialog dialog(owner, request.title, request.folder, request.filter);
+    QFileDialog dialog(owner, request.title, request.folder);
     dialog.setObjectName(QStringLiteral("OpenFileDialog"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilters(QStringList { request.filter } + request.moreFilters);
+    dialog.selectNameFilter(request.filter);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setWindowModality(Qt::WindowModal);
