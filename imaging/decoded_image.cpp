@@ -9,40 +9,46 @@
 #include <cstring>
 #include <fcntl.h>
 #include <initializer_list>
-#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace imaging {
 namespace {
 
-    enum class Format { Unknown, Bmp, Gif, Ico, Jpeg, Png, Webp, Tiff, Heif, Jxl };
+    enum class Format { Unknown, Bmp, Gif, Ico, Jpeg, Png, Webp, Tiff, Heif, Avif, Jxl };
 
-    // Brands of an ISO media file's ftyp box that name a HEIF picture, HEVC or AV1 coded.
-    bool IsHeifBrand(const unsigned char *brand)
+    // Whether the 4-byte brand is one of the given ones.
+    bool IsBrand(const unsigned char *brand, std::initializer_list<const char *> brands)
     {
-        static constexpr const char *kBrands[] = { "heic", "heix", "heim", "heis", "hevc", "hevx",
-            "hevm", "hevs", "mif1", "msf1", "mif2", "avif", "avis" };
-        return std::any_of(std::begin(kBrands), std::end(kBrands),
+        return std::any_of(brands.begin(), brands.end(),
             [brand](const char *known) { return std::memcmp(brand, known, 4) == 0; });
     }
 
-    // An ftyp box at the start whose major or any compatible brand (within the bytes read) is a
-    // HEIF one.
-    bool IsHeif(const unsigned char *head, std::size_t n)
+    // An ISO media file type box at the start naming a HEIF picture by its major brand or one of
+    // its compatible brands (within the bytes read); AV1 coded ones are AVIF.
+    Format RecogniseHeif(const unsigned char *head, std::size_t n)
     {
         if (n < 16 || std::memcmp(head + 4, "ftyp", 4) != 0)
-            return false;
+            return Format::Unknown;
         const std::size_t box = (std::size_t { head[0] } << 24) | (std::size_t { head[1] } << 16)
             | (std::size_t { head[2] } << 8) | head[3];
         if (box < 16)
-            return false;
-        if (IsHeifBrand(head + 8))
-            return true;
+            return Format::Unknown;
+        // The major brand, then the compatible ones after the minor version.
+        std::vector<const unsigned char *> brands { head + 8 };
         for (std::size_t at = 16; at + 4 <= std::min(box, n); at += 4)
-            if (IsHeifBrand(head + at))
-                return true;
-        return false;
+            brands.push_back(head + at);
+        const auto any = [&brands](std::initializer_list<const char *> names) {
+            return std::any_of(brands.begin(), brands.end(),
+                [names](const unsigned char *brand) { return IsBrand(brand, names); });
+        };
+        if (any({ "avif", "avis" }))
+            return Format::Avif;
+        if (any({ "heic", "heix", "heim", "heis", "hevc", "hevx", "hevm", "hevs", "mif1", "msf1",
+                "mif2" }))
+            return Format::Heif;
+        return Format::Unknown;
     }
 
     // Magic bytes only; the file name plays no part.
@@ -63,8 +69,8 @@ namespace {
         if (starts({ 'I', 'I', 42, 0 }) || starts({ 'M', 'M', 0, 42 })
             || starts({ 'I', 'I', 43, 0 }) || starts({ 'M', 'M', 0, 43 }))
             return Format::Tiff;
-        if (IsHeif(head, n))
-            return Format::Heif;
+        if (const Format heif = RecogniseHeif(head, n); heif != Format::Unknown)
+            return heif;
         // A bare JPEG XL codestream, or the container's signature box.
         if (starts({ 0xFF, 0x0A })
             || starts({ 0, 0, 0, 0x0C, 'J', 'X', 'L', ' ', 0x0D, 0x0A, 0x87, 0x0A }))
@@ -125,6 +131,8 @@ std::unique_ptr<DecodedImage> LoadImageFromFile(const QString &path)
         return OpenTiff(std::move(file));
     case Format::Heif:
         return OpenHeif(std::move(file));
+    case Format::Avif:
+        return OpenAvif(std::move(file));
     case Format::Jxl:
         return OpenJxl(std::move(file));
     case Format::Unknown:

@@ -50,8 +50,9 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenPng(FilePtr file);
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenWebp(FilePtr file);
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenTiff(FilePtr file);
-// HEIC/HEIF and AVIF.
+// HEIC and other HEIF pictures but AVIF.
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenHeif(FilePtr file);
+[[nodiscard]] std::unique_ptr<DecodedImage> OpenAvif(FilePtr file);
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenJxl(FilePtr file);
 // Formats Qt decodes ("bmp", "gif", "ico"); the whole image is decoded here.
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenWithQt(FilePtr file, const char *format);

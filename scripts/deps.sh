@@ -6,7 +6,7 @@ QUILLMERE_BUILD_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-wayland libqt6opengl6-dev
   libpng-dev libjpeg62-turbo-dev libstb-dev
-  libwebp-dev libtiff-dev libheif-dev libjxl-dev
+  libwebp-dev libtiff-dev libheif-dev libavif-dev libjxl-dev
   fonts-wqy-microhei
 )
 

@@ -89,15 +89,17 @@ template <class Case>
 requires requires(const Case &c) { c.name; }
 void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
 
+// shown: the picture as the file says to show it, if not the first of pictures.
 FormatCase ByProgram(const char *name, const char *program, QStringList arguments,
-    const char *suffix, QList<QImage> pictures, double meanTolerance, int pixelTolerance)
+    const char *suffix, QList<QImage> pictures, double meanTolerance, int pixelTolerance,
+    QImage shown = {})
 {
     return { name, program,
         [=] {
             return fixtures::EncodeWithProgram(
                 pictures, QString::fromUtf8(program), arguments, QString::fromUtf8(suffix));
         },
-        pictures.front(), meanTolerance, pixelTolerance };
+        shown.isNull() ? pictures.front() : shown, meanTolerance, pixelTolerance };
 }
 
 FormatCase ByLibtiff(const char *name, TiffVariant variant, QImage source, int pixelTolerance = 0)
@@ -133,6 +135,15 @@ const FormatCase kCases[] = {
         { kSmoothAlpha }, 2, -1),
     ByProgram(
         "AvifLossless", "avifenc", { "-l", "{in}", "{out}" }, ".avif", { kSharpAlpha }, 0.01, 0),
+    // Turned by the file a quarter anticlockwise (then mirrored top to bottom), and cropped to
+    // 21 x 13 at (6, 4): the picture is shown as the file says, at the size it says.
+    ByProgram("AvifTurnedByTheFile", "avifenc", { "-l", "--irot", "1", "{in}", "{out}" }, ".avif",
+        { kSharpAlpha }, 0.01, 0, kSharpAlpha.transformed(QTransform().rotate(-90))),
+    ByProgram("AvifTurnedAndMirroredByTheFile", "avifenc",
+        { "-l", "--irot", "1", "--imir", "0", "{in}", "{out}" }, ".avif", { kSharpAlpha }, 0.01, 0,
+        kSharpAlpha.transformed(QTransform().rotate(-90)).mirrored(false, true)),
+    ByProgram("AvifCroppedByTheFile", "avifenc", { "-l", "--crop", "6,4,21,13", "{in}", "{out}" },
+        ".avif", { kSharpAlpha }, 0.01, 0, kSharpAlpha.copy(6, 4, 21, 13)),
     // Ten bits a channel, brought back to eight by the decoder.
     ByProgram("AvifLossless10Bit", "avifenc", { "-l", "-d", "10", "{in}", "{out}" }, ".avif",
         { kSharpAlpha }, 0.5, 1),
