@@ -50,7 +50,7 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenPng(FilePtr file);
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenWebp(FilePtr file);
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenTiff(FilePtr file);
-// HEIC and other HEIF pictures but AVIF.
+// HEIC and the other HEIF pictures, AVIF aside.
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenHeif(FilePtr file);
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenAvif(FilePtr file);
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenJxl(FilePtr file);

@@ -1,4 +1,4 @@
-// HEIC/HEIF and AVIF through libheif: the primary image, decoded to 8-bit RGB(A) by the library and
+// HEIC/HEIF through libheif: the primary image, decoded to 8-bit RGB(A) by the library and
 // composed into the raster row by row.
 #include "imaging/decoded_image.h"
 
