@@ -79,6 +79,8 @@ def main():
     encode("alpha.heic", picture("RGBA", (16, 16)), ["heif-enc", "-q", "50", "{in}", "-o", "{out}"])
     encode("lossless-alpha.avif", picture("RGBA"), ["avifenc", "-l", "{in}", "{out}"])
     encode("lossy.avif", picture("RGB"), ["avifenc", "--min", "30", "--max", "40", "{in}", "{out}"])
+    encode("turned-mirrored-cropped.avif", picture("RGBA"),
+           ["avifenc", "-l", "--irot", "3", "--imir", "1", "--crop", "2,2,8,6", "{in}", "{out}"])
     encode("lossless-alpha.jxl", picture("RGBA"), ["cjxl", "-d", "0", "{in}", "{out}"])
     encode("lossy.jxl", picture("RGB"), ["cjxl", "-d", "2", "{in}", "{out}"])
     # An 8-bit RLE BMP: two rows of runs and an end-of-bitmap marker.

@@ -139,6 +139,11 @@ const FormatCase kCases[] = {
     // 21 x 13 at (6, 4): the picture is shown as the file says, at the size it says.
     ByProgram("AvifTurnedByTheFile", "avifenc", { "-l", "--irot", "1", "{in}", "{out}" }, ".avif",
         { kSharpAlpha }, 0.01, 0, kSharpAlpha.transformed(QTransform().rotate(-90))),
+    ByProgram("AvifTurnedHalfByTheFile", "avifenc", { "-l", "--irot", "2", "{in}", "{out}" },
+        ".avif", { kSharpAlpha }, 0.01, 0, kSharpAlpha.transformed(QTransform().rotate(180))),
+    ByProgram("AvifTurnedThreeQuartersAndMirroredLeftRight", "avifenc",
+        { "-l", "--irot", "3", "--imir", "1", "{in}", "{out}" }, ".avif", { kSharpAlpha }, 0.01, 0,
+        kSharpAlpha.transformed(QTransform().rotate(90)).mirrored(true, false)),
     ByProgram("AvifTurnedAndMirroredByTheFile", "avifenc",
         { "-l", "--irot", "1", "--imir", "0", "{in}", "{out}" }, ".avif", { kSharpAlpha }, 0.01, 0,
         kSharpAlpha.transformed(QTransform().rotate(-90)).mirrored(false, true)),
