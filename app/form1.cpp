@@ -32,9 +32,16 @@
 
 namespace {
 
-const QString kOpenTitle = QStringLiteral("打开图片文件");
-const QString kPictureFilter
-    = QStringLiteral("所有图片文件 (*.bmp *.dib *.png *.gif *.jpg *.jpe *.jpeg *.jfif *.ico)");
+// The open dialog's title and first entry, in the desktop's language; the patterns stay.
+platform::OpenFileRequest PictureFileRequest()
+{
+    platform::OpenFileRequest request;
+    request.title = Form1::tr("打开图片文件");
+    request.filter = Form1::tr("所有图片文件")
+        + QStringLiteral(" (*.bmp *.dib *.png *.gif *.jpg *.jpe *.jpeg *.jfif *.ico)");
+    request.folder = QCoreApplication::applicationDirPath();
+    return request;
+}
 
 // Client area at start, in twips.
 constexpr float kStartWidth = 6960;
@@ -353,8 +360,7 @@ void Form1::StopCalculation() { scanner.StopGesture(); }
 void Form1::OpenImage()
 {
     PicBox->Clear();
-    const QString path = seams.chooseFile(
-        this, { kOpenTitle, kPictureFilter, QCoreApplication::applicationDirPath() });
+    const QString path = seams.chooseFile(this, PictureFileRequest());
     if (path.isEmpty())
         return;
 

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Times quillmere-avg against Pillow (ImageStat mean) and ImageMagick (scale to one pixel) on a
 # 6000 x 4000 JPEG and PNG made here, side by side, median of 5 runs each, and prints the ratios
-# and peak memory. Usage: bench/compare.sh [RUNS] (default 5). Builds quillmere-avg in
-# $QUILLMERE_BUILD_DIR (default build) and installs Pillow and ImageMagick if they are missing.
+# and peak memory. The same picture as WebP, HEIC and AVIF is timed against the format's own
+# decoder tool and ImageMagick. Usage: bench/compare.sh [RUNS] (default 5). Builds quillmere-avg in
+# $QUILLMERE_BUILD_DIR (default build) and installs the tools compared with if they are missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-quillmere_install_packages "${QUILLMERE_BUILD_PACKAGES[@]}" "${QUILLMERE_COMPARE_PACKAGES[@]}"
+quillmere_install_packages "${QUILLMERE_BUILD_PACKAGES[@]}" "${QUILLMERE_COMPARE_PACKAGES[@]}" \
+  webp libheif-examples libavif-bin
 
 runs=${1:-5}
 build_dir=${QUILLMERE_BUILD_DIR:-build}
@@ -103,3 +105,43 @@ report() {
 
 report JPEG "$work/photo.jpg" 0.60
 report PNG "$work/photo.png" 0.85
+
+echo
+echo "Encoding the picture as WebP (quality 90), HEIC (quality 90) and AVIF (quantizer 20-30)..."
+cwebp -quiet -q 90 "$work/photo.png" -o "$work/photo.webp"
+heif-enc -q 90 "$work/photo.png" -o "$work/photo.heic" >/dev/null
+avifenc --speed 8 --jobs 2 --min 20 --max 30 "$work/photo.png" "$work/photo.avif" >/dev/null
+
+# The format's own decoder against quillmere-avg and ImageMagick, taking turns like above. The
+# decoder tools write no RGB picture: dwebp without -o only decodes, and heif-convert and avifdec
+# write the decoded YUV planes as they are (y4m), which leaves out the colour conversion that
+# quillmere-avg does on top.
+report_library() {
+  local format=$1 file=$2 name=$3
+  shift 3
+  local q_times=() l_times=() m_times=() q_peak=0 l_peak=0 m_peak=0 q_line m_line
+  for ((i = 0; i < runs; i++)); do
+    time_once q_times q_peak "$avg" "$file"
+    q_line=$(cat "$work/out")
+    time_once l_times l_peak "$@"
+    time_once m_times m_peak convert "$file" -scale '1x1!' txt:
+    m_line=$(tail -n 1 "$work/out")
+  done
+  rm -f "$work/decoded.y4m"
+  local q l m
+  q=$(median_seconds "${q_times[@]}")
+  l=$(median_seconds "${l_times[@]}")
+  m=$(median_seconds "${m_times[@]}")
+  echo
+  echo "== $format, $(stat -c %s "$file") bytes, median of $runs =="
+  row quillmere-avg "$q" "$q_peak" "$q_line"
+  row "$name" "$l" "$l_peak" ""
+  row ImageMagick "$m" "$m_peak" "$m_line"
+  awk -v q="$q" -v l="$l" -v m="$m" -v f="$format" -v n="$name" 'BEGIN {
+    printf "%s: quillmere-avg / %s = %.2f (target <= 1.15: %s), / ImageMagick = %.2f (target < 1: %s)\n",
+      f, n, q / l, (q / l <= 1.15 ? "met" : "MISSED"), q / m, (q / m < 1 ? "met" : "MISSED") }'
+}
+
+report_library WebP "$work/photo.webp" dwebp dwebp -quiet "$work/photo.webp"
+report_library HEIC "$work/photo.heic" heif-convert heif-convert "$work/photo.heic" "$work/decoded.y4m"
+report_library AVIF "$work/photo.avif" avifdec avifdec --jobs all "$work/photo.avif" "$work/decoded.y4m"

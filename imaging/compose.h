@@ -2,6 +2,7 @@
 
 #include <QRgb>
 
+#include <algorithm>
 #include <cstdint>
 
 namespace imaging {
@@ -30,6 +31,33 @@ inline void ComposeRowOver(std::uint32_t *row, std::int32_t n, QRgb background)
         }
         row[x] = 0xFF000000u | (BlendChannel((p >> 16) & 0xFFu, bgR, a) << 16)
             | (BlendChannel((p >> 8) & 0xFFu, bgG, a) << 8) | BlendChannel(p & 0xFFu, bgB, a);
+    }
+}
+
+// Composes n premultiplied 0xAARRGGBB pixels source-over an opaque background, in place: each
+// channel becomes c + b * (255 - a) / 255, rounded, with c above a taken as a (damaged data).
+inline void ComposePremultipliedRowOver(std::uint32_t *row, std::int32_t n, QRgb background)
+{
+    const std::uint32_t bg[3] = { static_cast<std::uint32_t>(qBlue(background)),
+        static_cast<std::uint32_t>(qGreen(background)),
+        static_cast<std::uint32_t>(qRed(background)) };
+    const std::uint32_t opaqueBackground = background | 0xFF000000u;
+    for (std::int32_t x = 0; x < n; ++x) {
+        const std::uint32_t p = row[x];
+        const std::uint32_t a = p >> 24;
+        if (a == 255)
+            continue;
+        if (a == 0) {
+            row[x] = opaqueBackground;
+            continue;
+        }
+        std::uint32_t out = 0xFF000000u;
+        for (int i = 0; i < 3; ++i) {
+            const std::uint32_t c = std::min((p >> (8 * i)) & 0xFFu, a);
+            const std::uint32_t t = c * 255 + bg[i] * (255 - a) + 128;
+            out |= ((t + (t >> 8)) >> 8) << (8 * i);
+        }
+        row[x] = out;
     }
 }
 

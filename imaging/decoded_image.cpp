@@ -10,11 +10,45 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace imaging {
 namespace {
 
-    enum class Format { Unknown, Bmp, Gif, Ico, Jpeg, Png };
+    enum class Format { Unknown, Bmp, Gif, Ico, Jpeg, Png, Webp, Tiff, Heif, Avif, Jxl };
+
+    // Whether the 4-byte brand is one of the given ones.
+    bool IsBrand(const unsigned char *brand, std::initializer_list<const char *> brands)
+    {
+        return std::any_of(brands.begin(), brands.end(),
+            [brand](const char *known) { return std::memcmp(brand, known, 4) == 0; });
+    }
+
+    // An ISO media file type box at the start naming a HEIF picture by its major brand or one of
+    // its compatible brands (within the bytes read); AV1 coded ones are AVIF.
+    Format RecogniseHeif(const unsigned char *head, std::size_t n)
+    {
+        if (n < 16 || std::memcmp(head + 4, "ftyp", 4) != 0)
+            return Format::Unknown;
+        const std::size_t box = (std::size_t { head[0] } << 24) | (std::size_t { head[1] } << 16)
+            | (std::size_t { head[2] } << 8) | head[3];
+        if (box < 16)
+            return Format::Unknown;
+        // The major brand, then the compatible ones after the minor version.
+        std::vector<const unsigned char *> brands { head + 8 };
+        for (std::size_t at = 16; at + 4 <= std::min(box, n); at += 4)
+            brands.push_back(head + at);
+        const auto any = [&brands](std::initializer_list<const char *> names) {
+            return std::any_of(brands.begin(), brands.end(),
+                [names](const unsigned char *brand) { return IsBrand(brand, names); });
+        };
+        if (any({ "avif", "avis" }))
+            return Format::Avif;
+        if (any({ "heic", "heix", "heim", "heis", "hevc", "hevx", "hevm", "hevs", "mif1", "msf1",
+                "mif2" }))
+            return Format::Heif;
+        return Format::Unknown;
+    }
 
     // Magic bytes only; the file name plays no part.
     Format Recognise(const unsigned char *head, std::size_t n)
@@ -28,6 +62,18 @@ namespace {
             return Format::Png;
         if (starts({ 'G', 'I', 'F', '8', '7', 'a' }) || starts({ 'G', 'I', 'F', '8', '9', 'a' }))
             return Format::Gif;
+        if (n >= 12 && starts({ 'R', 'I', 'F', 'F' }) && std::memcmp(head + 8, "WEBP", 4) == 0)
+            return Format::Webp;
+        // Classic and big TIFF, little- and big-endian.
+        if (starts({ 'I', 'I', 42, 0 }) || starts({ 'M', 'M', 0, 42 })
+            || starts({ 'I', 'I', 43, 0 }) || starts({ 'M', 'M', 0, 43 }))
+            return Format::Tiff;
+        if (const Format heif = RecogniseHeif(head, n); heif != Format::Unknown)
+            return heif;
+        // A bare JPEG XL codestream, or the container's signature box.
+        if (starts({ 0xFF, 0x0A })
+            || starts({ 0, 0, 0, 0x0C, 'J', 'X', 'L', ' ', 0x0D, 0x0A, 0x87, 0x0A }))
+            return Format::Jxl;
         if (starts({ 'B', 'M' }))
             return Format::Bmp;
         // Icon directory: reserved 0, type 1 (icon) or 2 (cursor), at least one image.
@@ -91,7 +137,7 @@ std::unique_ptr<DecodedImage> LoadImageFromDescriptor(int fd)
     // A bigger stdio buffer than the default 4 KiB halves the read calls on big pictures.
     std::setvbuf(file.get(), nullptr, _IOFBF, std::size_t { 64 } << 10);
 
-    std::array<unsigned char, 8> head {};
+    std::array<unsigned char, 64> head {};
     const std::size_t n = std::fread(head.data(), 1, head.size(), file.get());
     if (std::fseek(file.get(), 0, SEEK_SET) != 0)
         return nullptr;
@@ -106,6 +152,16 @@ std::unique_ptr<DecodedImage> LoadImageFromDescriptor(int fd)
         return OpenGif(std::move(file));
     case Format::Ico:
         return OpenIco(std::move(file));
+    case Format::Webp:
+        return OpenWebp(std::move(file));
+    case Format::Tiff:
+        return OpenTiff(std::move(file));
+    case Format::Heif:
+        return OpenHeif(std::move(file));
+    case Format::Avif:
+        return OpenAvif(std::move(file));
+    case Format::Jxl:
+        return OpenJxl(std::move(file));
     case Format::Unknown:
         break;
     }

@@ -71,5 +71,11 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // Icon or cursor: the directory's first entry, a DIB (pixels under its 1-bit mask show the
 // background; 32-bit ones use their alpha instead) or a PNG.
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenIco(FilePtr file);
+[[nodiscard]] std::unique_ptr<DecodedImage> OpenWebp(FilePtr file);
+[[nodiscard]] std::unique_ptr<DecodedImage> OpenTiff(FilePtr file);
+// HEIC and the other HEIF pictures, AVIF aside.
+[[nodiscard]] std::unique_ptr<DecodedImage> OpenHeif(FilePtr file);
+[[nodiscard]] std::unique_ptr<DecodedImage> OpenAvif(FilePtr file);
+[[nodiscard]] std::unique_ptr<DecodedImage> OpenJxl(FilePtr file);
 
 } // namespace imaging

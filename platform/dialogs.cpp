@@ -1,11 +1,19 @@
 #include "platform/dialogs.h"
 
 #include <QColorDialog>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QSettings>
 
 namespace platform {
+
+QStringList MorePictureFilters()
+{
+    return { QCoreApplication::translate("OpenFileRequest", "新图片格式")
+            + QStringLiteral(" (*.webp *.tif *.tiff *.heic *.heif *.avif *.jxl)"),
+        QCoreApplication::translate("OpenFileRequest", "所有文件") + QStringLiteral(" (*)") };
+}
 namespace {
 
     QColor ToQColor(analysis::ColourValue colour)
@@ -32,9 +40,11 @@ void DisableSettingsFiles()
 QString ChooseOpenFile(QWidget *owner, const OpenFileRequest &request)
 {
     // Qt's own dialog everywhere: it honours every option below, also without a desktop session.
-    QFileDialog dialog(owner, request.title, request.folder, request.filter);
+    QFileDialog dialog(owner, request.title, request.folder);
     dialog.setObjectName(QStringLiteral("OpenFileDialog"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilters(QStringList { request.filter } + request.moreFilters);
+    dialog.selectNameFilter(request.filter);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setWindowModality(Qt::WindowModal);

@@ -3,6 +3,7 @@
 #include "analysis/colour_math.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <optional>
@@ -16,11 +17,16 @@ namespace platform {
 // the application object exists, before any dialog.
 void DisableSettingsFiles();
 
+// The open dialog's entries after the caller's own, in the desktop's language: the formats phones
+// and the web brought (matched in any case, like every entry), then every file.
+[[nodiscard]] QStringList MorePictureFilters();
+
 struct OpenFileRequest
 {
     QString title;
-    QString filter; // one entry: "description (*.a *.b)"
+    QString filter; // the first entry, selected at the start: "description (*.a *.b)"
     QString folder;
+    QStringList moreFilters = MorePictureFilters();
 };
 
 // Modal file chooser owned by `owner`, accepting one existing file. Returns its absolute path, or

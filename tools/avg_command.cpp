@@ -132,7 +132,8 @@ int RunAvg(int argc, const char *const *argv)
     case AvgArguments::Action::Help:
         PrintLine(stdout, kAvgUsage);
         PrintLine(stdout,
-            "Prints the average colour of each image file (BMP, PNG, GIF, JPEG, ICO), composed "
+            "Prints the average colour of each image file (BMP, PNG, GIF, JPEG, ICO, WebP, TIFF, "
+            "HEIC/HEIF, AVIF, JPEG XL), composed "
             "over the background colour (default #FFFFFF).");
         return std::fflush(stdout) == 0 ? 0 : 1;
     case AvgArguments::Action::Version:

@@ -57,7 +57,8 @@ TEST(Language, EnglishOnlyWhenTheDesktopsFirstChoiceIsEnglish)
 // What a user reads, and what a screen reader reads, under each language.
 struct ShownTexts
 {
-    QString open, capture, label, tooltip, hexName, progress;
+    QString open, capture, label, tooltip, hexName, progress, dialogTitle;
+    QStringList dialogFilters;
 };
 
 ShownTexts TextsOfAWindow()
@@ -71,6 +72,13 @@ ShownTexts TextsOfAWindow()
         window.PicBox->toolTip(), window.Text1->accessibleName(), {} };
     QTimer::singleShot(0, &window, [&] { shown.progress = fixture.InfoText(); });
     window.CalcColor();
+    fixture.filesToChoose = { QString() };
+    window.OpenImage();
+    if (!fixture.fileRequests.empty()) {
+        shown.dialogTitle = fixture.fileRequests.front().title;
+        shown.dialogFilters = QStringList { fixture.fileRequests.front().filter }
+            + fixture.fileRequests.front().moreFilters;
+    }
     return shown;
 }
 
@@ -80,6 +88,9 @@ TEST(Language, TheWindowShowsEnglishTextsOnlyUnderAnEnglishDesktop)
     EXPECT_EQ(chinese.open, QStringLiteral("打开文件"));
     EXPECT_EQ(chinese.capture, QStringLiteral("屏幕截图"));
     EXPECT_EQ(chinese.label, QStringLiteral("平均色信息："));
+    EXPECT_EQ(chinese.dialogTitle, QStringLiteral("打开图片文件"));
+    EXPECT_EQ(chinese.dialogFilters.value(0),
+        QStringLiteral("所有图片文件 (*.bmp *.dib *.png *.gif *.jpg *.jpe *.jpeg *.jfif *.ico)"));
 
     QTranslator *english = app::InstallTranslations(Environment({ { "LANG", "en_US.UTF-8" } }));
     ASSERT_NE(english, nullptr);
@@ -96,6 +107,13 @@ TEST(Language, TheWindowShowsEnglishTextsOnlyUnderAnEnglishDesktop)
                     .match(shown.progress)
                     .hasMatch())
         << shown.progress.toStdString();
+    EXPECT_EQ(shown.dialogTitle, "Open Picture File");
+    // The patterns stay as they are; only the descriptions change.
+    EXPECT_EQ(shown.dialogFilters,
+        (QStringList {
+            "All picture files (*.bmp *.dib *.png *.gif *.jpg *.jpe *.jpeg *.jfif *.ico)",
+            "New picture formats (*.webp *.tif *.tiff *.heic *.heif *.avif *.jxl)",
+            "All files (*)" }));
     EXPECT_EQ(app::InstallTranslations(Environment({ { "LANG", "zh_CN.UTF-8" } })), nullptr);
 }
 

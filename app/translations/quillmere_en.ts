@@ -39,6 +39,25 @@
         <source>平均色信息</source>
         <translation>Average colour details</translation>
     </message>
+    <message>
+        <source>打开图片文件</source>
+        <translation>Open Picture File</translation>
+    </message>
+    <message>
+        <source>所有图片文件</source>
+        <translation>All picture files</translation>
+    </message>
+</context>
+<context>
+    <name>OpenFileRequest</name>
+    <message>
+        <source>新图片格式</source>
+        <translation>New picture formats</translation>
+    </message>
+    <message>
+        <source>所有文件</source>
+        <translation>All files</translation>
+    </message>
 </context>
 <context>
     <name>ReadoutPanel</name>

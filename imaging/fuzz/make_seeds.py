@@ -1,11 +1,14 @@
 #!/usr/bin/python3
 """Writes the fuzzer's seed corpus: one tiny file per format variant the loader decodes.
 
-Run once with Debian's python3-pil; the results are committed in seeds/.
+Run once with Debian's python3-pil and the encoders of the webp, libheif-examples, libavif-bin
+and libjxl-tools packages; the results are committed in seeds/.
 """
 import io
 import os
 import struct
+import subprocess
+import tempfile
 
 from PIL import Image
 
@@ -88,6 +91,16 @@ def raw_gif(name, screen, frame, global_table=True, local_table=False, interlace
         f.write(data)
 
 
+def encode(name, im, command):
+    """Hands the picture as a PNG to an encoder; {in} and {out} stand for the two paths."""
+    with tempfile.TemporaryDirectory() as work:
+        source = os.path.join(work, "in.png")
+        im.save(source, "PNG")
+        out = os.path.join(OUT, name)
+        subprocess.run([a.replace("{in}", source).replace("{out}", out) for a in command],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     save("rgb.png", picture("RGB"), "PNG")
@@ -140,6 +153,27 @@ def main():
                                icon=True) + rows(4, 4, 1, lambda x, y: x == y), 4))
     write("dib8.ico", ico(bmp(3, 3, 8, rows(3, 3, 8, lambda x, y: x + y), palette=sixteen(), icon=True)
                           + rows(3, 3, 1, lambda x, y: x == 0), 3))
+    # WebP: lossy, lossless with alpha, and an animation whose frames differ.
+    save("lossy.webp", picture("RGB"), "WEBP", quality=70)
+    save("lossless-alpha.webp", picture("RGBA"), "WEBP", lossless=True)
+    save("animated.webp", frames[0], "WEBP", save_all=True, append_images=frames[1:], lossless=True,
+         duration=100, loop=0)
+    # TIFF: the photometrics and layouts libtiff takes different paths for.
+    save("rgb.tif", picture("RGB"), "TIFF")
+    save("rgba-deflate.tif", picture("RGBA"), "TIFF", compression="tiff_adobe_deflate")
+    save("gray16.tif", picture("L").convert("I;16"), "TIFF")
+    save("palette-lzw.tif", picture("P"), "TIFF", compression="tiff_lzw")
+    save("cmyk.tif", picture("CMYK"), "TIFF")
+    save("one-bit-packbits.tif", picture("1"), "TIFF", compression="packbits")
+    save("two-pages.tif", frames[0], "TIFF", save_all=True, append_images=frames[1:])
+    # HEIC, AVIF and JPEG XL through their own encoders; Pillow writes none of them.
+    encode("alpha.heic", picture("RGBA", (16, 16)), ["heif-enc", "-q", "50", "{in}", "-o", "{out}"])
+    encode("lossless-alpha.avif", picture("RGBA"), ["avifenc", "-l", "{in}", "{out}"])
+    encode("lossy.avif", picture("RGB"), ["avifenc", "--min", "30", "--max", "40", "{in}", "{out}"])
+    encode("turned-mirrored-cropped.avif", picture("RGBA"),
+           ["avifenc", "-l", "--irot", "3", "--imir", "1", "--crop", "2,2,8,6", "{in}", "{out}"])
+    encode("lossless-alpha.jxl", picture("RGBA"), ["cjxl", "-d", "0", "{in}", "{out}"])
+    encode("lossy.jxl", picture("RGB"), ["cjxl", "-d", "2", "{in}", "{out}"])
 
 
 def write(name, data):

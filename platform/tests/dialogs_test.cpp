@@ -106,13 +106,56 @@ namespace {
 
         EXPECT_TRUE(chosen.isEmpty()) << "rejected";
         EXPECT_EQ(title, QString::fromUtf8("打开图片文件"));
-        EXPECT_EQ(filters, QStringList { kFilter });
+        EXPECT_EQ(filters,
+            (QStringList { kFilter,
+                QStringLiteral("新图片格式 (*.webp *.tif *.tiff *.heic *.heif *.avif *.jxl)"),
+                QStringLiteral("所有文件 (*)") }));
         EXPECT_EQ(directory, QDir(folder.path()).absolutePath());
         EXPECT_TRUE(existingOnly);
         EXPECT_FALSE(native);
         QStringList expected = pictures;
         expected.sort();
         EXPECT_EQ(offered, expected);
+    }
+
+    // Each entry of the dialog's file type list against one folder: what it offers, in any case.
+    TEST(OpenFileDialog, EachFilterEntryOffersItsFilesInAnyCase)
+    {
+        QTemporaryDir folder;
+        const QStringList older = { "PHOTO.JPG", "a.png" };
+        const QStringList newer
+            = { "b.WEBP", "c.tif", "d.Tiff", "e.heic", "f.HEIF", "g.avif", "h.JXL" };
+        const QStringList others = { "notes.txt", "photo.jpg.bak", "webp" };
+        for (const QString &name : older + newer + others)
+            Touch(folder.filePath(name));
+        const struct
+        {
+            int entry;
+            QStringList offered;
+        } cases[] = { { 0, older }, { 1, newer }, { 2, older + newer + others } };
+        for (const auto &c : cases) {
+            SCOPED_TRACE(c.entry);
+            QStringList offered, expected = c.offered;
+            expected.sort();
+            ModalDriver driver([&](QWidget *modal) {
+                auto *dialog = qobject_cast<QFileDialog *>(modal);
+                if (!dialog)
+                    return true;
+                dialog->selectNameFilter(dialog->nameFilters().value(c.entry));
+                // The folder is read in the background: wait for the list to settle (10 s at most).
+                auto *poll = new QTimer(dialog);
+                QObject::connect(poll, &QTimer::timeout, dialog,
+                    [dialog, &offered, &expected, rounds = 0]() mutable {
+                        offered = Offered(*dialog);
+                        if (offered == expected || ++rounds > 500)
+                            dialog->reject();
+                    });
+                poll->start(20);
+                return false;
+            });
+            (void)ChooseOpenFile(nullptr, { "t", kFilter, QDir(folder.path()).absolutePath() });
+            EXPECT_EQ(offered, expected);
+        }
     }
 
     TEST(OpenFileDialog, ReturnsTheFullPathOfAChosenFile)

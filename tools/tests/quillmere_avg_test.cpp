@@ -1,5 +1,6 @@
 // quillmere-avg end to end: the real executable on files made here, its output and exit status.
 #include "imaging/tests/fixtures.h"
+#include "imaging/tests/format_tools.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
+#include <functional>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -284,6 +286,84 @@ TEST_F(AvgTest, JpegAverageIsCloseToTheEncodedColour)
     EXPECT_NEAR(r, 200, 2);
     EXPECT_NEAR(g, 100, 2);
     EXPECT_NEAR(b, 50, 2);
+}
+
+struct NewFormatFile
+{
+    const char *name;
+    const char *program; // empty for libtiff
+    std::function<QByteArray(const QImage &)> encode;
+    int tolerance; // lossy codecs move a flat colour a little
+};
+
+QByteArray ViaProgram(
+    const QImage &picture, const char *program, const QStringList &arguments, const char *suffix)
+{
+    return fixtures::EncodeWithProgram(
+        { picture }, QString::fromUtf8(program), arguments, QString::fromUtf8(suffix));
+}
+
+// A flat colour in every new format, read by the real executable: the printed mean, and for the
+// same file cut short, the load error as the only line on stderr. The decoders' libraries print
+// their own complaints unless they are stopped.
+TEST_F(AvgTest, NewFormatsGiveTheirMeanAndCutOnesOnlyTheLoadError)
+{
+    const NewFormatFile files[] = {
+        { "flat.webp", "cwebp",
+            [](const QImage &p) {
+                return ViaProgram(
+                    p, "cwebp", { "-quiet", "-q", "90", "{in}", "-o", "{out}" }, ".webp");
+            },
+            3 },
+        { "flat.tif", "",
+            [](const QImage &p) { return fixtures::EncodeTiff(p, fixtures::TiffVariant::Rgb8); },
+            0 },
+        { "flat.heic", "heif-enc",
+            [](const QImage &p) {
+                return ViaProgram(p, "heif-enc", { "-q", "90", "{in}", "-o", "{out}" }, ".heic");
+            },
+            3 },
+        { "flat.avif", "avifenc",
+            [](const QImage &p) {
+                return ViaProgram(p, "avifenc", { "-l", "{in}", "{out}" }, ".avif");
+            },
+            0 },
+        { "flat.jxl", "cjxl",
+            [](const QImage &p) {
+                return ViaProgram(p, "cjxl", { "--quiet", "-d", "1", "{in}", "{out}" }, ".jxl");
+            },
+            3 },
+    };
+    QImage flat(64, 48, QImage::Format_ARGB32);
+    flat.fill(qRgb(200, 100, 50));
+    for (const NewFormatFile &file : files) {
+        SCOPED_TRACE(file.name);
+        if (*file.program && !fixtures::HasProgram(QString::fromUtf8(file.program))) {
+            ADD_FAILURE() << file.program << " is not installed (scripts/deps.sh installs it)";
+            continue;
+        }
+        const QByteArray bytes = file.encode(flat);
+        ASSERT_FALSE(bytes.isEmpty());
+        const std::string cut = std::string("cut-") + file.name;
+        Write(QString::fromUtf8(file.name), bytes);
+        Write(QString::fromStdString(cut), bytes.left(bytes.size() / 2));
+        const Outcome run = Avg({ file.name, cut });
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, "Error loading picture " + cut + "\n");
+        int r = -1, g = -1, b = -1;
+        ASSERT_EQ(std::sscanf(run.out.c_str(), "#%*6c R:%d G:%d B:%d", &r, &g, &b), 3) << run.out;
+        EXPECT_NEAR(r, 200, file.tolerance);
+        EXPECT_NEAR(g, 100, file.tolerance);
+        EXPECT_NEAR(b, 50, file.tolerance);
+    }
+    // A JPEG XL signature and then rubbish: libjxl has something to say about every field.
+    QByteArray rubbish("\xFF\x0A", 2);
+    for (int i = 0; i < 300; ++i)
+        rubbish.append(static_cast<char>((i * 73 + 41) % 251));
+    Write("rubbish.jxl", rubbish);
+    const Outcome run = Avg({ "rubbish.jxl" });
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "Error loading picture rubbish.jxl\n");
 }
 
 } // namespace

@@ -1,0 +1,190 @@
+// JPEG XL through libjxl: the first frame, composed into the raster by the decoder's row callback
+// on all cores.
+#include "imaging/decoded_image.h"
+
+#include "imaging/compose.h"
+#include "imaging/file_bytes.h"
+#include "imaging/raster_memory.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <mutex>
+#include <unistd.h>
+#include <vector>
+
+#include <jxl/decode.h>
+#include <jxl/thread_parallel_runner.h>
+
+namespace imaging {
+namespace {
+
+    struct JxlDeleter
+    {
+        void operator()(JxlDecoder *decoder) const { JxlDecoderDestroy(decoder); }
+    };
+
+    struct RunnerDeleter
+    {
+        void operator()(void *runner) const { JxlThreadParallelRunnerDestroy(runner); }
+    };
+
+    // Where the callback writes: the raster and the colour under translucent pixels.
+    struct Target
+    {
+        uchar *bits = nullptr;
+        qsizetype stride = 0;
+        QRgb background = 0;
+    };
+
+    void WriteOpaquePixels(
+        void *opaque, std::size_t x, std::size_t y, std::size_t n, const void *pixels)
+    {
+        const auto *target = static_cast<const Target *>(opaque);
+        auto *row = reinterpret_cast<std::uint32_t *>(target->bits + target->stride * y) + x;
+        ConvertRgbRow(static_cast<const std::uint8_t *>(pixels), row, static_cast<int>(n));
+    }
+
+    void ComposePixels(
+        void *opaque, std::size_t x, std::size_t y, std::size_t n, const void *pixels)
+    {
+        const auto *target = static_cast<const Target *>(opaque);
+        auto *row = reinterpret_cast<std::uint32_t *>(target->bits + target->stride * y) + x;
+        ComposeRgbaRow(static_cast<const std::uint8_t *>(pixels), row, static_cast<int>(n),
+            target->background);
+    }
+
+    // Debian's libjxl prints a line on stderr for every flaw it finds in a file, and has no switch
+    // to stop it; the programs print only their own lines. While any decoder runs, stderr points at
+    // /dev/null, so a line another thread prints in that time is lost too.
+    class QuietStderr
+    {
+    public:
+        QuietStderr()
+        {
+#ifdef QUILLMERE_FUZZING
+            // The sanitizers report on stderr, and a report from inside a decode must be seen.
+            return;
+#endif
+            const std::lock_guard lock(mutex);
+            if (users++ > 0)
+                return;
+            std::fflush(stderr);
+            saved = ::dup(STDERR_FILENO);
+            const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+            if (saved >= 0 && null >= 0)
+                ::dup2(null, STDERR_FILENO);
+            if (null >= 0)
+                ::close(null);
+        }
+        ~QuietStderr()
+        {
+#ifdef QUILLMERE_FUZZING
+            return;
+#endif
+            const std::lock_guard lock(mutex);
+            if (--users > 0 || saved < 0)
+                return;
+            std::fflush(stderr);
+            ::dup2(saved, STDERR_FILENO);
+            ::close(saved);
+            saved = -1;
+        }
+        QuietStderr(const QuietStderr &) = delete;
+        QuietStderr &operator=(const QuietStderr &) = delete;
+
+    private:
+        static inline std::mutex mutex;
+        static inline int users = 0;
+        static inline int saved = -1;
+    };
+
+    class JxlImage final : public DecodedImage
+    {
+    public:
+        [[nodiscard]] bool ReadHeader(std::FILE *file);
+        [[nodiscard]] bool DrawOver(QImage &raster, QRgb background) override;
+
+    private:
+        // The decoder reads these bytes in place and runs its work on the runner's threads, so
+        // both outlive it: members are destroyed in reverse order.
+        std::vector<unsigned char> bytes;
+        std::unique_ptr<void, RunnerDeleter> runner;
+        std::unique_ptr<JxlDecoder, JxlDeleter> decoder;
+        bool hasAlpha = false;
+    };
+
+    bool JxlImage::ReadHeader(std::FILE *file)
+    {
+        if (!ReadRemainingBytes(file, bytes))
+            return false;
+        runner.reset(JxlThreadParallelRunnerCreate(
+            nullptr, JxlThreadParallelRunnerDefaultNumWorkerThreads()));
+        decoder.reset(JxlDecoderCreate(nullptr));
+        if (!runner || !decoder
+            || JxlDecoderSetParallelRunner(decoder.get(), JxlThreadParallelRunner, runner.get())
+                != JXL_DEC_SUCCESS
+            || JxlDecoderSubscribeEvents(decoder.get(), JXL_DEC_BASIC_INFO | JXL_DEC_FULL_IMAGE)
+                != JXL_DEC_SUCCESS
+            || JxlDecoderSetUnpremultiplyAlpha(decoder.get(), JXL_TRUE) != JXL_DEC_SUCCESS
+            || JxlDecoderSetInput(decoder.get(), bytes.data(), bytes.size()) != JXL_DEC_SUCCESS)
+            return false;
+        // The input is left open: libjxl prints a line on stderr when a closed input turns out
+        // short, and asks for more input instead when it is not closed. With the whole file given,
+        // a request for more is the sign of a cut file.
+        JxlBasicInfo info {};
+        const QuietStderr quiet;
+        if (JxlDecoderProcessInput(decoder.get()) != JXL_DEC_BASIC_INFO
+            || JxlDecoderGetBasicInfo(decoder.get(), &info) != JXL_DEC_SUCCESS)
+            return false;
+        // The sizes are those before the file's orientation, which the decoder applies; the last
+        // four orientations turn the picture on its side.
+        const bool sideways = info.orientation >= JXL_ORIENT_TRANSPOSE;
+        const std::uint32_t width = sideways ? info.ysize : info.xsize;
+        const std::uint32_t height = sideways ? info.xsize : info.ysize;
+        if (!IsAllowedRasterSize(width, height))
+            return false;
+        size = QSize(static_cast<int>(width), static_cast<int>(height));
+        hasAlpha = info.alpha_bits > 0;
+        return true;
+    }
+
+    bool JxlImage::DrawOver(QImage &raster, QRgb background)
+    {
+        if (raster.size() != size || raster.format() != QImage::Format_RGB32)
+            return false;
+        Target target { raster.bits(), raster.bytesPerLine(), background };
+        const QuietStderr quiet;
+        const JxlPixelFormat format { hasAlpha ? 4u : 3u, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0 };
+        for (;;) {
+            switch (JxlDecoderProcessInput(decoder.get())) {
+            case JXL_DEC_NEED_IMAGE_OUT_BUFFER:
+                // Rows arrive from several threads at once, each its own span of pixels.
+                if (JxlDecoderSetImageOutCallback(decoder.get(), &format,
+                        hasAlpha ? ComposePixels : WriteOpaquePixels, &target)
+                    != JXL_DEC_SUCCESS)
+                    return false;
+                break;
+            case JXL_DEC_FULL_IMAGE:
+                // The first frame (with later ones merged into it by the decoder when they are
+                // only parts of one picture) is all that is drawn.
+                return true;
+            default:
+                // An error, or more input wanted after the whole file was given: damaged or cut.
+                return false;
+            }
+        }
+    }
+
+} // namespace
+
+std::unique_ptr<DecodedImage> OpenJxl(FilePtr file)
+{
+    auto image = std::make_unique<JxlImage>();
+    if (!image->ReadHeader(file.get()))
+        return nullptr;
+    return image;
+}
+
+} // namespace imaging

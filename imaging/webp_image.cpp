@@ -1,0 +1,113 @@
+// WebP through libwebp: stills decoded straight into the raster, animations by their first frame.
+#include "imaging/decoded_image.h"
+
+#include "imaging/compose.h"
+#include "imaging/file_bytes.h"
+#include "imaging/raster_memory.h"
+
+#include <cstdint>
+#include <vector>
+
+#include <webp/decode.h>
+#include <webp/demux.h>
+
+namespace imaging {
+namespace {
+
+    class WebpImage final : public DecodedImage
+    {
+    public:
+        [[nodiscard]] bool ReadHeader(std::FILE *file);
+        [[nodiscard]] bool DrawOver(QImage &raster, QRgb background) override;
+
+    private:
+        [[nodiscard]] bool DrawStill(QImage &raster, QRgb background);
+        [[nodiscard]] bool DrawFirstFrame(QImage &raster, QRgb background);
+
+        std::vector<unsigned char> bytes;
+        WebPBitstreamFeatures features {};
+    };
+
+    bool WebpImage::ReadHeader(std::FILE *file)
+    {
+        if (!ReadRemainingBytes(file, bytes)
+            || WebPGetFeatures(bytes.data(), bytes.size(), &features) != VP8_STATUS_OK
+            || !IsAllowedRasterSize(features.width, features.height))
+            return false;
+        size = QSize(features.width, features.height);
+        return true;
+    }
+
+    bool WebpImage::DrawOver(QImage &raster, QRgb background)
+    {
+        if (raster.size() != size || raster.format() != QImage::Format_RGB32)
+            return false;
+        return features.has_animation ? DrawFirstFrame(raster, background)
+                                      : DrawStill(raster, background);
+    }
+
+    bool WebpImage::DrawStill(QImage &raster, QRgb background)
+    {
+        WebPDecoderConfig config;
+        if (!WebPInitDecoderConfig(&config))
+            return false;
+        // B, G, R, A bytes are the raster's own layout, so libwebp writes the final rows itself
+        // and only translucent files need a second pass.
+        config.output.colorspace = MODE_BGRA;
+        config.output.is_external_memory = 1;
+        config.output.u.RGBA.rgba = raster.bits();
+        config.output.u.RGBA.stride = static_cast<int>(raster.bytesPerLine());
+        config.output.u.RGBA.size = static_cast<std::size_t>(raster.sizeInBytes());
+        const VP8StatusCode status = WebPDecode(bytes.data(), bytes.size(), &config);
+        WebPFreeDecBuffer(&config.output);
+        if (status != VP8_STATUS_OK)
+            return false;
+        if (features.has_alpha) {
+            for (int y = 0; y < size.height(); ++y)
+                ComposeRowOver(reinterpret_cast<std::uint32_t *>(raster.scanLine(y)), size.width(),
+                    background);
+        }
+        return true;
+    }
+
+    // Frames may cover part of the canvas and blend with earlier ones; libwebp's animation decoder
+    // builds the first whole canvas, which is then composed row by row.
+    bool WebpImage::DrawFirstFrame(QImage &raster, QRgb background)
+    {
+        WebPAnimDecoderOptions options;
+        if (!WebPAnimDecoderOptionsInit(&options))
+            return false;
+        options.color_mode = MODE_RGBA;
+        const WebPData data { bytes.data(), bytes.size() };
+        WebPAnimDecoder *decoder = WebPAnimDecoderNew(&data, &options);
+        if (!decoder)
+            return false;
+        WebPAnimInfo info {};
+        std::uint8_t *canvas = nullptr;
+        int timestamp = 0;
+        const bool ok = WebPAnimDecoderGetInfo(decoder, &info)
+            && static_cast<int>(info.canvas_width) == size.width()
+            && static_cast<int>(info.canvas_height) == size.height()
+            && WebPAnimDecoderGetNext(decoder, &canvas, &timestamp) && canvas;
+        if (ok) {
+            const std::size_t rowBytes = static_cast<std::size_t>(size.width()) * 4;
+            for (int y = 0; y < size.height(); ++y)
+                ComposeRgbaRow(canvas + rowBytes * static_cast<std::size_t>(y),
+                    reinterpret_cast<std::uint32_t *>(raster.scanLine(y)), size.width(),
+                    background);
+        }
+        WebPAnimDecoderDelete(decoder);
+        return ok;
+    }
+
+} // namespace
+
+std::unique_ptr<DecodedImage> OpenWebp(FilePtr file)
+{
+    auto image = std::make_unique<WebpImage>();
+    if (!image->ReadHeader(file.get()))
+        return nullptr;
+    return image;
+}
+
+} // namespace imaging
