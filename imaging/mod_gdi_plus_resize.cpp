@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -193,6 +194,45 @@ namespace {
     }
 
 } // namespace
+
+namespace {
+
+    // Opens the picture and draws its rows, with Qt's messages dropped as for any load.
+    template <typename Open>
+    bool DrawRowsQuietly(Open open, analysis::RowSink &sink, analysis::ColourValue colour)
+    {
+        if (!IsStarted())
+            return false;
+        const QuietLoad quiet;
+        try {
+            const std::unique_ptr<imaging::DecodedImage> image = open();
+            return image && image->DrawRows(sink, ToQRgb(colour));
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+    }
+
+} // namespace
+
+bool DrawPictureRows(const NativePath &path, analysis::RowSink &sink, analysis::ColourValue colour)
+{
+    return DrawRowsQuietly(
+        [&path] { return imaging::LoadImageFromFile(path.bytes); }, sink, colour);
+}
+
+bool DrawPictureRows(
+    const PictureBytes &picture, analysis::RowSink &sink, analysis::ColourValue colour)
+{
+    if (picture.bytes.isEmpty())
+        return false;
+    // A stream over the bytes where they are: the decoders read and seek it like a file.
+    const auto open = [&picture] {
+        imaging::FilePtr file(::fmemopen(const_cast<char *>(picture.bytes.constData()),
+            static_cast<std::size_t>(picture.bytes.size()), "rb"));
+        return imaging::LoadImageFromStream(std::move(file));
+    };
+    return DrawRowsQuietly(open, sink, colour);
+}
 
 QImage LoadPictureScaled(
     const QString &path, std::int32_t &width, std::int32_t &height, analysis::ColourValue colour)

@@ -21,6 +21,11 @@ inline constexpr std::int32_t kMaxRasterSide = 1 << 20;
 // most kMaxRasterPixels pixels).
 [[nodiscard]] bool IsAllowedRasterSize(std::int64_t width, std::int64_t height);
 
+// The one limit of the row path (DecodedImage::DrawRows), where nothing holds the whole picture:
+// each side 1..kMaxRasterSide, whatever the pixel count. Decoders that need the whole picture in
+// memory for some variant (interlaced, progressive) still ask IsAllowedRasterSize for it.
+[[nodiscard]] bool IsAllowedStreamSize(std::int64_t width, std::int64_t height);
+
 // Whether the machine has this many bytes available right now; big rasters are refused up front
 // rather than left to the out-of-memory killer.
 [[nodiscard]] bool MemoryAllows(std::int64_t bytes);

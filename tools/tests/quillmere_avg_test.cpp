@@ -236,8 +236,9 @@ TEST_F(AvgTest, UsageErrorsExitWithTwoAndOneUsageLine)
         const Outcome run = Avg(arguments);
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.out, "");
-        EXPECT_NE(
-            run.err.find("usage: quillmere-avg [--background #RRGGBB] FILE..."), std::string::npos)
+        EXPECT_NE(run.err.find(
+                      "usage: quillmere-avg [--background #RRGGBB] [--json] [-j N] [-r] FILE..."),
+            std::string::npos)
             << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
@@ -247,7 +248,9 @@ TEST_F(AvgTest, HelpAndVersion)
 {
     const Outcome help = Avg({ "--help" });
     EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("usage: quillmere-avg [--background #RRGGBB] FILE...\n", 0), 0u);
+    EXPECT_EQ(help.out.rfind(
+                  "usage: quillmere-avg [--background #RRGGBB] [--json] [-j N] [-r] FILE...\n", 0),
+        0u);
     const Outcome version = Avg({ "--version" });
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "quillmere-avg 1.00.0009\n");
