@@ -333,12 +333,12 @@ Exit status: 0 when every picture loaded, 1 when any failed, 2 for a usage error
                 finished.notify_one();
             }
         };
+        // With one job at a time the printing thread decodes as well; otherwise it only prints,
+        // and N workers decode.
         std::vector<std::thread> workers;
-        const auto count = static_cast<std::size_t>(std::max(1, threads));
-        for (std::size_t t = 1; t < std::min(count, jobs.size()); ++t)
+        const auto count = std::min(static_cast<std::size_t>(std::max(1, threads)), jobs.size());
+        for (std::size_t t = 0; count > 1 && t < count; ++t)
             workers.emplace_back(work);
-        // With one job at a time the printing thread decodes too; otherwise it only prints, so
-        // each worker has a core of its own.
         if (workers.empty())
             work();
 
