@@ -63,7 +63,8 @@ bool IsAllowedRasterSize(std::int64_t width, std::int64_t height)
 
 bool IsAllowedStreamSize(std::int64_t width, std::int64_t height)
 {
-    return width >= 1 && height >= 1 && width <= kMaxRasterSide && height <= kMaxRasterSide;
+    return width >= 1 && height >= 1 && width <= kMaxRasterSide && height <= kMaxRasterSide
+        && width * height <= kMaxStreamPixels;
 }
 
 bool MemoryAllows(std::int64_t bytes)
