@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <exception>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -299,6 +300,8 @@ Exit status: 0 when every picture loaded, 1 when any failed, 2 for a usage error
             std::fflush(stderr);
         }
 
+        [[nodiscard]] bool Shown() const { return shown; }
+
         // Takes the bar off the line, so that a message or the shell prompt starts clean.
         void Clear()
         {
@@ -324,7 +327,17 @@ Exit status: 0 when every picture loaded, 1 when any failed, 2 for a usage error
         std::atomic<std::size_t> next { 0 };
         const auto work = [&] {
             for (std::size_t i = next++; i < jobs.size(); i = next++) {
-                Outcome outcome = RunJob(jobs[i], arguments);
+                Outcome outcome;
+                try {
+                    outcome = RunJob(jobs[i], arguments);
+                } catch (const std::exception &) {
+                    // Out of memory for a picture read from a pipe, say: that file fails.
+                    outcome = Outcome {};
+                    outcome.failed = true;
+                    outcome.line = arguments.json
+                        ? JsonError(jobs[i].path, "out of memory")
+                        : "Error loading picture " + jobs[i].path;
+                }
                 outcome.done = true;
                 {
                     const std::lock_guard lock(mutex);
@@ -345,6 +358,7 @@ Exit status: 0 when every picture loaded, 1 when any failed, 2 for a usage error
         ProgressBar bar(::isatty(STDERR_FILENO) == 1 && jobs.size() > 1, jobs.size());
         bool allLoaded = true;
         std::size_t printed = 0;
+        bar.Draw(0);
         std::unique_lock lock(mutex);
         while (printed < jobs.size()) {
             if (!outcomes[printed].done) {
@@ -358,12 +372,15 @@ Exit status: 0 when every picture loaded, 1 when any failed, 2 for a usage error
             if (!outcome.skipped) {
                 if (outcome.failed)
                     allLoaded = false;
+                // Standard output may be the same terminal: every line starts where the bar was.
+                bar.Clear();
                 if (outcome.failed && !arguments.json) {
                     std::fflush(stdout); // keeps the error line in order with the lines before it
-                    bar.Clear();
                     PrintLine(stderr, outcome.line);
                 } else {
                     PrintLine(stdout, outcome.line);
+                    if (bar.Shown())
+                        std::fflush(stdout);
                 }
             }
             lock.lock();

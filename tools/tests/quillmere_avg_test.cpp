@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
+#include <pty.h>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -96,6 +97,45 @@ protected:
         run.out = ReadAll(outPath);
         run.err = ReadAll(errPath);
         return run;
+    }
+
+    // Runs quillmere-avg with standard error on a terminal of its own; returns what the terminal
+    // showed (its line discipline turns "\n" into "\r\n").
+    std::string AvgOnTerminal(const std::vector<std::string> &arguments)
+    {
+        int master = -1, slave = -1;
+        if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+            ADD_FAILURE() << "no pseudo-terminal";
+            return {};
+        }
+        std::vector<std::string> command { QUILLMERE_AVG_PATH };
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, QFile::encodeName(dir.path()).constData());
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, slave, 2);
+        posix_spawn_file_actions_addclose(&actions, master);
+        std::vector<char *> argv;
+        for (std::string &argument : command)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(slave);
+        std::string shown;
+        char buffer[4096];
+        // Read until the terminal closes (EIO once the program has gone), so it never blocks on
+        // a full terminal.
+        for (ssize_t n; spawned == 0 && (n = ::read(master, buffer, sizeof buffer)) > 0;)
+            shown.append(buffer, static_cast<std::size_t>(n));
+        int status = 0;
+        if (spawned == 0)
+            waitpid(pid, &status, 0);
+        ::close(master);
+        return shown;
     }
 
     QTemporaryDir dir;
@@ -449,7 +489,7 @@ TEST_F(AvgTest, JobsKeepTheArgumentOrderAndTheExitStatus)
     std::vector<std::string> files;
     std::vector<std::string> expectedOut, expectedErr;
     for (int i = 0; i < 14; ++i) {
-        const std::string name = "f" + std::to_string(i) + ".png";
+        const std::string name = std::string(1, 'f').append(std::to_string(i)).append(".png");
         files.push_back(name);
         if (i % 4 == 1) {
             expectedErr.push_back("Error loading picture " + name);
@@ -651,9 +691,10 @@ TEST_F(AvgTest, JsonPathsStayValidJsonAndKeepTheExactBytes)
             const QJsonObject o = ParseObject(lines[i]);
             EXPECT_EQ(o["path"].toString().toStdString(), c.shown + suffix);
             EXPECT_EQ(o.contains("path_bytes"), c.withBytes);
-            if (c.withBytes)
+            if (c.withBytes) {
                 EXPECT_EQ(QByteArray::fromBase64(o["path_bytes"].toString().toLatin1()),
                     QByteArray::fromStdString(c.name + suffix));
+            }
             EXPECT_EQ(o.contains("error"), i == 1);
         }
         EXPECT_EQ(ParseObject(lines[0])["mean"].toObject()["hex"].toString(), "#0A141E");
@@ -684,6 +725,37 @@ TEST_F(AvgTest, PicturePastTheWindowsLimitStreamsInLittleMemory)
     EXPECT_EQ(o["mean"].toObject()["hex"].toString(), "#BFBFBF");
     EXPECT_EQ(o["min"].toObject()["g"].toInt(), 0);
 #endif
+}
+
+// ---- progress ----
+
+TEST_F(AvgTest, ProgressBarOnlyOnATerminalAndOnlyForMoreThanOneFile)
+{
+    Write("a.png", Png(Pixels(1, 1, { qRgb(1, 2, 3) })));
+    Write("b.png", Png(Pixels(1, 1, { qRgb(4, 5, 6) })));
+    const struct
+    {
+        std::vector<std::string> arguments;
+        const char *shown; // text the terminal must show; empty for nothing at all
+    } cases[] = {
+        { { "a.png", "b.png", "a.png" }, "/3 files" },
+        { { "-j", "1", "a.png", "b.png" }, "/2 files" },
+        { { "a.png" }, "" },
+        // The error starts on a line of its own, the bar taken off first.
+        { { "a.png", "missing.png" }, "\r\033[KError loading picture missing.png\r\n" },
+        { { "missing.png" }, "Error loading picture missing.png\r\n" },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.arguments.back() + " of " + std::to_string(c.arguments.size()));
+        const std::string shown = AvgOnTerminal(c.arguments);
+        if (*c.shown == '\0') {
+            EXPECT_EQ(shown, "");
+            continue;
+        }
+        EXPECT_NE(shown.find(c.shown), std::string::npos) << shown;
+        const bool several = c.arguments.size() > 1;
+        EXPECT_EQ(shown.find("files/s") != std::string::npos, several) << shown;
+    }
 }
 
 } // namespace
