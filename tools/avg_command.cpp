@@ -16,6 +16,7 @@
 #include <exception>
 #include <fcntl.h>
 #include <mutex>
+#include <sched.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -334,9 +335,8 @@ Exit status: 0 when every picture loaded, 1 when any failed, 2 for a usage error
                     // Out of memory for a picture read from a pipe, say: that file fails.
                     outcome = Outcome {};
                     outcome.failed = true;
-                    outcome.line = arguments.json
-                        ? JsonError(jobs[i].path, "out of memory")
-                        : "Error loading picture " + jobs[i].path;
+                    outcome.line = arguments.json ? JsonError(jobs[i].path, "out of memory")
+                                                  : "Error loading picture " + jobs[i].path;
                 }
                 outcome.done = true;
                 {
@@ -390,6 +390,17 @@ Exit status: 0 when every picture loaded, 1 when any failed, 2 for a usage error
         for (std::thread &worker : workers)
             worker.join();
         return allLoaded;
+    }
+
+    // The cores this process may run on (a container or taskset may allow fewer than the
+    // machine has).
+    int CoresToUse()
+    {
+        cpu_set_t allowed;
+        CPU_ZERO(&allowed);
+        if (sched_getaffinity(0, sizeof allowed, &allowed) == 0)
+            return std::max(1, CPU_COUNT(&allowed));
+        return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
     }
 
 } // namespace
@@ -574,9 +585,7 @@ int RunAvg(int argc, const char *const *argv)
     }
 
     const std::vector<Job> jobs = ListJobs(arguments);
-    const int threads = arguments.jobs > 0
-        ? arguments.jobs
-        : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    const int threads = arguments.jobs > 0 ? arguments.jobs : CoresToUse();
     // One token for the whole run: the loader's settings are process-wide.
     const std::uintptr_t token = modGDIPlusResize::GdiPlusOpen();
     const bool allLoaded = RunJobs(jobs, arguments, threads);

@@ -1,5 +1,4 @@
-// The summing sink's figures: worked out by hand on small sets, exact on sums past 32 bits, and
-// blind to the padding between rows.
+// The summing sink's figures: worked out by hand on small sets, and exact on sums past 32 bits.
 #include "analysis/pixel_statistics.h"
 
 #include <gtest/gtest.h>
@@ -139,46 +138,6 @@ namespace {
 
     INSTANTIATE_TEST_SUITE_P(Statistics, BigPictureTest, testing::ValuesIn(kBig),
         [](const auto &info) { return std::string(info.param.name); });
-
-    // ---- rows held with padding ----
-
-    // Rows 3 pixels wide in memory 5 pixels a row: the padding is white, the rows black. A sink
-    // that read the padding, or the default copy that copied it, would see white.
-    class PaddedRowsSink final : public RowSink
-    {
-    public:
-        bool Start(std::int32_t, std::int32_t) override { return true; }
-        std::uint32_t *RowSpace(std::int32_t, std::int32_t, std::ptrdiff_t &stride) override
-        {
-            stride = 3;
-            space.assign(4, 0xFF777777u); // one past the row, to see a copy that runs over
-            return space.data();
-        }
-        void RowsDone(std::int32_t, std::int32_t count) override
-        {
-            rows += count;
-            collected.insert(collected.end(), space.begin(), space.end());
-        }
-        std::int32_t rows = 0;
-        std::vector<std::uint32_t> space, collected;
-    };
-
-    TEST(PaddedRows, OnlyTheRowsWidthIsReadOrCopied)
-    {
-        const std::uint32_t k = 0xFF000000u, w = 0xFFFFFFFFu;
-        const std::vector<std::uint32_t> held = { k, k, k, w, w, k, k, k, w, w };
-        StatisticsSink sums;
-        ASSERT_TRUE(sums.Start(3, 2));
-        ASSERT_TRUE(sums.TakeRows(0, 2, 3, held.data(), 5));
-        EXPECT_EQ(sums.Statistics().r.max, 0);
-        EXPECT_EQ(sums.Statistics().totals.count, 6u);
-
-        PaddedRowsSink copies;
-        ASSERT_TRUE(copies.TakeRows(0, 2, 3, held.data(), 5));
-        EXPECT_EQ(copies.rows, 2);
-        const std::vector<std::uint32_t> expected = { k, k, k, 0xFF777777u, k, k, k, 0xFF777777u };
-        EXPECT_EQ(copies.collected, expected);
-    }
 
     TEST(SrgbTransfer, EveryCodeSurvivesTheRoundTripAndTheEndsAreFixed)
     {
