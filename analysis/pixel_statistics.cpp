@@ -117,8 +117,33 @@ bool StatisticsSink::TakeRows(std::int32_t, std::int32_t count, std::int32_t row
     return true;
 }
 
+void StatisticsSink::SumPixels(const std::uint32_t *pixels, std::int32_t n)
+{
+    // 32-bit sums over chunks short enough that 255 a pixel cannot overflow them keep the loop
+    // narrow enough to vectorise.
+    constexpr std::int32_t kChunk = 16'843'009; // 2^32 / 255, rounded down
+    for (std::int32_t x0 = 0; x0 < n; x0 += kChunk) {
+        const std::int32_t end = n - x0 > kChunk ? x0 + kChunk : n;
+        std::uint32_t r = 0, g = 0, b = 0;
+        for (std::int32_t x = x0; x < end; ++x) {
+            const std::uint32_t p = pixels[x];
+            r += (p >> 16) & 0xFFu;
+            g += (p >> 8) & 0xFFu;
+            b += p & 0xFFu;
+        }
+        sums.sumR += r;
+        sums.sumG += g;
+        sums.sumB += b;
+    }
+    sums.count += static_cast<std::uint64_t>(std::max(n, 0));
+}
+
 void StatisticsSink::AddPixels(const std::uint32_t *pixels, std::int32_t n)
 {
+    if (meansOnly) {
+        SumPixels(pixels, n);
+        return;
+    }
     std::uint64_t *r0 = counts[0].data(), *g0 = counts[1].data(), *b0 = counts[2].data();
     std::uint64_t *r1 = counts[3].data(), *g1 = counts[4].data(), *b1 = counts[5].data();
     std::int32_t x = 0;
@@ -141,6 +166,13 @@ void StatisticsSink::AddPixels(const std::uint32_t *pixels, std::int32_t n)
 
 PictureStatistics StatisticsSink::Statistics() const
 {
+    if (meansOnly) {
+        PictureStatistics s;
+        s.width = width;
+        s.height = height;
+        s.totals = sums;
+        return s;
+    }
     const std::array<double, 256> &linear = LinearTable();
     const ChannelTotals r = AddUp(counts[0], counts[3], linear);
     const ChannelTotals g = AddUp(counts[1], counts[4], linear);

@@ -45,6 +45,13 @@ struct PictureStatistics
 class StatisticsSink final : public RowSink
 {
 public:
+    // With meansOnly, only the channel sums are kept (totals; every other figure stays 0): a
+    // plain sum the compiler vectorises, for output that shows the mean alone.
+    explicit StatisticsSink(bool meansOnly = false)
+        : meansOnly(meansOnly)
+    {
+    }
+
     [[nodiscard]] bool Start(std::int32_t width, std::int32_t height) override;
     [[nodiscard]] std::uint32_t *RowSpace(
         std::int32_t y, std::int32_t count, std::ptrdiff_t &stride) override;
@@ -59,6 +66,10 @@ public:
     [[nodiscard]] PictureStatistics Statistics() const;
 
 private:
+    void SumPixels(const std::uint32_t *pixels, std::int32_t n);
+
+    bool meansOnly = false;
+    ScanTotals sums;
     std::int32_t width = 0;
     std::int32_t height = 0;
     // Two copies of each histogram, for even and odd pixels: runs of equal values then do not

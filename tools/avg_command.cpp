@@ -250,7 +250,8 @@ Exit status: 0 when every picture loaded, 1 when any failed, 2 for a usage error
             outcome.skipped = true;
             return outcome;
         }
-        analysis::StatisticsSink sink;
+        // The text line shows the means alone: the other figures are not worked out for it.
+        analysis::StatisticsSink sink(!arguments.json);
         bool drawn = false;
         if (path == "-") {
             modGDIPlusResize::PictureBytes picture;

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace analysis {
@@ -89,6 +90,15 @@ namespace {
         ASSERT_TRUE(whole.TakeRows(0, 1, n, pixels.data(), n));
         ExpectFigures(whole.Statistics(), GetParam().expected);
         EXPECT_EQ(whole.Statistics().totals.count, pixels.size());
+
+        // The means-only sums: the same totals by another loop.
+        StatisticsSink means(true);
+        ASSERT_TRUE(means.Start(n, 1));
+        ASSERT_TRUE(means.TakeRows(0, 1, n, pixels.data(), n));
+        const ScanTotals a = means.Statistics().totals, b = whole.Statistics().totals;
+        EXPECT_EQ(Summarise(a).hexText, GetParam().expected.hex);
+        EXPECT_EQ(
+            std::tie(a.sumR, a.sumG, a.sumB, a.count), std::tie(b.sumR, b.sumG, b.sumB, b.count));
     }
 
     INSTANTIATE_TEST_SUITE_P(Statistics, FiguresTest, testing::ValuesIn(kFigures),
@@ -125,15 +135,20 @@ namespace {
         std::vector<std::uint32_t> row(kWidth);
         for (std::int32_t x = 0; x < kWidth; ++x)
             row[static_cast<std::size_t>(x)] = x % 2 == 0 ? GetParam().even : GetParam().odd;
-        StatisticsSink sink;
+        StatisticsSink sink, means(true);
         ASSERT_TRUE(sink.Start(kWidth, kRows));
-        for (std::int32_t y = 0; y < kRows; ++y)
+        ASSERT_TRUE(means.Start(kWidth, kRows));
+        for (std::int32_t y = 0; y < kRows; ++y) {
             sink.AddPixels(row.data(), kWidth);
+            means.AddPixels(row.data(), kWidth);
+        }
         const PictureStatistics s = sink.Statistics();
         EXPECT_EQ(s.totals.count, 20'000'000u);
         const Expected &e = GetParam().expected;
         ExpectFigures(s, e);
         EXPECT_EQ(s.r.stddev, e.stddev[0]) << "exactly, not nearly";
+        EXPECT_EQ(means.Statistics().totals.sumR, s.totals.sumR);
+        EXPECT_EQ(means.Statistics().totals.sumB, s.totals.sumB);
     }
 
     INSTANTIATE_TEST_SUITE_P(Statistics, BigPictureTest, testing::ValuesIn(kBig),

@@ -209,15 +209,19 @@ TEST_P(RowPathTest, GivesTheWindowsPixelsAndTheWindowsAnswer)
         EXPECT_EQ(rows.nextRow, height) << "every row delivered";
         EXPECT_TRUE(rows.picture == window) << "the rows differ from the window's raster";
 
-        analysis::StatisticsSink sums;
-        ASSERT_TRUE(modGDIPlusResize::DrawPictureRows(native, sums, background));
-        const analysis::PictureStatistics statistics = sums.Statistics();
-        EXPECT_EQ(statistics.width, width);
-        EXPECT_EQ(statistics.height, height);
-        EXPECT_EQ(statistics.totals.count, static_cast<std::uint64_t>(width) * height);
-        const analysis::ColourSummary summary = analysis::Summarise(statistics.totals);
-        EXPECT_EQ(summary.hexText, shown.hex);
-        EXPECT_EQ(summary.infoText, shown.info);
+        // Both of quillmere-avg's sinks: the JSON one and the text line's means-only one.
+        for (const bool meansOnly : { false, true }) {
+            SCOPED_TRACE(meansOnly ? "means only" : "all figures");
+            analysis::StatisticsSink sums(meansOnly);
+            ASSERT_TRUE(modGDIPlusResize::DrawPictureRows(native, sums, background));
+            const analysis::PictureStatistics statistics = sums.Statistics();
+            EXPECT_EQ(statistics.width, width);
+            EXPECT_EQ(statistics.height, height);
+            EXPECT_EQ(statistics.totals.count, static_cast<std::uint64_t>(width) * height);
+            const analysis::ColourSummary summary = analysis::Summarise(statistics.totals);
+            EXPECT_EQ(summary.hexText, shown.hex);
+            EXPECT_EQ(summary.infoText, shown.info);
+        }
     }
 }
 
