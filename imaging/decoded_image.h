@@ -43,7 +43,6 @@ protected:
     // DrawOver for decoders that override DrawRows: the rows are decoded straight into raster.
     [[nodiscard]] bool DrawOverThroughRows(QImage &raster, QRgb background);
 
-protected:
     QSize size;
 };
 
