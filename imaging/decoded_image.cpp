@@ -87,6 +87,60 @@ namespace {
 
 QImage DecodedImage::TakeRaster() { return AllocateRaster(size); }
 
+namespace {
+
+    // The window's sink: each row is decoded in place in its raster.
+    class RasterSink final : public analysis::RowSink
+    {
+    public:
+        explicit RasterSink(QImage &target)
+            : raster(target)
+        {
+        }
+
+        bool Start(std::int32_t width, std::int32_t height) override
+        {
+            return raster.format() == QImage::Format_RGB32 && raster.width() == width
+                && raster.height() == height;
+        }
+
+        std::uint32_t *RowSpace(std::int32_t y, std::int32_t, std::ptrdiff_t &stride) override
+        {
+            stride = raster.bytesPerLine() / 4;
+            return reinterpret_cast<std::uint32_t *>(raster.scanLine(y));
+        }
+
+        void RowsDone(std::int32_t, std::int32_t) override { }
+
+    private:
+        QImage &raster;
+    };
+
+} // namespace
+
+bool DecodedImage::DrawRows(analysis::RowSink &sink, QRgb background)
+{
+    if (!sink.Start(size.width(), size.height()))
+        return false;
+    QImage raster = TakeRaster();
+    if (raster.isNull() || !DrawOver(raster, background) || raster.size() != size
+        || raster.format() != QImage::Format_RGB32)
+        return false;
+    const auto *pixels = reinterpret_cast<const std::uint32_t *>(raster.constBits());
+    return sink.TakeRows(0, size.height(), size.width(), pixels, raster.bytesPerLine() / 4);
+}
+
+bool DecodedImage::DrawOverThroughRows(QImage &raster, QRgb background)
+{
+    RasterSink sink(raster);
+    return DrawRows(sink, background);
+}
+
+bool IsKnownPictureFormat(const unsigned char *head, std::size_t n)
+{
+    return Recognise(head, n) != Format::Unknown;
+}
+
 std::unique_ptr<DecodedImage> LoadImageFromFile(const QByteArray &name)
 {
     if (name.isEmpty() || name.contains('\0'))
@@ -136,8 +190,14 @@ std::unique_ptr<DecodedImage> LoadImageFromDescriptor(int fd)
     }
     // A bigger stdio buffer than the default 4 KiB halves the read calls on big pictures.
     std::setvbuf(file.get(), nullptr, _IOFBF, std::size_t { 64 } << 10);
+    return LoadImageFromStream(std::move(file));
+}
 
-    std::array<unsigned char, 64> head {};
+std::unique_ptr<DecodedImage> LoadImageFromStream(FilePtr file)
+{
+    if (!file)
+        return nullptr;
+    std::array<unsigned char, kRecognitionBytes> head {};
     const std::size_t n = std::fread(head.data(), 1, head.size(), file.get());
     if (std::fseek(file.get(), 0, SEEK_SET) != 0)
         return nullptr;

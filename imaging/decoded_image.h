@@ -1,5 +1,7 @@
 #pragma once
 
+#include "analysis/row_sink.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QRgb>
@@ -19,7 +21,8 @@ class DecodedImage
 public:
     virtual ~DecodedImage() = default;
 
-    // Pixel size, within IsAllowedRasterSize.
+    // Pixel size, within IsAllowedRasterSize; decoders that stream (override DrawRows) accept up
+    // to IsAllowedStreamSize and refuse beyond IsAllowedRasterSize only on DrawOver.
     [[nodiscard]] QSize Size() const { return size; }
 
     // A raster of Size() for DrawOver, or null when memory runs out. Decoders that already hold
@@ -30,7 +33,16 @@ public:
     // ends up an opaque Format_RGB32 image. False when the data turns out damaged or incomplete.
     [[nodiscard]] virtual bool DrawOver(QImage &raster, QRgb background) = 0;
 
+    // Delivers the image's rows, composed over background, to sink once, top to bottom, without
+    // holding the whole picture where the format allows. False when the data turns out damaged
+    // or the sink refuses; rows delivered before then are not to be used. This default draws
+    // the whole raster through DrawOver and hands it over row by row.
+    [[nodiscard]] virtual bool DrawRows(analysis::RowSink &sink, QRgb background);
+
 protected:
+    // DrawOver for decoders that override DrawRows: the rows are decoded straight into raster.
+    [[nodiscard]] bool DrawOverThroughRows(QImage &raster, QRgb background);
+
     QSize size;
 };
 
@@ -54,6 +66,17 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // The same for an open descriptor positioned at the start, which the loader takes over (closed
 // in every case).
 [[nodiscard]] std::unique_ptr<DecodedImage> LoadImageFromDescriptor(int fd);
+
+// LoadImageFromFile for a stream that is already open (a pipe read into memory, say); the
+// stream must be seekable and positioned at the start of the picture.
+[[nodiscard]] std::unique_ptr<DecodedImage> LoadImageFromStream(FilePtr file);
+
+// How many bytes at the start of a file tell its format.
+inline constexpr std::size_t kRecognitionBytes = 64;
+
+// Whether the first bytes of a file (kRecognitionBytes, or all of a shorter file) are those of a
+// format the loader knows.
+[[nodiscard]] bool IsKnownPictureFormat(const unsigned char *head, std::size_t n);
 
 // Per-format openers; the stream is positioned at the start of the file (for OpenPng, at the
 // start of the PNG data, which may sit inside an icon).

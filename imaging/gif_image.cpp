@@ -1,5 +1,6 @@
 // GIF through giflib: the first image of the file over its logical screen, decoded line by line
-// straight into the raster.
+// straight into the sink's space; interlaced frames are held whole, as their lines come in four
+// passes.
 #include "imaging/decoded_image.h"
 
 #include "imaging/raster_memory.h"
@@ -37,7 +38,11 @@ namespace {
         }
 
         [[nodiscard]] bool ReadHeader();
-        [[nodiscard]] bool DrawOver(QImage &raster, QRgb background) override;
+        [[nodiscard]] bool DrawOver(QImage &raster, QRgb background) override
+        {
+            return DrawOverThroughRows(raster, background);
+        }
+        [[nodiscard]] bool DrawRows(analysis::RowSink &sink, QRgb background) override;
 
     private:
         [[nodiscard]] bool SkipExtension();
@@ -91,7 +96,7 @@ namespace {
         const GifImageDesc &frame = gif->Image;
         // The frame's own size is bounded as well: all of its pixels are decoded even where the
         // screen clips them, so a tiny screen must not hide a frame of billions of pixels.
-        if (!IsAllowedRasterSize(frame.Width, frame.Height))
+        if (!IsAllowedStreamSize(frame.Width, frame.Height))
             return false;
         // Neither a local nor a global table: the colours are unknown altogether.
         if (frame.ColorMap == nullptr && gif->SColorMap == nullptr)
@@ -101,15 +106,18 @@ namespace {
             = gif->SWidth > 0 ? gif->SWidth : std::int64_t { frame.Left } + frame.Width;
         const std::int64_t height
             = gif->SHeight > 0 ? gif->SHeight : std::int64_t { frame.Top } + frame.Height;
-        if (!IsAllowedRasterSize(width, height))
+        if (!IsAllowedStreamSize(width, height))
+            return false;
+        if (frame.Interlace
+            && (!IsAllowedRasterSize(width, height) || !MemoryAllows(width * height * 4)))
             return false;
         size = QSize(static_cast<int>(width), static_cast<int>(height));
         return true;
     }
 
-    bool GifImage::DrawOver(QImage &raster, QRgb background)
+    bool GifImage::DrawRows(analysis::RowSink &sink, QRgb background)
     {
-        if (drawn || raster.size() != size || raster.format() != QImage::Format_RGB32)
+        if (drawn || !sink.Start(size.width(), size.height()))
             return false;
         drawn = true; // the image data can be read only once
         const GifImageDesc &frame = gif->Image;
@@ -135,39 +143,67 @@ namespace {
         const int right = std::min(frame.Left + frame.Width, width);
         const int top = std::min(frame.Top, height);
         const int bottom = std::min(frame.Top + frame.Height, height);
-        uchar *const bits = raster.bits();
-        const qsizetype stride = raster.bytesPerLine();
-        for (int y = 0; y < height; ++y) {
-            auto *row = reinterpret_cast<std::uint32_t *>(bits + y * stride);
+        const auto fillAround = [&](std::uint32_t *row, int y) {
             if (y < top || y >= bottom) {
                 std::fill(row, row + width, fill);
             } else {
                 std::fill(row, row + left, fill);
                 std::fill(row + right, row + width, fill);
             }
+        };
+        std::vector<GifPixelType> line(static_cast<std::size_t>(frame.Width));
+        const auto drawLine = [&](std::uint32_t *row) {
+            const GifPixelType *in = line.data() + (left - frame.Left);
+            for (int x = left; x < right; ++x)
+                row[x] = colours[*in++];
+        };
+        // Every line is read, clipped or not: data that ends early is an error even where it
+        // would not show.
+        const auto readLine
+            = [&] { return DGifGetLine(gif.get(), line.data(), frame.Width) != GIF_ERROR; };
+
+        std::ptrdiff_t stride = 0;
+        if (frame.Interlace) {
+            // Stored every 8th row from 0, every 8th from 4, every 4th from 2, then every 2nd
+            // from 1: the whole screen is held until the last pass.
+            static constexpr int kFirstRow[4] = { 0, 4, 2, 1 };
+            static constexpr int kRowStep[4] = { 8, 8, 4, 2 };
+            std::uint32_t *const rows = sink.RowSpace(0, height, stride);
+            if (!rows)
+                return false;
+            for (int y = 0; y < height; ++y)
+                fillAround(rows + y * stride, y);
+            for (int pass = 0; pass < 4; ++pass) {
+                for (int r = kFirstRow[pass]; r < frame.Height; r += kRowStep[pass]) {
+                    if (!readLine())
+                        return false;
+                    const int y = frame.Top + r;
+                    if (y < bottom && left < right)
+                        drawLine(rows + y * stride);
+                }
+            }
+            sink.RowsDone(0, height);
+            return true;
         }
 
-        // Interlaced files store every 8th row from 0, every 8th from 4, every 4th from 2, then
-        // every 2nd from 1.
-        static constexpr int kFirstRow[4] = { 0, 4, 2, 1 };
-        static constexpr int kRowStep[4] = { 8, 8, 4, 2 };
-        const int passes = frame.Interlace ? 4 : 1;
-        std::vector<GifPixelType> line(static_cast<std::size_t>(frame.Width));
-        for (int pass = 0; pass < passes; ++pass) {
-            const int step = frame.Interlace ? kRowStep[pass] : 1;
-            for (int r = frame.Interlace ? kFirstRow[pass] : 0; r < frame.Height; r += step) {
-                // Every line is read, clipped or not: data that ends early is an error even
-                // where it would not show.
-                if (DGifGetLine(gif.get(), line.data(), frame.Width) == GIF_ERROR)
+        int linesRead = 0;
+        for (int y = 0; y < height; ++y) {
+            std::uint32_t *row = sink.RowSpace(y, 1, stride);
+            if (!row)
+                return false;
+            fillAround(row, y);
+            if (y >= top && y < bottom) {
+                if (!readLine())
                     return false;
-                const int y = frame.Top + r;
-                if (y >= bottom || left >= right)
-                    continue;
-                auto *row = reinterpret_cast<std::uint32_t *>(bits + y * stride);
-                const GifPixelType *in = line.data() + (left - frame.Left);
-                for (int x = left; x < right; ++x)
-                    row[x] = colours[*in++];
+                ++linesRead;
+                if (left < right)
+                    drawLine(row);
             }
+            sink.RowsDone(y, 1);
+        }
+        for (; linesRead < frame.Height; ++linesRead) {
+            if (!readLine())
+                return false;
         }
         return true;
     }

@@ -1,4 +1,5 @@
-// JPEG through libjpeg-turbo, decoded straight into the raster in its 32-bit layout.
+// JPEG through libjpeg-turbo, decoded up to 16 rows at a time straight into the sink's space in
+// its 32-bit layout.
 #include "imaging/decoded_image.h"
 
 #include "imaging/raster_memory.h"
@@ -190,7 +191,11 @@ namespace {
         JpegImage &operator=(const JpegImage &) = delete;
 
         [[nodiscard]] bool ReadHeader();
-        [[nodiscard]] bool DrawOver(QImage &raster, QRgb background) override;
+        [[nodiscard]] bool DrawOver(QImage &raster, QRgb background) override
+        {
+            return DrawOverThroughRows(raster, background);
+        }
+        [[nodiscard]] bool DrawRows(analysis::RowSink &sink, QRgb background) override;
 
     private:
         void ConvertCmykRow(const JSAMPLE *in, std::uint32_t *out) const;
@@ -222,7 +227,12 @@ namespace {
         cinfo.progress = &progress;
         jpeg_stdio_src(&cinfo, file.get());
         jpeg_read_header(&cinfo, TRUE);
-        if (errors.damage != 0 || !IsAllowedRasterSize(cinfo.image_width, cinfo.image_height))
+        if (errors.damage != 0 || !IsAllowedStreamSize(cinfo.image_width, cinfo.image_height))
+            return false;
+        // A progressive file is held whole as coefficients before its first row is final, so it
+        // keeps the raster's limit.
+        if (jpeg_has_multiple_scans(&cinfo)
+            && !IsAllowedRasterSize(cinfo.image_width, cinfo.image_height))
             return false;
         size = QSize(static_cast<int>(cinfo.image_width), static_cast<int>(cinfo.image_height));
         cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
@@ -251,12 +261,10 @@ namespace {
         }
     }
 
-    bool JpegImage::DrawOver(QImage &raster, QRgb)
+    bool JpegImage::DrawRows(analysis::RowSink &sink, QRgb)
     {
-        if (raster.size() != size || raster.format() != QImage::Format_RGB32)
+        if (!sink.Start(size.width(), size.height()))
             return false;
-        uchar *const bits = raster.bits();
-        const qsizetype stride = raster.bytesPerLine();
         if (setjmp(errors.jump))
             return false;
         jpeg_start_decompress(&cinfo);
@@ -265,20 +273,31 @@ namespace {
             || cinfo.output_components != 4)
             return false;
         while (cinfo.output_scanline < cinfo.output_height) {
-            const JDIMENSION y = cinfo.output_scanline;
+            const auto y = static_cast<std::int32_t>(cinfo.output_scanline);
+            // Several rows a call let libjpeg-turbo write whole row groups in one go.
+            const std::int32_t n = cmyk ? 1 : std::min<std::int32_t>(16, size.height() - y);
+            std::ptrdiff_t stride = 0;
+            std::uint32_t *space = sink.RowSpace(y, n, stride);
+            if (!space)
+                return false;
+            JDIMENSION done = 0;
             if (cmyk) {
                 JSAMPROW row = cmykRow.data();
-                if (jpeg_read_scanlines(&cinfo, &row, 1) != 1)
-                    return false;
-                ConvertCmykRow(row, reinterpret_cast<std::uint32_t *>(bits + y * stride));
-                continue;
+                done = jpeg_read_scanlines(&cinfo, &row, 1);
+                if (done == 1)
+                    ConvertCmykRow(row, space);
+            } else {
+                JSAMPROW rows[16];
+                for (std::int32_t i = 0; i < n; ++i)
+                    rows[i] = reinterpret_cast<JSAMPROW>(space + i * stride);
+                done = jpeg_read_scanlines(&cinfo, rows, static_cast<JDIMENSION>(n));
             }
-            // Several rows a call let libjpeg-turbo write whole row groups in one go.
-            JSAMPROW rows[16];
-            const JDIMENSION n = std::min<JDIMENSION>(16, cinfo.output_height - y);
-            for (JDIMENSION i = 0; i < n; ++i)
-                rows[i] = bits + (y + i) * stride;
-            if (jpeg_read_scanlines(&cinfo, rows, n) == 0)
+            if (done == 0)
+                return false;
+            sink.RowsDone(y, static_cast<std::int32_t>(done));
+            // Damage is final: a file cut short would otherwise be decoded to its declared end
+            // in grey, which for a hostile header is billions of pixels.
+            if (errors.damage != 0)
                 return false;
         }
         jpeg_finish_decompress(&cinfo);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -196,6 +197,39 @@ namespace {
     }
 
 } // namespace
+
+namespace {
+
+    // Opens the picture and draws its rows, with Qt's messages dropped as for any load.
+    template <typename Open>
+    bool DrawRowsQuietly(Open open, analysis::RowSink &sink, analysis::ColourValue colour)
+    {
+        if (!IsStarted())
+            return false;
+        const QuietLoad quiet;
+        try {
+            const std::unique_ptr<imaging::DecodedImage> image = open();
+            return image && image->DrawRows(sink, ToQRgb(colour));
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+    }
+
+} // namespace
+
+bool DrawPictureRows(const NativePath &path, analysis::RowSink &sink, analysis::ColourValue colour)
+{
+    return DrawRowsQuietly(
+        [&path] { return imaging::LoadImageFromFile(path.bytes); }, sink, colour);
+}
+
+bool DrawPictureRows(
+    const PictureBytes &picture, analysis::RowSink &sink, analysis::ColourValue colour)
+{
+    // The same in-memory file as a dropped or pasted picture: the decoders read it like a file.
+    const auto open = [&picture] { return imaging::LoadImageFromMemory(picture.bytes); };
+    return DrawRowsQuietly(open, sink, colour);
+}
 
 QImage LoadPictureScaled(
     const QString &path, std::int32_t &width, std::int32_t &height, analysis::ColourValue colour)

@@ -1,4 +1,5 @@
-// PNG through libpng, decoded row by row into the raster and composed there.
+// PNG through libpng, decoded row by row into the sink's space and composed there; interlaced
+// files are held whole, as their rows are final only after the last pass.
 #include "imaging/decoded_image.h"
 
 #include "imaging/compose.h"
@@ -31,7 +32,11 @@ namespace {
         PngImage &operator=(const PngImage &) = delete;
 
         [[nodiscard]] bool ReadHeader();
-        [[nodiscard]] bool DrawOver(QImage &raster, QRgb background) override;
+        [[nodiscard]] bool DrawOver(QImage &raster, QRgb background) override
+        {
+            return DrawOverThroughRows(raster, background);
+        }
+        [[nodiscard]] bool DrawRows(analysis::RowSink &sink, QRgb background) override;
 
     private:
         FilePtr file;
@@ -63,7 +68,11 @@ namespace {
         int bitDepth = 0, colourType = 0, interlace = 0;
         png_get_IHDR(
             png, info, &width, &height, &bitDepth, &colourType, &interlace, nullptr, nullptr);
-        if (!IsAllowedRasterSize(width, height))
+        if (!IsAllowedStreamSize(width, height))
+            return false;
+        if (interlace != PNG_INTERLACE_NONE
+            && (!IsAllowedRasterSize(width, height)
+                || !MemoryAllows(std::int64_t { width } * height * 4)))
             return false;
         size = QSize(static_cast<int>(width), static_cast<int>(height));
         hasAlpha = (colourType & PNG_COLOR_MASK_ALPHA) != 0
@@ -92,37 +101,45 @@ namespace {
         return png_get_rowbytes(png, info) == static_cast<png_size_t>(width) * 4;
     }
 
-    bool PngImage::DrawOver(QImage &raster, QRgb background)
+    bool PngImage::DrawRows(analysis::RowSink &sink, QRgb background)
     {
-        if (raster.size() != size || raster.format() != QImage::Format_RGB32)
-            return false;
-        uchar *const bits = raster.bits();
-        const qsizetype stride = raster.bytesPerLine();
         const int width = size.width();
         const int height = size.height();
+        if (!sink.Start(width, height))
+            return false;
         if (setjmp(png_jmpbuf(png)))
             return false;
-        for (int y = 0; plainChannels != 0 && y < height; ++y) {
-            auto *row = reinterpret_cast<std::uint32_t *>(bits + y * stride);
-            png_read_row(png, plainRow.data(), nullptr);
-            if (plainChannels == 3)
-                ConvertRgbRow(plainRow.data(), row, width);
-            else
-                ComposeRgbaRow(plainRow.data(), row, width, background);
-        }
-        for (int pass = 0; plainChannels == 0 && pass < passes; ++pass) {
+        std::ptrdiff_t stride = 0;
+        if (passes == 1) {
             for (int y = 0; y < height; ++y) {
-                uchar *row = bits + y * stride;
-                png_read_row(png, row, nullptr);
-                // Rows of an interlaced file are final only after the last pass.
-                if (hasAlpha && passes == 1)
-                    ComposeRowOver(reinterpret_cast<std::uint32_t *>(row), width, background);
+                std::uint32_t *row = sink.RowSpace(y, 1, stride);
+                if (!row)
+                    return false;
+                if (plainChannels == 0) {
+                    png_read_row(png, reinterpret_cast<png_bytep>(row), nullptr);
+                    if (hasAlpha)
+                        ComposeRowOver(row, width, background);
+                } else {
+                    png_read_row(png, plainRow.data(), nullptr);
+                    if (plainChannels == 3)
+                        ConvertRgbRow(plainRow.data(), row, width);
+                    else
+                        ComposeRgbaRow(plainRow.data(), row, width, background);
+                }
+                sink.RowsDone(y, 1);
             }
-        }
-        if (plainChannels == 0 && hasAlpha && passes > 1) {
-            for (int y = 0; y < height; ++y)
-                ComposeRowOver(
-                    reinterpret_cast<std::uint32_t *>(bits + y * stride), width, background);
+        } else {
+            // Each pass fills in pixels of rows the earlier passes began, so all rows stay put.
+            std::uint32_t *const rows = sink.RowSpace(0, height, stride);
+            if (!rows)
+                return false;
+            for (int pass = 0; pass < passes; ++pass) {
+                for (int y = 0; y < height; ++y)
+                    png_read_row(png, reinterpret_cast<png_bytep>(rows + y * stride), nullptr);
+            }
+            for (int y = 0; hasAlpha && y < height; ++y)
+                ComposeRowOver(rows + y * stride, width, background);
+            sink.RowsDone(0, height);
         }
         // Reads up to IEND, so a file cut short after its image data is caught too.
         png_read_end(png, nullptr);

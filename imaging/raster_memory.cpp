@@ -61,6 +61,12 @@ bool IsAllowedRasterSize(std::int64_t width, std::int64_t height)
         && width * height <= kMaxRasterPixels;
 }
 
+bool IsAllowedStreamSize(std::int64_t width, std::int64_t height)
+{
+    return width >= 1 && height >= 1 && width <= kMaxRasterSide && height <= kMaxRasterSide
+        && width * height <= kMaxStreamPixels;
+}
+
 bool MemoryAllows(std::int64_t bytes)
 {
     if (bytes < kBigRaster)

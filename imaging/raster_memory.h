@@ -21,6 +21,19 @@ inline constexpr std::int32_t kMaxRasterSide = 1 << 20;
 // most kMaxRasterPixels pixels).
 [[nodiscard]] bool IsAllowedRasterSize(std::int64_t width, std::int64_t height);
 
+#ifdef QUILLMERE_MAX_STREAM_PIXELS
+inline constexpr std::int64_t kMaxStreamPixels = QUILLMERE_MAX_STREAM_PIXELS;
+#else
+// No limit beyond the sides': the row path holds a few rows, never the picture.
+inline constexpr std::int64_t kMaxStreamPixels = std::int64_t { kMaxRasterSide } * kMaxRasterSide;
+#endif
+
+// The limit of the row path (DecodedImage::DrawRows), where nothing holds the whole picture: each
+// side 1..kMaxRasterSide (the fuzzer's build also caps the pixel count, to keep runs short).
+// Decoders that need the whole picture in memory for some variant (interlaced, progressive) ask
+// IsAllowedRasterSize for it as well.
+[[nodiscard]] bool IsAllowedStreamSize(std::int64_t width, std::int64_t height);
+
 // Whether the machine has this many bytes available right now; big rasters are refused up front
 // rather than left to the out-of-memory killer.
 [[nodiscard]] bool MemoryAllows(std::int64_t bytes);

@@ -10,8 +10,9 @@ QUILLMERE_BUILD_PACKAGES=(
   fonts-wqy-microhei
 )
 
-# Only for bench/compare.sh: the tools quillmere-avg is measured against, and GNU time.
-QUILLMERE_COMPARE_PACKAGES=(python3-pil imagemagick time)
+# Only for bench/compare.sh: the tools quillmere-avg is measured against (djpeg among them), and
+# GNU time.
+QUILLMERE_COMPARE_PACKAGES=(python3-pil imagemagick time libjpeg-turbo-progs)
 
 # Tests and benchmarks.
 QUILLMERE_TEST_PACKAGES=(

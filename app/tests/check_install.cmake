@@ -9,6 +9,8 @@ endif()
 
 set(expected
   bin/quillmere
+  bin/quillmere-avg
+  share/man/man1/quillmere-avg.1
   share/applications/${APP_ID}.desktop
   share/icons/hicolor/16x16/apps/quillmere.png
   share/icons/hicolor/24x24/apps/quillmere.png

@@ -610,6 +610,33 @@ QByteArray PngClaimingSize(std::uint32_t width, std::uint32_t height)
     return png;
 }
 
+QByteArray EncodeGray1PngByRows(std::uint32_t width, std::uint32_t height,
+    const std::function<void(std::uint32_t y, std::vector<std::uint8_t> &bits)> &row)
+{
+    QByteArray out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        ADD_FAILURE() << "libpng could not write the fixture";
+        return {};
+    }
+    png_set_write_fn(png, &out, AppendToByteArray, nullptr);
+    png_set_compression_level(png, 1);
+    png_set_IHDR(png, info, width, height, 1, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+        PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    std::vector<std::uint8_t> bits((width + 7) / 8);
+    for (std::uint32_t y = 0; y < height; ++y) {
+        std::fill(bits.begin(), bits.end(), 0);
+        row(y, bits);
+        png_write_row(png, bits.data());
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
 void WriteFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);

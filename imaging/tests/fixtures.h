@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -119,6 +120,12 @@ struct BmpLayout
 // A PNG that holds only a signature and an IHDR chunk claiming the given size (RGBA, 8 bits),
 // then one small IDAT and IEND: a decompression bomb's header without the bomb.
 [[nodiscard]] QByteArray PngClaimingSize(std::uint32_t width, std::uint32_t height);
+
+// A 1-bit grey PNG of any size, made a row at a time so that pictures far past the window's limit
+// cost only their compressed size: row(y, bits) fills the row's bits (8 pixels a byte, first
+// pixel in the high bit, 1 white), which come zeroed.
+[[nodiscard]] QByteArray EncodeGray1PngByRows(std::uint32_t width, std::uint32_t height,
+    const std::function<void(std::uint32_t y, std::vector<std::uint8_t> &bits)> &row);
 
 // Writes bytes to path, failing the current test if it cannot.
 void WriteFile(const QString &path, const QByteArray &bytes);

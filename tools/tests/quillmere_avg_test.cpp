@@ -4,17 +4,24 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringDecoder>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
+#include <pty.h>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char **environ;
@@ -51,8 +58,10 @@ protected:
     }
 
     // Runs quillmere-avg with the given arguments from inside the temporary folder, so relative
-    // paths are printed as given. With a memory limit (KiB), runs it under "ulimit -v".
-    Outcome Avg(const std::vector<std::string> &arguments, long memoryLimitKiB = 0)
+    // paths are printed as given. With a memory limit (KiB), runs it under "ulimit -v". Standard
+    // input is the file named input (a path inside the folder), or empty.
+    Outcome Avg(
+        const std::vector<std::string> &arguments, long memoryLimitKiB = 0, QString input = {})
     {
         std::vector<std::string> command;
         if (memoryLimitKiB > 0)
@@ -66,6 +75,9 @@ protected:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addchdir_np(&actions, QFile::encodeName(dir.path()).constData());
         const QByteArray out = QFile::encodeName(outPath), err = QFile::encodeName(errPath);
+        const QByteArray in
+            = input.isEmpty() ? QByteArray("/dev/null") : QFile::encodeName(dir.filePath(input));
+        posix_spawn_file_actions_addopen(&actions, 0, in.constData(), O_RDONLY, 0);
         posix_spawn_file_actions_addopen(
             &actions, 1, out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_addopen(
@@ -87,6 +99,45 @@ protected:
         run.out = ReadAll(outPath);
         run.err = ReadAll(errPath);
         return run;
+    }
+
+    // Runs quillmere-avg with standard error on a terminal of its own; returns what the terminal
+    // showed (its line discipline turns "\n" into "\r\n").
+    std::string AvgOnTerminal(const std::vector<std::string> &arguments)
+    {
+        int master = -1, slave = -1;
+        if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+            ADD_FAILURE() << "no pseudo-terminal";
+            return {};
+        }
+        std::vector<std::string> command { QUILLMERE_AVG_PATH };
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, QFile::encodeName(dir.path()).constData());
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, slave, 2);
+        posix_spawn_file_actions_addclose(&actions, master);
+        std::vector<char *> argv;
+        for (std::string &argument : command)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(slave);
+        std::string shown;
+        char buffer[4096];
+        // Read until the terminal closes (EIO once the program has gone), so it never blocks on
+        // a full terminal.
+        for (ssize_t n; spawned == 0 && (n = ::read(master, buffer, sizeof buffer)) > 0;)
+            shown.append(buffer, static_cast<std::size_t>(n));
+        int status = 0;
+        if (spawned == 0)
+            waitpid(pid, &status, 0);
+        ::close(master);
+        return shown;
     }
 
     QTemporaryDir dir;
@@ -243,14 +294,20 @@ TEST_F(AvgTest, UsageErrorsExitWithTwoAndOneUsageLine)
         { "--background", "#12345G", "good.png" },
         { "good.png", "--background" },
         { "--background", "#123456" },
+        { "-j", "0", "good.png" },
+        { "-j", "many", "good.png" },
+        { "--jobs=2000", "good.png" },
+        { "good.png", "-j" },
+        { "-j2x", "good.png" },
     };
     for (const auto &arguments : cases) {
         SCOPED_TRACE(arguments.empty() ? "no arguments" : arguments.front());
         const Outcome run = Avg(arguments);
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.out, "");
-        EXPECT_NE(
-            run.err.find("usage: quillmere-avg [--background #RRGGBB] FILE..."), std::string::npos)
+        EXPECT_NE(run.err.find(
+                      "usage: quillmere-avg [--background #RRGGBB] [--json] [-j N] [-r] FILE..."),
+            std::string::npos)
             << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
@@ -260,7 +317,9 @@ TEST_F(AvgTest, HelpAndVersion)
 {
     const Outcome help = Avg({ "--help" });
     EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("usage: quillmere-avg [--background #RRGGBB] FILE...\n", 0), 0u);
+    EXPECT_EQ(help.out.rfind(
+                  "usage: quillmere-avg [--background #RRGGBB] [--json] [-j N] [-r] FILE...\n", 0),
+        0u);
     const Outcome version = Avg({ "--version" });
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "quillmere-avg 1.00.0009\n");
@@ -364,6 +423,429 @@ TEST_F(AvgTest, NewFormatsGiveTheirMeanAndCutOnesOnlyTheLoadError)
     const Outcome run = Avg({ "rubbish.jxl" });
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Error loading picture rubbish.jxl\n");
+
+// ---- JSON figures against sums worked out here ----
+
+std::vector<std::string> Lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+QJsonObject ParseObject(const std::string &line)
+{
+    QJsonParseError error {};
+    const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(line), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << line;
+    EXPECT_TRUE(document.isObject()) << line;
+    return document.object();
+}
+
+double DecodeSrgbHere(int code)
+{
+    const double c = code / 255.0;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+int EncodeSrgbHere(double linear)
+{
+    const double c
+        = linear <= 0.0031308 ? linear * 12.92 : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+    return static_cast<int>(std::lround(c * 255));
+}
+
+struct JsonCase
+{
+    const char *name;
+    QImage picture; // non-premultiplied ARGB, written as an 8-bit RGBA PNG
+    QRgb background;
+};
+
+// A reproducible jumble of colours and alphas (0, 255 and values between).
+QImage Jumble(int width, int height, bool alpha)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    std::uint32_t state = 12345;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            state = state * 1664525u + 1013904223u;
+            const int a = !alpha ? 255 : (x % 5 == 0 ? 0 : (x % 5 == 1 ? 255 : (state >> 24)));
+            image.setPixel(x, y, qRgba((state >> 8) & 0xFF, (state >> 16) & 0xFF, state & 0xFF, a));
+        }
+    }
+    return image;
+}
+
+class JsonFiguresTest : public AvgTest, public testing::WithParamInterface<JsonCase>
+{
+};
+
+TEST_P(JsonFiguresTest, MatchSumsWorkedOutHere)
+{
+    const JsonCase &c = GetParam();
+    Write("picture.png", Png(c.picture));
+    char background[16];
+    std::snprintf(background, sizeof background, "#%02X%02X%02X", qRed(c.background),
+        qGreen(c.background), qBlue(c.background));
+
+    // Every pixel composed over the background as the loader's contract says: rounded to nearest.
+    std::uint64_t sum[3] = {}, count = 0;
+    long double squares[3] = {};
+    double linear[3] = {};
+    int low[3] = { 255, 255, 255 }, high[3] = {};
+    std::vector<int> values[3];
+    for (int y = 0; y < c.picture.height(); ++y) {
+        for (int x = 0; x < c.picture.width(); ++x) {
+            const QRgb p = c.picture.pixel(x, y);
+            const int a = qAlpha(p);
+            const int in[3] = { qRed(p), qGreen(p), qBlue(p) };
+            const int bg[3] = { qRed(c.background), qGreen(c.background), qBlue(c.background) };
+            for (int k = 0; k < 3; ++k) {
+                const int v
+                    = static_cast<int>(std::lround((in[k] * a + bg[k] * (255 - a)) / 255.0));
+                sum[k] += static_cast<std::uint64_t>(v);
+                values[k].push_back(v);
+                linear[k] += DecodeSrgbHere(v);
+                low[k] = std::min(low[k], v);
+                high[k] = std::max(high[k], v);
+            }
+            ++count;
+        }
+    }
+    const int mean[3] = { static_cast<int>(sum[0] / count), static_cast<int>(sum[1] / count),
+        static_cast<int>(sum[2] / count) };
+    for (int k = 0; k < 3; ++k) {
+        const long double m = static_cast<long double>(sum[k]) / count;
+        for (const int v : values[k])
+            squares[k] += (v - m) * (v - m);
+    }
+
+    const Outcome json = Avg({ "--json", "--background", background, "picture.png" });
+    const Outcome text = Avg({ "--background", background, "picture.png" });
+    ASSERT_EQ(json.status, 0) << json.err;
+    ASSERT_EQ(Lines(json.out).size(), 1u) << json.out;
+    const QJsonObject o = ParseObject(Lines(json.out)[0]);
+    EXPECT_EQ(o["path"].toString(), "picture.png");
+    EXPECT_EQ(o["width"].toInt(), c.picture.width());
+    EXPECT_EQ(o["height"].toInt(), c.picture.height());
+    EXPECT_EQ(o["pixels"].toInteger(), static_cast<qint64>(count));
+
+    const char *channel[3] = { "r", "g", "b" };
+    const QJsonObject m = o["mean"].toObject(), lm = o["linear_mean"].toObject();
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "#%02X%02X%02X", mean[0], mean[1], mean[2]);
+    EXPECT_EQ(m["hex"].toString().toStdString(), hex);
+    int linearMean[3];
+    for (int k = 0; k < 3; ++k) {
+        SCOPED_TRACE(channel[k]);
+        linearMean[k] = EncodeSrgbHere(linear[k] / static_cast<double>(count));
+        EXPECT_EQ(m[channel[k]].toInt(), mean[k]);
+        EXPECT_EQ(lm[channel[k]].toInt(), linearMean[k]);
+        EXPECT_NEAR(o["stddev"].toObject()[channel[k]].toDouble(),
+            static_cast<double>(std::sqrt(squares[k] / count)), 6e-5);
+        EXPECT_EQ(o["min"].toObject()[channel[k]].toInt(), low[k]);
+        EXPECT_EQ(o["max"].toObject()[channel[k]].toInt(), high[k]);
+    }
+    std::snprintf(hex, sizeof hex, "#%02X%02X%02X", linearMean[0], linearMean[1], linearMean[2]);
+    EXPECT_EQ(lm["hex"].toString().toStdString(), hex);
+
+    // H, S and L as the text line (and so the window) shows them.
+    int h = -1, s = -1, l = -1;
+    ASSERT_EQ(
+        std::sscanf(text.out.c_str(), "#%*6c R:%*d G:%*d B:%*d H:%d S:%d L:%d", &h, &s, &l), 3)
+        << text.out;
+    EXPECT_EQ(m["h"].toInt(), h);
+    EXPECT_EQ(m["s"].toInt(), s);
+    EXPECT_EQ(m["l"].toInt(), l);
+}
+
+INSTANTIATE_TEST_SUITE_P(Avg, JsonFiguresTest,
+    testing::Values(JsonCase { "OnePixel", Jumble(1, 1, false), qRgb(255, 255, 255) },
+        JsonCase { "OpaqueJumble", Jumble(41, 29, false), qRgb(255, 255, 255) },
+        JsonCase { "TranslucentOverSlate", Jumble(23, 17, true), qRgb(0x33, 0x66, 0x99) },
+        // Taller than the 16 rows a JPEG hands over at once, wider than a cache line of pixels.
+        JsonCase { "TallTranslucentOverBlack", Jumble(301, 70, true), qRgb(0, 0, 0) }),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// ---- several files at once ----
+
+TEST_F(AvgTest, JobsKeepTheArgumentOrderAndTheExitStatus)
+{
+    // Big and tiny pictures mixed with missing and damaged files, so that workers finish out of
+    // order.
+    std::vector<std::string> files;
+    std::vector<std::string> expectedOut, expectedErr;
+    for (int i = 0; i < 14; ++i) {
+        const std::string name = std::string(1, 'f').append(std::to_string(i)).append(".png");
+        files.push_back(name);
+        if (i % 4 == 1) {
+            expectedErr.push_back("Error loading picture " + name);
+            continue;
+        }
+        if (i % 4 == 3) {
+            Write(QString::fromStdString(name),
+                Png(Pixels(1, 1, { qRgb(1, 1, 1) })).left(40)); // cut inside the header
+            expectedErr.push_back("Error loading picture " + name);
+            continue;
+        }
+        const QRgb colour = qRgb(i * 17, 255 - i * 11, i * 5);
+        const int side = i % 3 == 0 ? 900 : 1;
+        Write(QString::fromStdString(name),
+            Png(fixtures::Bands(side, side, side, { colour }), PngVariant::Rgb8));
+        char hex[16];
+        std::snprintf(
+            hex, sizeof hex, "#%02X%02X%02X", qRed(colour), qGreen(colour), qBlue(colour));
+        expectedOut.push_back(std::string(hex) + " ... " + name);
+    }
+    const auto check = [&](const Outcome &run) {
+        EXPECT_EQ(run.status, 1);
+        const std::vector<std::string> out = Lines(run.out), err = Lines(run.err);
+        ASSERT_EQ(out.size(), expectedOut.size()) << run.out;
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            const std::string &want = expectedOut[i];
+            EXPECT_EQ(out[i].substr(0, 7), want.substr(0, 7)) << out[i];
+            const std::string name = want.substr(want.rfind(' ') + 1);
+            EXPECT_TRUE(out[i].ends_with("  " + name)) << out[i] << " should be " << name;
+        }
+        EXPECT_EQ(err, expectedErr);
+    };
+    const Outcome one = Avg([&] {
+        std::vector<std::string> arguments { "-j", "1" };
+        arguments.insert(arguments.end(), files.begin(), files.end());
+        return arguments;
+    }());
+    check(one);
+    const std::vector<std::string> jobs[] = { { "-j", "2" }, { "-j3" }, { "--jobs=8" }, {} };
+    for (const auto &option : jobs) {
+        SCOPED_TRACE(option.empty() ? "default" : option.back());
+        std::vector<std::string> arguments = option;
+        arguments.insert(arguments.end(), files.begin(), files.end());
+        const Outcome run = Avg(arguments);
+        check(run);
+        EXPECT_EQ(run.out, one.out);
+    }
+
+    // In JSON the failures are objects of their own, in the same order.
+    std::vector<std::string> arguments { "--json", "-j", "4" };
+    arguments.insert(arguments.end(), files.begin(), files.end());
+    const Outcome json = Avg(arguments);
+    EXPECT_EQ(json.status, 1);
+    EXPECT_EQ(json.err, "");
+    const std::vector<std::string> lines = Lines(json.out);
+    ASSERT_EQ(lines.size(), files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const QJsonObject o = ParseObject(lines[i]);
+        EXPECT_EQ(o["path"].toString().toStdString(), files[i]);
+        EXPECT_EQ(o.contains("error"), i % 4 == 1 || i % 4 == 3) << lines[i];
+    }
+
+    // Only pictures that load: 0.
+    const Outcome good = Avg({ "-j", "3", "f0.png", "f2.png", "f4.png", "f6.png" });
+    EXPECT_EQ(good.status, 0);
+    EXPECT_EQ(Lines(good.out).size(), 4u);
+}
+
+// ---- folders ----
+
+TEST_F(AvgTest, RecursiveWalkIsSortedSkipsNonPicturesAndDoesNotFollowLinks)
+{
+    const QDir root(dir.path());
+    ASSERT_TRUE(root.mkpath("tree/b"));
+    ASSERT_TRUE(root.mkpath("tree/empty"));
+    const QByteArray red = Png(Pixels(1, 1, { qRgb(255, 0, 0) }));
+    Write("tree/b/z.png", red);
+    Write("tree/b/a.gif",
+        fixtures::EncodeGif({ qRgb(0, 0, 255) }, { fixtures::GifFrame { 1, 1, { 0 }, -1 } }));
+    Write("tree/a.png", Png(Pixels(1, 1, { qRgb(0, 255, 0) })));
+    Write("tree/notes.txt", "not a picture\n");
+    Write("tree/broken.png", red.left(red.size() - 20));
+    Write("outside.png", red);
+    const QByteArray tree = QFile::encodeName(dir.filePath("tree"));
+    // A loop back to the top, a link to a picture and one to a folder outside: none followed.
+    ASSERT_EQ(::symlink(".", (tree + "/loop").constData()), 0);
+    ASSERT_EQ(::symlink("a.png", (tree + "/link.png").constData()), 0);
+    ASSERT_EQ(::symlink("..", (tree + "/up").constData()), 0);
+    ASSERT_EQ(::symlink("../outside.png", (tree + "/c.png").constData()), 0);
+
+    const std::string green = "#00FF00 R:0 G:255 B:0 H:120 S:100 L:100  ";
+    const std::string blue = "#0000FF R:0 G:0 B:255 H:240 S:100 L:100  ";
+    const std::string redLine = "#FF0000 R:255 G:0 B:0 H:0 S:100 L:100  ";
+    const struct
+    {
+        std::vector<std::string> arguments;
+        std::string out;
+        std::string err;
+        int status;
+    } cases[] = {
+        { { "-r", "tree" },
+            green + "tree/a.png\n" + blue + "tree/b/a.gif\n" + redLine + "tree/b/z.png\n",
+            "Error loading picture tree/broken.png\n", 1 },
+        { { "-r", "-j", "1", "tree/" },
+            green + "tree/a.png\n" + blue + "tree/b/a.gif\n" + redLine + "tree/b/z.png\n",
+            "Error loading picture tree/broken.png\n", 1 },
+        { { "-r", "tree/b", "tree/a.png" },
+            blue + "tree/b/a.gif\n" + redLine + "tree/b/z.png\n" + green + "tree/a.png\n", "", 0 },
+        // Named on the command line, a file that is not a picture is an error, as without -r.
+        { { "-r", "tree/notes.txt" }, "", "Error loading picture tree/notes.txt\n", 1 },
+        { { "-r", "tree/empty" }, "", "", 0 },
+        // Without -r a folder is not a picture.
+        { { "tree" }, "", "Error loading picture tree\n", 1 },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.arguments.back());
+        const Outcome run = Avg(c.arguments);
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.err, c.err);
+        EXPECT_EQ(run.status, c.status);
+    }
+}
+
+// ---- standard input ----
+
+TEST_F(AvgTest, DashReadsOnePictureFromStandardInput)
+{
+    Write("in.png", Png(Pixels(2, 1, { qRgb(255, 0, 0), qRgb(0, 0, 255) })));
+    Write("in.gif",
+        fixtures::EncodeGif(
+            { qRgb(1, 2, 3) }, { fixtures::GifFrame { 2, 2, { 0, 0, 0, 0 }, -1 } }));
+    Write("in.bmp", fixtures::EncodeWithQt(Pixels(1, 1, { qRgb(0, 0, 0) }), "bmp"));
+    Write("in.txt", "plain text\n");
+    Write("empty", "");
+    Write("good.png", Png(Pixels(1, 1, { qRgb(10, 20, 30) })));
+    const std::string purple = "#7F007F R:127 G:0 B:127 H:300 S:100 L:50  -\n";
+    const std::string good = "#0A141E R:10 G:20 B:30 H:210 S:67 L:12  good.png\n";
+    const struct
+    {
+        const char *input;
+        std::vector<std::string> arguments;
+        std::string out;
+        std::string err;
+        int status;
+    } cases[] = {
+        { "in.png", { "-" }, purple, "", 0 },
+        { "in.gif", { "good.png", "-", "good.png" },
+            good + "#010203 R:1 G:2 B:3 H:210 S:67 L:1  -\n" + good, "", 0 },
+        // Qt's reader takes the bytes from memory as well.
+        { "in.bmp", { "-" }, "#000000 R:0 G:0 B:0 H:0 S:0 L:0  -\n", "", 0 },
+        { "in.txt", { "-", "good.png" }, good, "Error loading picture -\n", 1 },
+        { "empty", { "-" }, "", "Error loading picture -\n", 1 },
+        // After "--" a dash is still standard input: it names no file anyway.
+        { "in.png", { "--", "-" }, purple, "", 0 },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.input);
+        const Outcome run = Avg(c.arguments, 0, QString::fromUtf8(c.input));
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.err, c.err);
+        EXPECT_EQ(run.status, c.status);
+    }
+}
+
+// ---- names in JSON ----
+
+TEST_F(AvgTest, JsonPathsStayValidJsonAndKeepTheExactBytes)
+{
+    const struct
+    {
+        std::string name;
+        std::string shown; // UTF-8 of the "path" member
+        bool withBytes;
+    } cases[] = {
+        { "caf\xe9.png", "caf\xEF\xBF\xBD.png", true },
+        // An encoded surrogate and an overlong '/' are not valid UTF-8 either: one U+FFFD a byte.
+        { "\xed\xa0\x80.png", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD.png", true },
+        { "\xc0\xaf.png", "\xEF\xBF\xBD\xEF\xBF\xBD.png", true },
+        { "a\xe6\x97\xa5\xf0\x9f\x8e\xa8.png", "a\xe6\x97\xa5\xf0\x9f\x8e\xa8.png", false },
+        { "quote\" back\\slash \x01\x1f.png", "quote\" back\\slash \x01\x1f.png", false },
+    };
+    const QByteArray png = Png(Pixels(1, 1, { qRgb(10, 20, 30) }));
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = QFile::encodeName(dir.path()).toStdString() + "/" + c.name;
+        std::FILE *file = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fwrite(png.constData(), 1, static_cast<std::size_t>(png.size()), file);
+        std::fclose(file);
+        const Outcome run = Avg({ "--json", c.name, c.name + ".missing" });
+        EXPECT_EQ(run.status, 1);
+        const std::vector<std::string> lines = Lines(run.out);
+        ASSERT_EQ(lines.size(), 2u) << run.out;
+        for (std::size_t i = 0; i < 2; ++i) {
+            const std::string suffix = i == 0 ? "" : ".missing";
+            QStringDecoder utf8(QStringDecoder::Utf8);
+            const QString decoded = utf8(QByteArray::fromStdString(lines[i]));
+            EXPECT_FALSE(utf8.hasError()) << "the line is not UTF-8";
+            const QJsonObject o = ParseObject(lines[i]);
+            EXPECT_EQ(o["path"].toString().toStdString(), c.shown + suffix);
+            EXPECT_EQ(o.contains("path_bytes"), c.withBytes);
+            if (c.withBytes) {
+                EXPECT_EQ(QByteArray::fromBase64(o["path_bytes"].toString().toLatin1()),
+                    QByteArray::fromStdString(c.name + suffix));
+            }
+            EXPECT_EQ(o.contains("error"), i == 1);
+        }
+        EXPECT_EQ(ParseObject(lines[0])["mean"].toObject()["hex"].toString(), "#0A141E");
+    }
+}
+
+// ---- past the window's limit ----
+
+TEST_F(AvgTest, PicturePastTheWindowsLimitStreamsInLittleMemory)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
+#else
+    // 20000 x 16000 = 320 million pixels, past the window's 268 million (1.28 GB as a raster):
+    // the top half white, the bottom half white on the left only. 3/4 white: 191.25 a channel.
+    const std::uint32_t width = 20000, height = 16000;
+    Write(
+        "huge.png", fixtures::EncodeGray1PngByRows(width, height, [&](std::uint32_t y, auto &bits) {
+            std::fill(bits.begin(), bits.begin() + (y < height / 2 ? bits.size() : bits.size() / 2),
+                0xFF);
+        }));
+    const Outcome run = Avg({ "--json", "huge.png" }, 250'000);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const QJsonObject o = ParseObject(Lines(run.out).at(0));
+    EXPECT_EQ(o["width"].toInt(), 20000);
+    EXPECT_EQ(o["height"].toInt(), 16000);
+    EXPECT_EQ(o["pixels"].toInteger(), 320'000'000);
+    EXPECT_EQ(o["mean"].toObject()["hex"].toString(), "#BFBFBF");
+    EXPECT_EQ(o["min"].toObject()["g"].toInt(), 0);
+#endif
+}
+
+// ---- progress ----
+
+TEST_F(AvgTest, ProgressBarOnlyOnATerminalAndOnlyForMoreThanOneFile)
+{
+    Write("a.png", Png(Pixels(1, 1, { qRgb(1, 2, 3) })));
+    Write("b.png", Png(Pixels(1, 1, { qRgb(4, 5, 6) })));
+    const struct
+    {
+        std::vector<std::string> arguments;
+        const char *shown; // text the terminal must show; empty for nothing at all
+    } cases[] = {
+        { { "a.png", "b.png", "a.png" }, "/3 files" },
+        { { "-j", "1", "a.png", "b.png" }, "/2 files" },
+        { { "a.png" }, "" },
+        // The error starts on a line of its own, the bar taken off first.
+        { { "a.png", "missing.png" }, "\r\033[KError loading picture missing.png\r\n" },
+        { { "missing.png" }, "Error loading picture missing.png\r\n" },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.arguments.back() + " of " + std::to_string(c.arguments.size()));
+        const std::string shown = AvgOnTerminal(c.arguments);
+        if (*c.shown == '\0') {
+            EXPECT_EQ(shown, "");
+            continue;
+        }
+        EXPECT_NE(shown.find(c.shown), std::string::npos) << shown;
+        const bool several = c.arguments.size() > 1;
+        EXPECT_EQ(shown.find("files/s") != std::string::npos, several) << shown;
+    }
 }
 
 } // namespace
