@@ -4,14 +4,12 @@
 
 #include "imaging/compose.h"
 #include "imaging/file_bytes.h"
+#include "imaging/quiet_stderr.h"
 #include "imaging/raster_memory.h"
 
 #include <cstdint>
 #include <cstdio>
-#include <fcntl.h>
 #include <memory>
-#include <mutex>
-#include <unistd.h>
 #include <vector>
 
 #include <jxl/decode.h>
@@ -54,51 +52,6 @@ namespace {
         ComposeRgbaRow(static_cast<const std::uint8_t *>(pixels), row, static_cast<int>(n),
             target->background);
     }
-
-    // Debian's libjxl prints a line on stderr for every flaw it finds in a file, and has no switch
-    // to stop it; the programs print only their own lines. While any decoder runs, stderr points at
-    // /dev/null, so a line another thread prints in that time is lost too.
-    class QuietStderr
-    {
-    public:
-        QuietStderr()
-        {
-#ifdef QUILLMERE_FUZZING
-            // The sanitizers report on stderr, and a report from inside a decode must be seen.
-            return;
-#endif
-            const std::lock_guard lock(mutex);
-            if (users++ > 0)
-                return;
-            std::fflush(stderr);
-            saved = ::dup(STDERR_FILENO);
-            const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-            if (saved >= 0 && null >= 0)
-                ::dup2(null, STDERR_FILENO);
-            if (null >= 0)
-                ::close(null);
-        }
-        ~QuietStderr()
-        {
-#ifdef QUILLMERE_FUZZING
-            return;
-#endif
-            const std::lock_guard lock(mutex);
-            if (--users > 0 || saved < 0)
-                return;
-            std::fflush(stderr);
-            ::dup2(saved, STDERR_FILENO);
-            ::close(saved);
-            saved = -1;
-        }
-        QuietStderr(const QuietStderr &) = delete;
-        QuietStderr &operator=(const QuietStderr &) = delete;
-
-    private:
-        static inline std::mutex mutex;
-        static inline int users = 0;
-        static inline int saved = -1;
-    };
 
     class JxlImage final : public DecodedImage
     {

@@ -3,6 +3,7 @@
 #include "analysis/calc_color.h"
 #include "imaging/decoded_image.h"
 #include "imaging/mod_gdi_plus_resize.h"
+#include "imaging/quiet_stderr.h"
 
 #include <QByteArray>
 
@@ -35,8 +36,14 @@ namespace {
         return -1;
     }
 
+    // stderr goes through the loader's writer: a decode on another thread may have pointed file
+    // descriptor 2 away to keep a library quiet.
     void PrintLine(std::FILE *stream, std::string_view text)
     {
+        if (stream == stderr) {
+            imaging::WriteToStderr(std::string(text) + '\n');
+            return;
+        }
         std::fwrite(text.data(), 1, text.size(), stream);
         std::fputc('\n', stream);
     }
@@ -297,10 +304,11 @@ Exit status: 0 when every picture loaded, 1 when any failed, 2 for a usage error
             const double seconds
                 = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
-            std::fprintf(stderr, "\r[%s%s] %zu/%zu files  %.1f files/s\033[K",
+            char text[160];
+            std::snprintf(text, sizeof text, "\r[%s%s] %zu/%zu files  %.1f files/s\033[K",
                 std::string(filled, '#').c_str(), std::string(kWidth - filled, '.').c_str(), done,
                 total, rate);
-            std::fflush(stderr);
+            imaging::WriteToStderr(text);
         }
 
         [[nodiscard]] bool Shown() const { return shown; }
@@ -310,8 +318,7 @@ Exit status: 0 when every picture loaded, 1 when any failed, 2 for a usage error
         {
             if (!shown)
                 return;
-            std::fputs("\r\033[K", stderr);
-            std::fflush(stderr);
+            imaging::WriteToStderr("\r\033[K");
         }
 
     private:

@@ -423,6 +423,7 @@ TEST_F(AvgTest, NewFormatsGiveTheirMeanAndCutOnesOnlyTheLoadError)
     const Outcome run = Avg({ "rubbish.jxl" });
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Error loading picture rubbish.jxl\n");
+}
 
 // ---- JSON figures against sums worked out here ----
 
