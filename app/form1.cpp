@@ -285,9 +285,11 @@ void Form1::FitFonts()
     const QString waitText = LocalText(analysis::kWaitText);
     const QString stopHint = LocalText(analysis::kStopHint);
     LbInfo->setFont(FittedFont(LbInfo->font(), [&](const QFontMetrics &metrics) {
-        const int widest = std::max({ metrics.horizontalAdvance(QStringLiteral("R:255 H:360")),
-            metrics.horizontalAdvance(waitText + QStringLiteral("100%")),
-            metrics.horizontalAdvance(stopHint) });
+        // A translated stop hint may take two lines, so that it fits without shrinking the font.
+        int widest = std::max(metrics.horizontalAdvance(QStringLiteral("R:255 H:360")),
+            metrics.horizontalAdvance(waitText + QStringLiteral("100%")));
+        for (const QString &line : stopHint.split(QLatin1Char('\n')))
+            widest = std::max(widest, metrics.horizontalAdvance(line));
         return 3 * metrics.lineSpacing() <= info.height() && widest <= info.width();
     }));
 

@@ -103,7 +103,7 @@ TEST(Language, TheWindowShowsEnglishTextsOnlyUnderAnEnglishDesktop)
     EXPECT_EQ(shown.label, "Average colour:");
     EXPECT_EQ(shown.tooltip, "Double-click to choose the background colour");
     EXPECT_EQ(shown.hexName, "Average colour in hex");
-    EXPECT_TRUE(QRegularExpression("^Please wait\\.\\.\\.\\d+%\nDouble-click here to stop$")
+    EXPECT_TRUE(QRegularExpression("^Reading\\.\\.\\.\\d+%\nDouble-click\nhere to stop$")
                     .match(shown.progress)
                     .hasMatch())
         << shown.progress.toStdString();

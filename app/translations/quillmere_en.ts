@@ -5,11 +5,12 @@
     <name>Form1</name>
     <message>
         <source>请稍候...</source>
-        <translation>Please wait...</translation>
+        <translation>Reading...</translation>
     </message>
     <message>
         <source>双击这里停止</source>
-        <translation>Double-click here to stop</translation>
+        <translation>Double-click
+here to stop</translation>
     </message>
     <message>
         <source>打开文件</source>
