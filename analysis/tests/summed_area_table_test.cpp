@@ -22,11 +22,15 @@ namespace {
     ScanTotals DirectTotals(const Raster &raster, const Block &b)
     {
         ScanTotals t;
-        for (std::int32_t y = b.top; y < b.top + b.height; ++y)
-            for (std::int32_t x = b.left; x < b.left + b.width; ++x) {
-                if (x < 0 || y < 0 || x >= raster.Width() || y >= raster.Height())
-                    continue;
-                const ColourValue c = raster.ReadPixel(x, y);
+        // In 64 bits: a block's far edge may lie past the int32 range.
+        const std::int64_t right
+            = std::min<std::int64_t>(std::int64_t { b.left } + b.width, raster.Width());
+        const std::int64_t bottom
+            = std::min<std::int64_t>(std::int64_t { b.top } + b.height, raster.Height());
+        for (std::int64_t y = std::max(b.top, 0); y < bottom; ++y)
+            for (std::int64_t x = std::max(b.left, 0); x < right; ++x) {
+                const ColourValue c
+                    = raster.ReadPixel(static_cast<std::int32_t>(x), static_cast<std::int32_t>(y));
                 t.sumR += static_cast<std::uint64_t>(GetRValue(c));
                 t.sumG += static_cast<std::uint64_t>(GetGValue(c));
                 t.sumB += static_cast<std::uint64_t>(GetBValue(c));

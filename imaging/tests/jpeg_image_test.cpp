@@ -106,8 +106,9 @@ TEST_F(JpegFiles, ProgressiveFilesAreRefusedAboveTwoHundredScansAtOnce)
         const std::optional<QImage> picture = Load("scans.jpg", c.bytes);
         EXPECT_LT(clock.elapsed(), 1000);
         ASSERT_EQ(picture.has_value(), c.loads);
-        if (c.loads)
+        if (c.loads) {
             EXPECT_NEAR(qRed(picture->pixel(8, 8)), 90, 2);
+        }
     }
 }
 
