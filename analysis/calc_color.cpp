@@ -15,16 +15,15 @@ namespace {
             std::trunc(static_cast<double>(sum) / static_cast<double>(count)));
     }
 
-    // Upper-case hex, two digits a channel (means are 0..255).
-    std::string HexText(std::int16_t r, std::int16_t g, std::int16_t b)
-    {
-        char text[16];
-        std::snprintf(text, sizeof text, "#%02X%02X%02X", static_cast<unsigned>(r),
-            static_cast<unsigned>(g), static_cast<unsigned>(b));
-        return text;
-    }
-
 } // namespace
+
+std::string HexText(std::int32_t r, std::int32_t g, std::int32_t b)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "#%02X%02X%02X", static_cast<unsigned>(r),
+        static_cast<unsigned>(g), static_cast<unsigned>(b));
+    return text;
+}
 
 std::int32_t RoundPaneSize(double pixels)
 {

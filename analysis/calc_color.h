@@ -79,6 +79,9 @@ struct ColourSummary
     std::string infoText;
 };
 
+// "#RRGGBB" in upper-case hex for channel values 0..255.
+[[nodiscard]] std::string HexText(std::int32_t r, std::int32_t g, std::int32_t b);
+
 // Truncated channel means (0 for an empty scan), hex text "#RRGGBB" and the three-line info text
 // "R:r H:h\r\nG:g S:s\r\nB:b L:l".
 [[nodiscard]] ColourSummary Summarise(const ScanTotals &totals);

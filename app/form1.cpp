@@ -395,8 +395,9 @@ void Form1::OpenPicture(const platform::PictureInput &input)
             load->result = loadPicture(input, colour);
         } catch (...) {
             load->result = app::LoadedPicture {};
-            load->result.failure = QStringLiteral("Error loading picture ")
-                + (input.path.isEmpty() ? input.name : input.path);
+            load->result.failure
+                = modGDIPlusResize::LoadError(input.path.isEmpty() ? input.name : input.path)
+                      .Description();
         }
     };
     try {

@@ -34,7 +34,7 @@ LoadedPicture LoadPicture(const platform::PictureInput &input, analysis::ColourV
         loaded.failure = error.Description();
     } catch (const std::exception &) {
         loaded = LoadedPicture {};
-        loaded.failure = QStringLiteral("Error loading picture ") + name;
+        loaded.failure = modGDIPlusResize::LoadError(name).Description();
     }
     modGDIPlusResize::GdiPlusClose(token);
     return loaded;

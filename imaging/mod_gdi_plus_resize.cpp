@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -48,8 +47,8 @@ namespace {
     thread_local bool loadingOnThisThread = false;
     std::atomic<QtMessageHandler> messagesOutsideLoads { nullptr };
 
-    // Qt's readers and QImage print their complaints ("QImage: out of memory", libpng's and the
-    // allocation limit's) on stderr; the load error already says everything the user needs.
+    // QImage prints its complaints ("QImage: out of memory") on stderr; the load error already
+    // says everything the user needs.
     void DropMessagesDuringLoads(
         QtMsgType type, const QMessageLogContext &context, const QString &message)
     {
@@ -195,10 +194,6 @@ namespace {
             throw LoadError(shownPath);
         }
     }
-
-} // namespace
-
-namespace {
 
     // Opens the picture and draws its rows, with Qt's messages dropped as for any load.
     template <typename Open>

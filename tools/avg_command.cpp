@@ -173,14 +173,6 @@ Exit status: 0 when every picture loaded, 1 when any failed, 2 for a usage error
             + ",\"b\":" + std::to_string(b);
     }
 
-    std::string HexOf(std::int32_t r, std::int32_t g, std::int32_t b)
-    {
-        char text[16];
-        std::snprintf(text, sizeof text, "#%02X%02X%02X", static_cast<unsigned>(r),
-            static_cast<unsigned>(g), static_cast<unsigned>(b));
-        return text;
-    }
-
     // Length of the valid UTF-8 sequence at the start of bytes, or 0 when it is not one
     // (overlong forms, surrogates and code points past U+10FFFF are not valid).
     std::size_t Utf8SequenceLength(std::string_view bytes)
@@ -566,8 +558,8 @@ std::string FormatJsonLine(const analysis::PictureStatistics &s, std::string_vie
     line += ",\"mean\":{\"hex\":\"" + mean.hexText + "\","
         + Channels(mean.avgR, mean.avgG, mean.avgB) + ",\"h\":" + std::to_string(mean.hsl.H)
         + ",\"s\":" + std::to_string(mean.hsl.S) + ",\"l\":" + std::to_string(mean.hsl.L) + "}";
-    line += ",\"linear_mean\":{\"hex\":\"" + HexOf(s.linearR, s.linearG, s.linearB) + "\","
-        + Channels(s.linearR, s.linearG, s.linearB) + "}";
+    line += ",\"linear_mean\":{\"hex\":\"" + analysis::HexText(s.linearR, s.linearG, s.linearB)
+        + "\"," + Channels(s.linearR, s.linearG, s.linearB) + "}";
     line += ",\"stddev\":{\"r\":" + JsonNumber(s.r.stddev) + ",\"g\":" + JsonNumber(s.g.stddev)
         + ",\"b\":" + JsonNumber(s.b.stddev) + "}";
     line += ",\"min\":{" + Channels(s.r.min, s.g.min, s.b.min) + "}";

@@ -158,6 +158,22 @@ namespace {
 
     void PrintTo(const Desktop &desktop, std::ostream *out) { *out << desktop.name; }
 
+    // Starts icewm on the server and returns once it manages windows: it announces itself on the
+    // root window then.
+    void StartWindowManager(
+        const XvfbServer &x, const QString &home, std::optional<Child> &windowManager)
+    {
+        const QString icewm = QStandardPaths::findExecutable(QStringLiteral("icewm"));
+        ASSERT_FALSE(icewm.isEmpty()) << "icewm is missing: scripts/deps.sh installs it";
+        windowManager.emplace(x, icewm, home);
+        ASSERT_TRUE(windowManager->Started());
+        ASSERT_TRUE(WaitFor([&] {
+            const auto out
+                = x.Run(QStringLiteral("xprop"), { "-root", "_NET_SUPPORTING_WM_CHECK" });
+            return out && out->contains(QStringLiteral("window id"));
+        }));
+    }
+
     class RealXCapture : public ::testing::TestWithParam<Desktop>
     {
     };
@@ -171,18 +187,8 @@ namespace {
         ASSERT_TRUE(home.isValid());
 
         std::optional<Child> windowManager;
-        if (GetParam().windowManager) {
-            const QString icewm = QStandardPaths::findExecutable(QStringLiteral("icewm"));
-            ASSERT_FALSE(icewm.isEmpty()) << "icewm is missing: scripts/deps.sh installs it";
-            windowManager.emplace(x, icewm, home.path());
-            ASSERT_TRUE(windowManager->Started());
-            // Managing once it announces itself on the root window.
-            ASSERT_TRUE(WaitFor([&] {
-                const auto out
-                    = x.Run(QStringLiteral("xprop"), { "-root", "_NET_SUPPORTING_WM_CHECK" });
-                return out && out->contains(QStringLiteral("window id"));
-            }));
-        }
+        if (GetParam().windowManager)
+            ASSERT_NO_FATAL_FAILURE(StartWindowManager(x, home.path(), windowManager));
         ASSERT_TRUE(rx.Ok(QStringLiteral("xsetroot"), { "-solid", "#2060A0" }));
 
         const int scale = GetParam().scale;
@@ -358,17 +364,8 @@ namespace {
         const QStringList checkerRoot { "-bitmap", checker, "-fg", "#FF0000", "-bg", "#0000FF" };
 
         std::optional<Child> windowManager;
-        if (GetParam().windowManager) {
-            const QString icewm = QStandardPaths::findExecutable(QStringLiteral("icewm"));
-            ASSERT_FALSE(icewm.isEmpty()) << "icewm is missing: scripts/deps.sh installs it";
-            windowManager.emplace(x, icewm, home.path());
-            ASSERT_TRUE(windowManager->Started());
-            ASSERT_TRUE(WaitFor([&] {
-                const auto out
-                    = x.Run(QStringLiteral("xprop"), { "-root", "_NET_SUPPORTING_WM_CHECK" });
-                return out && out->contains(QStringLiteral("window id"));
-            }));
-        }
+        if (GetParam().windowManager)
+            ASSERT_NO_FATAL_FAILURE(StartWindowManager(x, home.path(), windowManager));
         ASSERT_TRUE(rx.Ok(QStringLiteral("xsetroot"), checkerRoot));
 
         Child program(x, QStringLiteral(QUILLMERE_PROGRAM), home.path());
