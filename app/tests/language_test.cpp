@@ -69,7 +69,7 @@ ShownTexts TextsOfAWindow()
     window.Pane().SetPicture(QImage(1000, 1000, QImage::Format_RGB32));
     window.Pane().SetSize(1000, 1000);
     ShownTexts shown { window.FileOpen->text(), window.ScreenCap->text(), window.Label1->text(),
-        window.PicBox->toolTip(), window.Text1->accessibleName(), {} };
+        window.PicBox->toolTip(), window.Text1->accessibleName(), {}, {}, {} };
     QTimer::singleShot(0, &window, [&] { shown.progress = fixture.InfoText(); });
     window.CalcColor();
     fixture.filesToChoose = { QString() };

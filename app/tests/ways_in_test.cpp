@@ -76,7 +76,7 @@ bool Drop(Form1 &window, const QMimeData &mime)
     return drop.isAccepted();
 }
 
-void PressPaste(Form1 &window, QWidget *focus)
+void PressPaste(Form1 &, QWidget *focus)
 {
     focus->setFocus();
     QTest::keyClick(focus, Qt::Key_V, Qt::ControlModifier);

@@ -187,8 +187,9 @@ namespace {
         ASSERT_TRUE(home.isValid());
 
         std::optional<Child> windowManager;
-        if (GetParam().windowManager)
+        if (GetParam().windowManager) {
             ASSERT_NO_FATAL_FAILURE(StartWindowManager(x, home.path(), windowManager));
+        }
         ASSERT_TRUE(rx.Ok(QStringLiteral("xsetroot"), { "-solid", "#2060A0" }));
 
         const int scale = GetParam().scale;
@@ -364,8 +365,9 @@ namespace {
         const QStringList checkerRoot { "-bitmap", checker, "-fg", "#FF0000", "-bg", "#0000FF" };
 
         std::optional<Child> windowManager;
-        if (GetParam().windowManager)
+        if (GetParam().windowManager) {
             ASSERT_NO_FATAL_FAILURE(StartWindowManager(x, home.path(), windowManager));
+        }
         ASSERT_TRUE(rx.Ok(QStringLiteral("xsetroot"), checkerRoot));
 
         Child program(x, QStringLiteral(QUILLMERE_PROGRAM), home.path());
@@ -486,8 +488,9 @@ namespace {
                 steps += QStringList { "mousedown", "1" } + move(QPoint(1700, 500));
             ASSERT_TRUE(rx.Xdotool(steps + QStringList { "key", "Escape" }));
             ASSERT_TRUE(overlayGone()) << "Esc did not close the overlay";
-            if (c.dragging)
+            if (c.dragging) {
                 ASSERT_TRUE(rx.Xdotool({ "mouseup", "1" }));
+            }
             EXPECT_TRUE(WaitFor([&] {
                 const auto out = x.Run(QStringLiteral("xdotool"), { "getwindowfocus" });
                 return out && out->trimmed() == mainId;
