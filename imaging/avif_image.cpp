@@ -26,11 +26,11 @@ namespace {
     {
     public:
         [[nodiscard]] bool ReadHeader(std::FILE *file);
-        [[nodiscard]] bool DrawOver(QImage &raster, QRgb background) override;
+        [[nodiscard]] bool DrawOver(Raster &raster, QRgb background) override;
 
     private:
-        [[nodiscard]] bool DecodeInto(QImage &raster, QRgb background);
-        void CopyTransformed(const QImage &whole, QImage &raster) const;
+        [[nodiscard]] bool DecodeInto(Raster &raster, QRgb background);
+        void CopyTransformed(const Raster &whole, Raster &raster) const;
 
         // The decoder reads these bytes in place, so they outlive it.
         std::vector<unsigned char> bytes;
@@ -84,26 +84,25 @@ namespace {
         return IsAllowedRasterSize(size.width(), size.height());
     }
 
-    bool AvifImage::DrawOver(QImage &raster, QRgb background)
+    bool AvifImage::DrawOver(Raster &raster, QRgb background)
     {
-        if (raster.size() != size || raster.format() != QImage::Format_RGB32
-            || avifDecoderNextImage(decoder.get()) != AVIF_RESULT_OK)
+        if (raster.Size() != size || avifDecoderNextImage(decoder.get()) != AVIF_RESULT_OK)
             return false;
         if (!transformed)
             return DecodeInto(raster, background);
         // A turned or cropped picture is decoded whole first; such files are rare.
-        QImage whole = AllocateRaster(coded);
-        if (whole.isNull() || !DecodeInto(whole, background))
+        Raster whole = AllocateRaster(coded);
+        if (whole.IsNull() || !DecodeInto(whole, background))
             return false;
         CopyTransformed(whole, raster);
         return true;
     }
 
-    bool AvifImage::DecodeInto(QImage &raster, QRgb background)
+    bool AvifImage::DecodeInto(Raster &raster, QRgb background)
     {
         const avifImage *image = decoder->image;
-        if (static_cast<int>(image->width) != raster.width()
-            || static_cast<int>(image->height) != raster.height())
+        if (static_cast<int>(image->width) != raster.Width()
+            || static_cast<int>(image->height) != raster.Height())
             return false;
         avifRGBImage rgb;
         avifRGBImageSetDefaults(&rgb, image);
@@ -112,27 +111,26 @@ namespace {
         rgb.format = AVIF_RGB_FORMAT_BGRA;
         rgb.depth = 8;
         rgb.alphaPremultiplied = AVIF_FALSE;
-        rgb.pixels = raster.bits();
-        rgb.rowBytes = static_cast<std::uint32_t>(raster.bytesPerLine());
+        rgb.pixels = reinterpret_cast<std::uint8_t *>(raster.Bits());
+        rgb.rowBytes = static_cast<std::uint32_t>(raster.Stride() * 4);
         if (avifImageYUVToRGB(image, &rgb) != AVIF_RESULT_OK)
             return false;
         if (decoder->alphaPresent) {
-            for (int y = 0; y < raster.height(); ++y)
-                ComposeRowOver(reinterpret_cast<std::uint32_t *>(raster.scanLine(y)),
-                    raster.width(), background);
+            for (int y = 0; y < raster.Height(); ++y)
+                ComposeRowOver(raster.Row(y), raster.Width(), background);
         }
         return true;
     }
 
     // Walks the shown picture and fetches each pixel from the decoded one: undoes the mirror,
     // then the turn, then adds the crop's corner.
-    void AvifImage::CopyTransformed(const QImage &whole, QImage &raster) const
+    void AvifImage::CopyTransformed(const Raster &whole, Raster &raster) const
     {
         const int width = size.width(), height = size.height();
         const int cropWidth = static_cast<int>(crop.width);
         const int cropHeight = static_cast<int>(crop.height);
         for (int y = 0; y < height; ++y) {
-            auto *out = reinterpret_cast<std::uint32_t *>(raster.scanLine(y));
+            auto *out = raster.Row(y);
             for (int x = 0; x < width; ++x) {
                 int tx = mirror == Mirror::LeftRight ? width - 1 - x : x;
                 int ty = mirror == Mirror::TopBottom ? height - 1 - y : y;
@@ -153,8 +151,7 @@ namespace {
                 default:
                     break;
                 }
-                out[x] = reinterpret_cast<const std::uint32_t *>(whole.constScanLine(
-                    cy + static_cast<int>(crop.y)))[cx + static_cast<int>(crop.x)];
+                out[x] = whole.Row(cy + static_cast<int>(crop.y))[cx + static_cast<int>(crop.x)];
             }
         }
     }

@@ -96,13 +96,13 @@ namespace {
         [[nodiscard]] bool ReadFileHeader();
         // Reads an icon's DIB at the given offset; its rows are followed by a 1-bit mask.
         [[nodiscard]] bool ReadIconDib(std::int64_t at);
-        [[nodiscard]] bool DrawOver(QImage &raster, QRgb background) override;
+        [[nodiscard]] bool DrawOver(Raster &raster, QRgb background) override;
 
     private:
         [[nodiscard]] bool ReadDib(std::int64_t infoAt, std::int64_t fileLength);
         [[nodiscard]] bool SetMasks(const std::array<std::uint32_t, 4> &masks);
-        [[nodiscard]] bool DrawRows(std::uint32_t *bits, qsizetype stride, QRgb background);
-        [[nodiscard]] bool DrawRle(std::uint32_t *bits, qsizetype stride, QRgb background);
+        [[nodiscard]] bool DrawRows(std::uint32_t *bits, std::ptrdiff_t stride, QRgb background);
+        [[nodiscard]] bool DrawRle(std::uint32_t *bits, std::ptrdiff_t stride, QRgb background);
         [[nodiscard]] bool ReadIconMask();
         void ConvertRow(const std::uint8_t *in, std::uint32_t *out, QRgb background) const;
 
@@ -358,7 +358,7 @@ namespace {
             && std::fread(iconMask.data(), 1, iconMask.size(), file.get()) == iconMask.size();
     }
 
-    bool BmpImage::DrawRows(std::uint32_t *bits, qsizetype stride, QRgb background)
+    bool BmpImage::DrawRows(std::uint32_t *bits, std::ptrdiff_t stride, QRgb background)
     {
         const int width = size.width();
         const int height = size.height();
@@ -386,7 +386,7 @@ namespace {
         return true;
     }
 
-    bool BmpImage::DrawRle(std::uint32_t *bits, qsizetype stride, QRgb background)
+    bool BmpImage::DrawRle(std::uint32_t *bits, std::ptrdiff_t stride, QRgb background)
     {
         const int width = size.width();
         const int height = size.height();
@@ -445,12 +445,12 @@ namespace {
         return true;
     }
 
-    bool BmpImage::DrawOver(QImage &raster, QRgb background)
+    bool BmpImage::DrawOver(Raster &raster, QRgb background)
     {
-        if (raster.size() != size || raster.format() != QImage::Format_RGB32)
+        if (raster.Size() != size)
             return false;
-        auto *bits = reinterpret_cast<std::uint32_t *>(raster.bits());
-        const qsizetype stride = raster.bytesPerLine() / 4;
+        auto *bits = raster.Bits();
+        const std::ptrdiff_t stride = raster.Stride();
         if (compression == kRle8 || compression == kRle4)
             return DrawRle(bits, stride, background);
         return DrawRows(bits, stride, background);

@@ -1,6 +1,6 @@
 #include "imaging/decoded_image.h"
 
-#include "imaging/raster_memory.h"
+#include "imaging/formats_module.h"
 
 #include <algorithm>
 #include <array>
@@ -85,89 +85,37 @@ namespace {
 
 } // namespace
 
-QImage DecodedImage::TakeRaster() { return AllocateRaster(size); }
-
-namespace {
-
-    // The window's sink: each row is decoded in place in its raster.
-    class RasterSink final : public analysis::RowSink
-    {
-    public:
-        explicit RasterSink(QImage &target)
-            : raster(target)
-        {
-        }
-
-        bool Start(std::int32_t width, std::int32_t height) override
-        {
-            return raster.format() == QImage::Format_RGB32 && raster.width() == width
-                && raster.height() == height;
-        }
-
-        std::uint32_t *RowSpace(std::int32_t y, std::int32_t, std::ptrdiff_t &stride) override
-        {
-            stride = raster.bytesPerLine() / 4;
-            return reinterpret_cast<std::uint32_t *>(raster.scanLine(y));
-        }
-
-        void RowsDone(std::int32_t, std::int32_t) override { }
-
-    private:
-        QImage &raster;
-    };
-
-} // namespace
-
-bool DecodedImage::DrawRows(analysis::RowSink &sink, QRgb background)
-{
-    if (!sink.Start(size.width(), size.height()))
-        return false;
-    QImage raster = TakeRaster();
-    if (raster.isNull() || !DrawOver(raster, background) || raster.size() != size
-        || raster.format() != QImage::Format_RGB32)
-        return false;
-    const auto *pixels = reinterpret_cast<const std::uint32_t *>(raster.constBits());
-    return sink.TakeRows(0, size.height(), size.width(), pixels, raster.bytesPerLine() / 4);
-}
-
-bool DecodedImage::DrawOverThroughRows(QImage &raster, QRgb background)
-{
-    RasterSink sink(raster);
-    return DrawRows(sink, background);
-}
-
 bool IsKnownPictureFormat(const unsigned char *head, std::size_t n)
 {
     return Recognise(head, n) != Format::Unknown;
 }
 
-std::unique_ptr<DecodedImage> LoadImageFromFile(const QByteArray &name)
+std::unique_ptr<DecodedImage> LoadImageFromFile(const std::string &name)
 {
-    if (name.isEmpty() || name.contains('\0'))
+    if (name.empty() || name.find('\0') != std::string::npos)
         return nullptr;
     // Non-blocking so that a named pipe cannot hang the open; only regular files are read.
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return nullptr;
     return LoadImageFromDescriptor(fd);
 }
 
-std::unique_ptr<DecodedImage> LoadImageFromMemory(const QByteArray &data)
+std::unique_ptr<DecodedImage> LoadImageFromMemory(std::string_view data)
 {
     // An anonymous in-memory file: the decoders read it like any other file, and nothing
     // reaches the disk.
     const int fd = ::memfd_create("quillmere-picture", MFD_CLOEXEC);
     if (fd < 0)
         return nullptr;
-    qsizetype written = 0;
+    std::size_t written = 0;
     while (written < data.size()) {
-        const ssize_t n = ::write(
-            fd, data.constData() + written, static_cast<std::size_t>(data.size() - written));
+        const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
         if (n <= 0) {
             ::close(fd);
             return nullptr;
         }
-        written += n;
+        written += static_cast<std::size_t>(n);
     }
     if (::lseek(fd, 0, SEEK_SET) != 0) {
         ::close(fd);
@@ -213,15 +161,15 @@ std::unique_ptr<DecodedImage> LoadImageFromStream(FilePtr file)
     case Format::Ico:
         return OpenIco(std::move(file));
     case Format::Webp:
-        return OpenWebp(std::move(file));
+        return OpenNewerFormat(NewerFormat::Webp, std::move(file));
     case Format::Tiff:
-        return OpenTiff(std::move(file));
+        return OpenNewerFormat(NewerFormat::Tiff, std::move(file));
     case Format::Heif:
-        return OpenHeif(std::move(file));
+        return OpenNewerFormat(NewerFormat::Heif, std::move(file));
     case Format::Avif:
-        return OpenAvif(std::move(file));
+        return OpenNewerFormat(NewerFormat::Avif, std::move(file));
     case Format::Jxl:
-        return OpenJxl(std::move(file));
+        return OpenNewerFormat(NewerFormat::Jxl, std::move(file));
     case Format::Unknown:
         break;
     }

@@ -1,15 +1,15 @@
 #pragma once
 
 #include "analysis/row_sink.h"
+#include "imaging/raster_memory.h"
 
-#include <QByteArray>
-#include <QImage>
 #include <QRgb>
 #include <QSize>
-#include <QString>
 
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <string_view>
 
 namespace imaging {
 
@@ -27,11 +27,11 @@ public:
 
     // A raster of Size() for DrawOver, or null when memory runs out. Decoders that already hold
     // their pixels hand those over instead of a copy; call it once.
-    [[nodiscard]] virtual QImage TakeRaster();
+    [[nodiscard]] virtual Raster TakeRaster();
 
-    // Draws the image at its own size source-over background into raster (from TakeRaster), which
-    // ends up an opaque Format_RGB32 image. False when the data turns out damaged or incomplete.
-    [[nodiscard]] virtual bool DrawOver(QImage &raster, QRgb background) = 0;
+    // Draws the image at its own size source-over background into raster (from TakeRaster), whose
+    // pixels all end up opaque. False when the data turns out damaged or incomplete.
+    [[nodiscard]] virtual bool DrawOver(Raster &raster, QRgb background) = 0;
 
     // Delivers the image's rows, composed over background, to sink once, top to bottom, without
     // holding the whole picture where the format allows. False when the data turns out damaged
@@ -41,7 +41,7 @@ public:
 
 protected:
     // DrawOver for decoders that override DrawRows: the rows are decoded straight into raster.
-    [[nodiscard]] bool DrawOverThroughRows(QImage &raster, QRgb background);
+    [[nodiscard]] bool DrawOverThroughRows(Raster &raster, QRgb background);
 
     QSize size;
 };
@@ -57,11 +57,11 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // but NUL), recognises its format by content and reads its header. Null for a missing,
 // unreadable or empty file, a directory or other non-regular file, an unknown format, a damaged
 // header or a size beyond the loader's limits.
-[[nodiscard]] std::unique_ptr<DecodedImage> LoadImageFromFile(const QByteArray &nativePath);
+[[nodiscard]] std::unique_ptr<DecodedImage> LoadImageFromFile(const std::string &nativePath);
 
 // The same for the bytes of an image file held in memory (a picture dropped or pasted without a
 // file); null where LoadImageFromFile would be.
-[[nodiscard]] std::unique_ptr<DecodedImage> LoadImageFromMemory(const QByteArray &data);
+[[nodiscard]] std::unique_ptr<DecodedImage> LoadImageFromMemory(std::string_view data);
 
 // The same for an open descriptor positioned at the start, which the loader takes over (closed
 // in every case).
@@ -94,6 +94,9 @@ inline constexpr std::size_t kRecognitionBytes = 64;
 // Icon or cursor: the directory's first entry, a DIB (pixels under its 1-bit mask show the
 // background; 32-bit ones use their alpha instead) or a PNG.
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenIco(FilePtr file);
+// The newer formats' openers are built into the formats module (see formats_module.h); the loader
+// reaches them through OpenNewerFormat. libjxl prints on stderr, so JPEG XL runs under a
+// QuietStderr there.
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenWebp(FilePtr file);
 [[nodiscard]] std::unique_ptr<DecodedImage> OpenTiff(FilePtr file);
 // HEIC and the other HEIF pictures, AVIF aside.

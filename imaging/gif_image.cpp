@@ -38,7 +38,7 @@ namespace {
         }
 
         [[nodiscard]] bool ReadHeader();
-        [[nodiscard]] bool DrawOver(QImage &raster, QRgb background) override
+        [[nodiscard]] bool DrawOver(Raster &raster, QRgb background) override
         {
             return DrawOverThroughRows(raster, background);
         }

@@ -31,7 +31,7 @@ namespace {
     {
     public:
         [[nodiscard]] bool ReadHeader(std::FILE *file);
-        [[nodiscard]] bool DrawOver(QImage &raster, QRgb background) override;
+        [[nodiscard]] bool DrawOver(Raster &raster, QRgb background) override;
 
     private:
         // The context reads from these bytes without a copy, so they outlive it: members are
@@ -69,9 +69,9 @@ namespace {
         return true;
     }
 
-    bool HeifImage::DrawOver(QImage &raster, QRgb background)
+    bool HeifImage::DrawOver(Raster &raster, QRgb background)
     {
-        if (raster.size() != size || raster.format() != QImage::Format_RGB32)
+        if (raster.Size() != size)
             return false;
         HeifPtr<heif_decoding_options> options(heif_decoding_options_alloc());
         if (!options)
@@ -97,7 +97,7 @@ namespace {
         const int width = size.width();
         for (int y = 0; y < size.height(); ++y) {
             const std::uint8_t *in = plane + static_cast<std::ptrdiff_t>(stride) * y;
-            auto *out = reinterpret_cast<std::uint32_t *>(raster.scanLine(y));
+            auto *out = raster.Row(y);
             if (!hasAlpha) {
                 ConvertRgbRow(in, out, width);
             } else if (!premultiplied) {

@@ -191,7 +191,7 @@ namespace {
         JpegImage &operator=(const JpegImage &) = delete;
 
         [[nodiscard]] bool ReadHeader();
-        [[nodiscard]] bool DrawOver(QImage &raster, QRgb background) override
+        [[nodiscard]] bool DrawOver(Raster &raster, QRgb background) override
         {
             return DrawOverThroughRows(raster, background);
         }

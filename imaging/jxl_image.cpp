@@ -4,7 +4,6 @@
 
 #include "imaging/compose.h"
 #include "imaging/file_bytes.h"
-#include "imaging/quiet_stderr.h"
 #include "imaging/raster_memory.h"
 
 #include <cstdint>
@@ -31,8 +30,8 @@ namespace {
     // Where the callback writes: the raster and the colour under translucent pixels.
     struct Target
     {
-        uchar *bits = nullptr;
-        qsizetype stride = 0;
+        std::uint32_t *bits = nullptr;
+        std::ptrdiff_t stride = 0; // pixels
         QRgb background = 0;
     };
 
@@ -40,7 +39,8 @@ namespace {
         void *opaque, std::size_t x, std::size_t y, std::size_t n, const void *pixels)
     {
         const auto *target = static_cast<const Target *>(opaque);
-        auto *row = reinterpret_cast<std::uint32_t *>(target->bits + target->stride * y) + x;
+        std::uint32_t *row = target->bits + target->stride * static_cast<std::ptrdiff_t>(y)
+            + static_cast<std::ptrdiff_t>(x);
         ConvertRgbRow(static_cast<const std::uint8_t *>(pixels), row, static_cast<int>(n));
     }
 
@@ -48,7 +48,8 @@ namespace {
         void *opaque, std::size_t x, std::size_t y, std::size_t n, const void *pixels)
     {
         const auto *target = static_cast<const Target *>(opaque);
-        auto *row = reinterpret_cast<std::uint32_t *>(target->bits + target->stride * y) + x;
+        std::uint32_t *row = target->bits + target->stride * static_cast<std::ptrdiff_t>(y)
+            + static_cast<std::ptrdiff_t>(x);
         ComposeRgbaRow(static_cast<const std::uint8_t *>(pixels), row, static_cast<int>(n),
             target->background);
     }
@@ -57,7 +58,7 @@ namespace {
     {
     public:
         [[nodiscard]] bool ReadHeader(std::FILE *file);
-        [[nodiscard]] bool DrawOver(QImage &raster, QRgb background) override;
+        [[nodiscard]] bool DrawOver(Raster &raster, QRgb background) override;
 
     private:
         // The decoder reads these bytes in place and runs its work on the runner's threads, so
@@ -87,7 +88,6 @@ namespace {
         // short, and asks for more input instead when it is not closed. With the whole file given,
         // a request for more is the sign of a cut file.
         JxlBasicInfo info {};
-        const QuietStderr quiet;
         if (JxlDecoderProcessInput(decoder.get()) != JXL_DEC_BASIC_INFO
             || JxlDecoderGetBasicInfo(decoder.get(), &info) != JXL_DEC_SUCCESS)
             return false;
@@ -103,12 +103,11 @@ namespace {
         return true;
     }
 
-    bool JxlImage::DrawOver(QImage &raster, QRgb background)
+    bool JxlImage::DrawOver(Raster &raster, QRgb background)
     {
-        if (raster.size() != size || raster.format() != QImage::Format_RGB32)
+        if (raster.Size() != size)
             return false;
-        Target target { raster.bits(), raster.bytesPerLine(), background };
-        const QuietStderr quiet;
+        Target target { raster.Bits(), raster.Stride(), background };
         const JxlPixelFormat format { hasAlpha ? 4u : 3u, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0 };
         for (;;) {
             switch (JxlDecoderProcessInput(decoder.get())) {

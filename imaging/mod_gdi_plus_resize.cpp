@@ -77,7 +77,7 @@ namespace {
     // The memory device context and its bitmap, stood in for by a background colour and a raster.
     struct Canvas
     {
-        QImage raster;
+        imaging::Raster raster;
         QRgb background = 0;
     };
 
@@ -97,25 +97,34 @@ namespace {
             canvas.raster = image.TakeRaster();
         else
             canvas.raster = imaging::AllocateRaster(QSize(width, height));
-        return !canvas.raster.isNull();
+        return !canvas.raster.IsNull();
     }
 
     // Draws the image over the background into the canvas: directly at its own size, otherwise at
     // its own size first and resampled into the canvas from there.
     bool RenderImage(imaging::DecodedImage &image, Canvas &canvas)
     {
-        if (canvas.raster.size() == image.Size())
+        if (canvas.raster.Size() == image.Size())
             return image.DrawOver(canvas.raster, canvas.background);
-        QImage ownSize = image.TakeRaster();
-        return !ownSize.isNull() && image.DrawOver(ownSize, canvas.background)
+        imaging::Raster ownSize = image.TakeRaster();
+        return !ownSize.IsNull() && image.DrawOver(ownSize, canvas.background)
             && imaging::ResampleBicubic(ownSize, canvas.raster);
     }
 
     // Takes the finished raster out of the canvas, which keeps nothing of it.
-    QImage DetachCanvas(Canvas &canvas) { return std::exchange(canvas.raster, QImage()); }
+    imaging::Raster DetachCanvas(Canvas &canvas) { return std::move(canvas.raster); }
 
-    // The picture object: the image owns its pixels, and the last copy of it frees them.
-    QImage WrapBitmap(QImage bitmap) { return bitmap; }
+    // The picture object: the image takes over the raster's pixels, and its last copy frees them.
+    QImage WrapBitmap(imaging::Raster bitmap)
+    {
+        const QSize size = bitmap.Size();
+        const imaging::Raster::Released memory = bitmap.Release();
+        QImage picture(reinterpret_cast<uchar *>(memory.pixels), size.width(), size.height(),
+            qsizetype { size.width() } * 4, QImage::Format_RGB32, memory.free, memory.freeInfo);
+        if (picture.isNull() && memory.free)
+            memory.free(memory.freeInfo); // Qt refused the buffer, so it will never free it
+        return picture;
+    }
 
 } // namespace
 
@@ -195,41 +204,13 @@ namespace {
         }
     }
 
-    // Opens the picture and draws its rows, with Qt's messages dropped as for any load.
-    template <typename Open>
-    bool DrawRowsQuietly(Open open, analysis::RowSink &sink, analysis::ColourValue colour)
-    {
-        if (!IsStarted())
-            return false;
-        const QuietLoad quiet;
-        try {
-            const std::unique_ptr<imaging::DecodedImage> image = open();
-            return image && image->DrawRows(sink, ToQRgb(colour));
-        } catch (const std::bad_alloc &) {
-            return false;
-        }
-    }
-
 } // namespace
-
-bool DrawPictureRows(const NativePath &path, analysis::RowSink &sink, analysis::ColourValue colour)
-{
-    return DrawRowsQuietly(
-        [&path] { return imaging::LoadImageFromFile(path.bytes); }, sink, colour);
-}
-
-bool DrawPictureRows(
-    const PictureBytes &picture, analysis::RowSink &sink, analysis::ColourValue colour)
-{
-    // The same in-memory file as a dropped or pasted picture: the decoders read it like a file.
-    const auto open = [&picture] { return imaging::LoadImageFromMemory(picture.bytes); };
-    return DrawRowsQuietly(open, sink, colour);
-}
 
 QImage LoadPictureScaled(
     const QString &path, std::int32_t &width, std::int32_t &height, analysis::ColourValue colour)
 {
-    return LoadOpened([&path] { return imaging::LoadImageFromFile(QFile::encodeName(path)); }, path,
+    return LoadOpened(
+        [&path] { return imaging::LoadImageFromFile(QFile::encodeName(path).toStdString()); }, path,
         width, height, colour);
 }
 
@@ -237,14 +218,18 @@ QImage LoadPictureScaled(
     const NativePath &path, std::int32_t &width, std::int32_t &height, analysis::ColourValue colour)
 {
     return LoadOpened([&path] { return imaging::LoadImageFromFile(path.bytes); },
-        QFile::decodeName(path.bytes), width, height, colour);
+        QFile::decodeName(QByteArray::fromStdString(path.bytes)), width, height, colour);
 }
 
 QImage LoadPictureScaled(const QByteArray &data, const QString &name, std::int32_t &width,
     std::int32_t &height, analysis::ColourValue colour)
 {
     return LoadOpened(
-        [&data] { return imaging::LoadImageFromMemory(data); }, name, width, height, colour);
+        [&data] {
+            return imaging::LoadImageFromMemory(
+                std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
+        },
+        name, width, height, colour);
 }
 
 } // namespace modGDIPlusResize

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "analysis/colour_math.h"
-#include "analysis/row_sink.h"
+#include "imaging/picture_rows.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -45,12 +45,6 @@ void GdiPlusClose(std::uintptr_t token);
 [[nodiscard]] QImage LoadPictureScaled(
     const QString &path, std::int32_t &width, std::int32_t &height, analysis::ColourValue colour);
 
-// A file name as the file system has it: any bytes but NUL, whether or not they are valid UTF-8.
-struct NativePath
-{
-    QByteArray bytes;
-};
-
 // LoadPictureScaled for a name that may not be text, such as one a shell passed on; the load
 // error shows the name decoded as well as it can be.
 [[nodiscard]] QImage LoadPictureScaled(const NativePath &path, std::int32_t &width,
@@ -60,21 +54,5 @@ struct NativePath
 // file; the load error names `name` where it would name the path. Nothing is written to disk.
 [[nodiscard]] QImage LoadPictureScaled(const QByteArray &data, const QString &name,
     std::int32_t &width, std::int32_t &height, analysis::ColourValue colour);
-
-// A whole picture file already in memory, such as one read from a pipe.
-struct PictureBytes
-{
-    QByteArray bytes;
-};
-
-// Decodes the picture and hands its rows, drawn over colour (0x00BBGGRR) at its own size, to sink
-// top to bottom, holding no more of it than its format needs (a few rows for JPEG and PNG). Takes
-// pictures up to imaging::IsAllowedStreamSize where the format streams, otherwise up to the
-// window's limit. Needs an open GdiPlusOpen token; false for anything that is not a complete,
-// readable picture, and when the sink refuses it.
-[[nodiscard]] bool DrawPictureRows(
-    const NativePath &path, analysis::RowSink &sink, analysis::ColourValue colour);
-[[nodiscard]] bool DrawPictureRows(
-    const PictureBytes &picture, analysis::RowSink &sink, analysis::ColourValue colour);
 
 } // namespace modGDIPlusResize

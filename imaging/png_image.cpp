@@ -32,7 +32,7 @@ namespace {
         PngImage &operator=(const PngImage &) = delete;
 
         [[nodiscard]] bool ReadHeader();
-        [[nodiscard]] bool DrawOver(QImage &raster, QRgb background) override
+        [[nodiscard]] bool DrawOver(Raster &raster, QRgb background) override
         {
             return DrawOverThroughRows(raster, background);
         }

@@ -10,6 +10,7 @@
 #include <sys/mman.h>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace imaging {
 namespace {
@@ -84,25 +85,65 @@ bool MemoryAllows(std::int64_t bytes)
     return availableKiB < 0 || bytes / 1024 < availableKiB;
 }
 
-QImage AllocateRaster(QSize size)
+Raster::Raster(std::uint32_t *pixels, QSize size, Free free, void *freeInfo)
+    : pixels(pixels)
+    , size(size)
+    , free(free)
+    , freeInfo(freeInfo)
+{
+}
+
+Raster::~Raster()
+{
+    if (free)
+        free(freeInfo);
+}
+
+Raster::Raster(Raster &&other) noexcept
+    : pixels(std::exchange(other.pixels, nullptr))
+    , size(std::exchange(other.size, QSize()))
+    , free(std::exchange(other.free, nullptr))
+    , freeInfo(std::exchange(other.freeInfo, nullptr))
+{
+}
+
+Raster &Raster::operator=(Raster &&other) noexcept
+{
+    if (this != &other) {
+        if (free)
+            free(freeInfo);
+        pixels = std::exchange(other.pixels, nullptr);
+        size = std::exchange(other.size, QSize());
+        free = std::exchange(other.free, nullptr);
+        freeInfo = std::exchange(other.freeInfo, nullptr);
+    }
+    return *this;
+}
+
+Raster::Released Raster::Release()
+{
+    Released released { pixels, free, freeInfo };
+    pixels = nullptr;
+    size = QSize();
+    free = nullptr;
+    freeInfo = nullptr;
+    return released;
+}
+
+Raster AllocateRaster(QSize size)
 {
     if (!IsAllowedRasterSize(size.width(), size.height()))
         return {};
-    const qsizetype stride = qsizetype { size.width() } * 4;
-    const std::int64_t bytes = std::int64_t { stride } * size.height();
+    const std::int64_t bytes = std::int64_t { size.width() } * 4 * size.height();
     if (!MemoryAllows(bytes))
         return {};
     const bool big = bytes >= kBigRaster;
     void *memory = nullptr;
     if (posix_memalign(&memory, big ? kHugePage : 64, static_cast<std::size_t>(bytes)) != 0)
         return {};
-    if (!big) {
-        QImage raster(static_cast<uchar *>(memory), size.width(), size.height(), stride,
-            QImage::Format_RGB32, FreeRaster, memory);
-        if (raster.isNull())
-            std::free(memory); // Qt refused the buffer, so it will never call FreeRaster
-        return raster;
-    }
+    auto *pixels = static_cast<std::uint32_t *>(memory);
+    if (!big)
+        return Raster(pixels, size, FreeRaster, memory);
 
     madvise(memory, static_cast<std::size_t>(bytes), MADV_HUGEPAGE);
     auto *info = new (std::nothrow) PrefaultedRaster;
@@ -111,12 +152,7 @@ QImage AllocateRaster(QSize size)
         return {};
     }
     info->memory = memory;
-    QImage raster(static_cast<uchar *>(memory), size.width(), size.height(), stride,
-        QImage::Format_RGB32, FreePrefaultedRaster, info);
-    if (raster.isNull()) {
-        FreePrefaultedRaster(info);
-        return {};
-    }
+    Raster raster(pixels, size, FreePrefaultedRaster, info);
     try {
         info->worker = std::thread(PrefaultPages, info, static_cast<std::size_t>(bytes));
     } catch (const std::system_error &) {

@@ -47,7 +47,7 @@ namespace {
         }
 
         [[nodiscard]] bool ReadHeader(FilePtr file);
-        [[nodiscard]] bool DrawOver(QImage &raster, QRgb background) override;
+        [[nodiscard]] bool DrawOver(Raster &raster, QRgb background) override;
 
     private:
         TIFF *tiff = nullptr;
@@ -87,13 +87,12 @@ namespace {
         return true;
     }
 
-    bool TiffImage::DrawOver(QImage &raster, QRgb background)
+    bool TiffImage::DrawOver(Raster &raster, QRgb background)
     {
         // libtiff writes the whole picture as one block of width x height pixels.
-        if (raster.size() != size || raster.format() != QImage::Format_RGB32
-            || raster.bytesPerLine() != qsizetype { size.width() } * 4)
+        if (raster.Size() != size || raster.Stride() != size.width())
             return false;
-        auto *pixels = reinterpret_cast<std::uint32_t *>(raster.bits());
+        auto *pixels = raster.Bits();
         if (!TIFFReadRGBAImageOriented(tiff, static_cast<std::uint32_t>(size.width()),
                 static_cast<std::uint32_t>(size.height()), pixels, ORIENTATION_TOPLEFT, 1)
             || damaged)

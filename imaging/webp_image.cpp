@@ -18,11 +18,11 @@ namespace {
     {
     public:
         [[nodiscard]] bool ReadHeader(std::FILE *file);
-        [[nodiscard]] bool DrawOver(QImage &raster, QRgb background) override;
+        [[nodiscard]] bool DrawOver(Raster &raster, QRgb background) override;
 
     private:
-        [[nodiscard]] bool DrawStill(QImage &raster, QRgb background);
-        [[nodiscard]] bool DrawFirstFrame(QImage &raster, QRgb background);
+        [[nodiscard]] bool DrawStill(Raster &raster, QRgb background);
+        [[nodiscard]] bool DrawFirstFrame(Raster &raster, QRgb background);
 
         std::vector<unsigned char> bytes;
         WebPBitstreamFeatures features {};
@@ -38,15 +38,15 @@ namespace {
         return true;
     }
 
-    bool WebpImage::DrawOver(QImage &raster, QRgb background)
+    bool WebpImage::DrawOver(Raster &raster, QRgb background)
     {
-        if (raster.size() != size || raster.format() != QImage::Format_RGB32)
+        if (raster.Size() != size)
             return false;
         return features.has_animation ? DrawFirstFrame(raster, background)
                                       : DrawStill(raster, background);
     }
 
-    bool WebpImage::DrawStill(QImage &raster, QRgb background)
+    bool WebpImage::DrawStill(Raster &raster, QRgb background)
     {
         WebPDecoderConfig config;
         if (!WebPInitDecoderConfig(&config))
@@ -55,24 +55,23 @@ namespace {
         // and only translucent files need a second pass.
         config.output.colorspace = MODE_BGRA;
         config.output.is_external_memory = 1;
-        config.output.u.RGBA.rgba = raster.bits();
-        config.output.u.RGBA.stride = static_cast<int>(raster.bytesPerLine());
-        config.output.u.RGBA.size = static_cast<std::size_t>(raster.sizeInBytes());
+        config.output.u.RGBA.rgba = reinterpret_cast<std::uint8_t *>(raster.Bits());
+        config.output.u.RGBA.stride = static_cast<int>(raster.Stride() * 4);
+        config.output.u.RGBA.size = raster.ByteCount();
         const VP8StatusCode status = WebPDecode(bytes.data(), bytes.size(), &config);
         WebPFreeDecBuffer(&config.output);
         if (status != VP8_STATUS_OK)
             return false;
         if (features.has_alpha) {
             for (int y = 0; y < size.height(); ++y)
-                ComposeRowOver(reinterpret_cast<std::uint32_t *>(raster.scanLine(y)), size.width(),
-                    background);
+                ComposeRowOver(raster.Row(y), size.width(), background);
         }
         return true;
     }
 
     // Frames may cover part of the canvas and blend with earlier ones; libwebp's animation decoder
     // builds the first whole canvas, which is then composed row by row.
-    bool WebpImage::DrawFirstFrame(QImage &raster, QRgb background)
+    bool WebpImage::DrawFirstFrame(Raster &raster, QRgb background)
     {
         WebPAnimDecoderOptions options;
         if (!WebPAnimDecoderOptionsInit(&options))
@@ -92,9 +91,8 @@ namespace {
         if (ok) {
             const std::size_t rowBytes = static_cast<std::size_t>(size.width()) * 4;
             for (int y = 0; y < size.height(); ++y)
-                ComposeRgbaRow(canvas + rowBytes * static_cast<std::size_t>(y),
-                    reinterpret_cast<std::uint32_t *>(raster.scanLine(y)), size.width(),
-                    background);
+                ComposeRgbaRow(canvas + rowBytes * static_cast<std::size_t>(y), raster.Row(y),
+                    size.width(), background);
         }
         WebPAnimDecoderDelete(decoder);
         return ok;

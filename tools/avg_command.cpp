@@ -2,10 +2,8 @@
 
 #include "analysis/calc_color.h"
 #include "imaging/decoded_image.h"
-#include "imaging/mod_gdi_plus_resize.h"
+#include "imaging/picture_rows.h"
 #include "imaging/quiet_stderr.h"
-
-#include <QByteArray>
 
 #include <algorithm>
 #include <atomic>
@@ -88,12 +86,12 @@ Exit status: 0 when every picture loaded, 1 when any failed, 2 for a usage error
         std::string line;
     };
 
-    bool ReadAllOf(std::FILE *stream, QByteArray &bytes)
+    bool ReadAllOf(std::FILE *stream, std::string &bytes)
     {
         char chunk[64 * 1024];
         for (;;) {
             const std::size_t n = std::fread(chunk, 1, sizeof chunk, stream);
-            bytes.append(chunk, static_cast<qsizetype>(n));
+            bytes.append(chunk, n);
             if (n < sizeof chunk)
                 return std::ferror(stream) == 0;
         }
@@ -261,8 +259,7 @@ Exit status: 0 when every picture loaded, 1 when any failed, 2 for a usage error
         } else {
             // The name goes to the file system as the shell gave it, whatever its encoding.
             drawn = modGDIPlusResize::DrawPictureRows(
-                modGDIPlusResize::NativePath { QByteArray::fromStdString(path) }, sink,
-                arguments.background);
+                modGDIPlusResize::NativePath { path }, sink, arguments.background);
         }
         if (!drawn)
             return fail("not a complete, readable picture");
@@ -587,10 +584,7 @@ int RunAvg(int argc, const char *const *argv)
 
     const std::vector<Job> jobs = ListJobs(arguments);
     const int threads = arguments.jobs > 0 ? arguments.jobs : CoresToUse();
-    // One token for the whole run: the loader's settings are process-wide.
-    const std::uintptr_t token = modGDIPlusResize::GdiPlusOpen();
     const bool allLoaded = RunJobs(jobs, arguments, threads);
-    modGDIPlusResize::GdiPlusClose(token);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         PrintLine(stderr, "quillmere-avg: could not write the results");
         return 1;

@@ -64,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size % 3 == 0) {
         analysis::StatisticsSink sums;
         if (modGDIPlusResize::DrawPictureRows(
-                modGDIPlusResize::NativePath { QFile::encodeName(path) }, sums, background)) {
+                modGDIPlusResize::NativePath { QFile::encodeName(path).toStdString() }, sums,
+                background)) {
             const analysis::PictureStatistics figures = sums.Statistics();
             if (figures.totals.count
                 != static_cast<std::uint64_t>(figures.width)

@@ -192,7 +192,7 @@ TEST_P(RowPathTest, GivesTheWindowsPixelsAndTheWindowsAnswer)
 {
     const QString path = dir.filePath(QString::fromUtf8(GetParam().name));
     fixtures::WriteFile(path, GetParam().encode());
-    const modGDIPlusResize::NativePath native { QFile::encodeName(path) };
+    const modGDIPlusResize::NativePath native { QFile::encodeName(path).toStdString() };
     // White, and a background whose channels differ, so that a swapped channel shows.
     for (const ColourValue background : { ColourValue { 0xFFFFFF }, ColourValue { 0x996633 } }) {
         SCOPED_TRACE(background);
@@ -310,7 +310,7 @@ TEST_P(RowPathRefusalTest, FailsAfterFewRows)
     fixtures::WriteFile(path, GetParam().encode());
     CountingSink sink;
     EXPECT_FALSE(modGDIPlusResize::DrawPictureRows(
-        modGDIPlusResize::NativePath { QFile::encodeName(path) }, sink, 0xFFFFFF));
+        modGDIPlusResize::NativePath { QFile::encodeName(path).toStdString() }, sink, 0xFFFFFF));
     EXPECT_LE(sink.rows, GetParam().maxRows);
 }
 

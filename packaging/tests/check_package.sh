@@ -19,7 +19,9 @@ deb="$scratch/out/quillmere_${version}-1_amd64.deb"
 [ "$(dpkg-deb -f "$deb" Version)" = "${version}-1" ] || fail "wrong version"
 depends=$(dpkg-deb -f "$deb" Depends)
 # Found by the library scan, not written by hand.
-for library in libqt6widgets6 libqt6gui6 libpng16-16 libjpeg62-turbo libc6; do
+# The formats module's libraries count too.
+for library in libqt6widgets6 libqt6gui6 libpng16-16 libjpeg62-turbo libc6 libheif1 libjxl0.7 \
+  libwebp7; do
   [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
 done
 
@@ -28,6 +30,7 @@ dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sed 's|^\./||' | sort >"$
 sort >"$scratch/expected" <<LIST
 usr/bin/quillmere
 usr/bin/quillmere-avg
+usr/lib/quillmere/libquillmere-formats.so
 usr/share/applications/${app_id}.desktop
 usr/share/icons/hicolor/16x16/apps/quillmere.png
 usr/share/icons/hicolor/24x24/apps/quillmere.png
@@ -53,4 +56,25 @@ printf 'BM\x3e\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0\x02\0\0\0\x01\0\0\0\x01\0\x18\0
   >"$scratch/two.bmp"
 line=$("$root/usr/bin/quillmere-avg" "$scratch/two.bmp")
 [[ $line == "#141E28 "* ]] || fail "unpacked quillmere-avg printed: $line"
+# The same pixels as WebP: the program finds the formats module in the package's own folder.
+printf 'P6\n2 1\n255\n\x0a\x14\x1e\x1e\x28\x32' >"$scratch/two.ppm"
+cwebp -quiet -lossless "$scratch/two.ppm" -o "$scratch/two.webp" || fail "cwebp failed"
+line=$("$root/usr/bin/quillmere-avg" "$scratch/two.webp")
+[[ $line == "#141E28 "* ]] || fail "unpacked quillmere-avg printed for WebP: $line"
+# Without the module the newer formats are a load error with its reason, and the rest still works.
+rm "$root/usr/lib/quillmere/libquillmere-formats.so"
+status=0
+"$root/usr/bin/quillmere-avg" "$scratch/two.webp" "$scratch/two.bmp" >"$scratch/out.txt" \
+  2>"$scratch/err.txt" || status=$?
+[ "$status" = 1 ] || fail "a missing module gave exit status $status"
+grep -q "^Error loading picture $scratch/two.webp" "$scratch/out.txt" "$scratch/err.txt" \
+  || fail "a missing module gave no load error: $(cat "$scratch/out.txt" "$scratch/err.txt")"
+grep -q "libquillmere-formats.so" "$scratch/err.txt" || fail "a missing module was not named"
+grep -q "^#141E28 " "$scratch/out.txt" || fail "the BMP failed without the module"
+# Start-up is most of a small picture's time: the command-line program must not map Qt or the
+# newer formats' codecs until a picture needs them.
+needed=$(readelf -d "$root/usr/bin/quillmere-avg" | grep NEEDED || true)
+if grep -E -q 'Qt6|heif|avif|jxl|webp|tiff' <<<"$needed"; then
+  fail "quillmere-avg loads at start: $needed"
+fi
 echo "package check passed: $(basename "$deb")"

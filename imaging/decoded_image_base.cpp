@@ -1,0 +1,54 @@
+// What every decoder shares; built into the formats module as well as the loader.
+#include "imaging/decoded_image.h"
+
+namespace imaging {
+
+Raster DecodedImage::TakeRaster() { return AllocateRaster(size); }
+
+namespace {
+
+    // The window's sink: each row is decoded in place in its raster.
+    class RasterSink final : public analysis::RowSink
+    {
+    public:
+        explicit RasterSink(Raster &target)
+            : raster(target)
+        {
+        }
+
+        bool Start(std::int32_t width, std::int32_t height) override
+        {
+            return !raster.IsNull() && raster.Width() == width && raster.Height() == height;
+        }
+
+        std::uint32_t *RowSpace(std::int32_t y, std::int32_t, std::ptrdiff_t &stride) override
+        {
+            stride = raster.Stride();
+            return raster.Row(y);
+        }
+
+        void RowsDone(std::int32_t, std::int32_t) override { }
+
+    private:
+        Raster &raster;
+    };
+
+} // namespace
+
+bool DecodedImage::DrawRows(analysis::RowSink &sink, QRgb background)
+{
+    if (!sink.Start(size.width(), size.height()))
+        return false;
+    Raster raster = TakeRaster();
+    if (raster.IsNull() || !DrawOver(raster, background) || raster.Size() != size)
+        return false;
+    return sink.TakeRows(0, size.height(), size.width(), raster.Bits(), raster.Stride());
+}
+
+bool DecodedImage::DrawOverThroughRows(Raster &raster, QRgb background)
+{
+    RasterSink sink(raster);
+    return DrawRows(sink, background);
+}
+
+} // namespace imaging

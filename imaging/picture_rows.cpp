@@ -1,0 +1,42 @@
+#include "imaging/picture_rows.h"
+
+#include "imaging/decoded_image.h"
+
+#include <QRgb>
+
+#include <memory>
+#include <new>
+
+namespace modGDIPlusResize {
+namespace {
+
+    template <typename Open>
+    bool DrawOpenedRows(Open open, analysis::RowSink &sink, analysis::ColourValue colour)
+    {
+        try {
+            const std::unique_ptr<imaging::DecodedImage> image = open();
+            return image
+                && image->DrawRows(sink,
+                    qRgb(analysis::GetRValue(colour), analysis::GetGValue(colour),
+                        analysis::GetBValue(colour)));
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+    }
+
+} // namespace
+
+bool DrawPictureRows(const NativePath &path, analysis::RowSink &sink, analysis::ColourValue colour)
+{
+    return DrawOpenedRows([&path] { return imaging::LoadImageFromFile(path.bytes); }, sink, colour);
+}
+
+bool DrawPictureRows(
+    const PictureBytes &picture, analysis::RowSink &sink, analysis::ColourValue colour)
+{
+    // The same in-memory file as a dropped or pasted picture: the decoders read it like a file.
+    return DrawOpenedRows(
+        [&picture] { return imaging::LoadImageFromMemory(picture.bytes); }, sink, colour);
+}
+
+} // namespace modGDIPlusResize

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "analysis/colour_math.h"
+#include "analysis/row_sink.h"
+
+#include <string>
+
+// The loader's row path, which needs no GUI library: the command-line program sums pictures
+// through it without loading one.
+namespace modGDIPlusResize {
+
+// A file name as the file system has it: any bytes but NUL, whether or not they are valid UTF-8.
+struct NativePath
+{
+    std::string bytes;
+};
+
+// A whole picture file already in memory, such as one read from a pipe.
+struct PictureBytes
+{
+    std::string bytes;
+};
+
+// Decodes the picture and hands its rows, drawn over colour (0x00BBGGRR) at its own size, to sink
+// top to bottom, holding no more of it than its format needs (a few rows for JPEG and PNG). Takes
+// pictures up to imaging::IsAllowedStreamSize where the format streams, otherwise up to the
+// window's limit. False for anything that is not a complete, readable picture, and when the sink
+// refuses it.
+[[nodiscard]] bool DrawPictureRows(
+    const NativePath &path, analysis::RowSink &sink, analysis::ColourValue colour);
+[[nodiscard]] bool DrawPictureRows(
+    const PictureBytes &picture, analysis::RowSink &sink, analysis::ColourValue colour);
+
+} // namespace modGDIPlusResize
