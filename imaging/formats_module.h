@@ -22,6 +22,10 @@ inline constexpr const char *kFormatsModuleName = "libquillmere-formats.so";
 inline constexpr const char *kFormatsModuleEntry = "quillmere_open_newer_format_v1";
 using FormatsModuleEntry = DecodedImage *(*)(int format, std::FILE *file);
 
+// Loads the module now rather than at the first picture that needs it; true when its decoders are
+// available. The fuzzer calls it so the module's code is measured from the first run.
+bool LoadFormatsModule();
+
 // Opens a picture of one of the newer formats through the module, loading it on first use. Null
 // where the format's opener gives null, and when the module cannot be loaded (then once, the
 // reason on stderr).

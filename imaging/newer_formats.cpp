@@ -65,6 +65,8 @@ namespace {
 
 } // namespace
 
+bool LoadFormatsModule() { return ModuleEntry() != nullptr; }
+
 std::unique_ptr<DecodedImage> OpenNewerFormat(NewerFormat format, FilePtr file)
 {
     const FormatsModuleEntry entry = ModuleEntry();
