@@ -291,18 +291,27 @@ struct SplitCase
     std::vector<SplitScreen> expected; // the screens given back, when not all of them
 };
 
-// The picture of a part averaged down by `factor`: each block repeats the pixel of `own` with one
-// added to every channel but in its first pixel, so the rounded mean is `own` plus one everywhere
-// and a truncating or misaligned average shows.
-void PaintBlocks(QImage &picture, QPoint at, const QImage &own, int factor)
+// Paints `part` of `picture` as a screen averaged down by `factor` needs it and gives the pixels
+// it must come back as. Each block repeats one pixel with one added to every channel but in its
+// first pixel, so the rounded mean is that pixel plus one, and a truncating or misaligned average
+// shows. Channels stay below 255 so that one more still fits.
+QImage PaintBlocks(QImage &picture, const QRect &part, int factor)
 {
-    for (int y = 0; y < own.height() * factor; ++y)
-        for (int x = 0; x < own.width() * factor; ++x) {
+    QImage own = TestPicture(part.size() / factor);
+    for (int y = 0; y < part.height(); ++y)
+        for (int x = 0; x < part.width(); ++x) {
             const QRgb base = own.pixel(x / factor, y / factor);
             const int add = (x % factor == 0 && y % factor == 0) ? 0 : 1;
-            picture.setPixel(
-                at + QPoint(x, y), qRgb(qRed(base) + add, qGreen(base) + add, qBlue(base) + add));
+            picture.setPixel(part.topLeft() + QPoint(x, y),
+                qRgb(qRed(base) % 250 + add, qGreen(base) % 250 + add, qBlue(base) % 250 + add));
         }
+    for (int y = 0; y < own.height(); ++y)
+        for (int x = 0; x < own.width(); ++x) {
+            const QRgb base = own.pixel(x, y);
+            own.setPixel(
+                x, y, qRgb(qRed(base) % 250 + 1, qGreen(base) % 250 + 1, qBlue(base) % 250 + 1));
+        }
+    return own;
 }
 
 // The wlr portal's picture covers the box the screens span at the largest scale (measured: grim
@@ -342,25 +351,10 @@ TEST(SplitDesktopPicture, GivesEveryScreenItsPartAtItsOwnRatio)
         QImage desktop = TestPicture(c.picture);
         const std::vector<SplitScreen> &expected = c.expected.empty() ? c.screens : c.expected;
         std::vector<QImage> wanted;
-        for (const SplitScreen &screen : expected) {
-            QImage own = desktop.copy(screen.part);
-            if (screen.averaged > 1) {
-                // Channels below 255, so that one more still fits.
-                own = TestPicture(screen.part.size() / screen.averaged);
-                for (int y = 0; y < own.height(); ++y)
-                    for (int x = 0; x < own.width(); ++x) {
-                        const QRgb p = own.pixel(x, y);
-                        own.setPixel(x, y, qRgb(qRed(p) % 250, qGreen(p) % 250, qBlue(p) % 250));
-                    }
-                PaintBlocks(desktop, screen.part.topLeft(), own, screen.averaged);
-                for (int y = 0; y < own.height(); ++y)
-                    for (int x = 0; x < own.width(); ++x) {
-                        const QRgb p = own.pixel(x, y);
-                        own.setPixel(x, y, qRgb(qRed(p) + 1, qGreen(p) + 1, qBlue(p) + 1));
-                    }
-            }
-            wanted.push_back(own);
-        }
+        for (const SplitScreen &screen : expected)
+            wanted.push_back(screen.averaged > 1
+                    ? PaintBlocks(desktop, screen.part, screen.averaged)
+                    : desktop.copy(screen.part));
         std::vector<platform::ScreenLayout> layout;
         for (const SplitScreen &screen : c.screens)
             layout.push_back({ screen.geometry, screen.ratio });
