@@ -1,6 +1,7 @@
 #include "capture/form2.h"
 
 #include "capture/magnifier.h"
+#include "capture/overlay_window.h"
 #include "capture/readout_panel.h"
 #include "capture/release_steps.h"
 #include "platform/dialogs.h"
@@ -15,6 +16,7 @@
 #include <QPointer>
 #include <QScreen>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -29,6 +31,7 @@ Form2::Form2(platform::PicBox &pane, std::function<void()> calcColor,
     , calcColor(std::move(calcColor))
     , source(std::move(source))
     , showMessage(std::move(showMessage))
+    , windowPerScreen(QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
 {
     setObjectName(QStringLiteral("Form2"));
     // The main window's close ends the program; a hidden overlay must not keep it alive.
@@ -63,6 +66,14 @@ Form2::Form2(platform::PicBox &pane, std::function<void()> calcColor,
 Form2::~Form2() = default;
 
 void Form2::ArmTimer() { timer1.start(); }
+
+bool Form2::IsShown() const
+{
+    if (!windowPerScreen)
+        return isVisible();
+    return std::any_of(windows.begin(), windows.end(),
+        [](const std::unique_ptr<OverlayWindow> &window) { return window->isVisible(); });
+}
 
 const QImage &Form2::FrozenCopy() const
 {
@@ -110,9 +121,13 @@ void Form2::FinishFreeze(std::vector<platform::ScreenPicture> pictures)
     // Screens added or moved since the overlay was made.
     if (geometry() != desktop)
         setGeometry(desktop);
-    update();
     timer1.stop();
     startPtAtShow = startPt;
+    if (windowPerScreen) {
+        ShowWindowPerScreen();
+        return;
+    }
+    update();
     RefreshReadout(QPointF(mapFromGlobal(QCursor::pos())));
     panel->show();
     // Window managers hold even a frameless window to one monitor's free area, and full screen
@@ -136,6 +151,55 @@ void Form2::FinishFreeze(std::vector<platform::ScreenPicture> pictures)
     }
 }
 
+void Form2::ShowWindowPerScreen()
+{
+    // Screens gone since the last capture take their windows along; the panel stays.
+    while (windows.size() > screens.size()) {
+        if (panel->parentWidget() == windows.back().get())
+            panel->setParent(this);
+        windows.pop_back();
+    }
+    while (windows.size() < screens.size())
+        windows.push_back(std::make_unique<OverlayWindow>(*this));
+    const QList<QScreen *> qtScreens = QGuiApplication::screens();
+    const QWidget *main = pane.window();
+    OverlayWindow *focused = windows.front().get();
+    for (std::size_t i = 0; i < screens.size(); ++i) {
+        OverlayWindow &window = *windows[i];
+        window.SetArea(screens[i].area);
+        const QRect place = screens[i].area.translated(geometry().topLeft());
+        const auto same = std::find_if(qtScreens.begin(), qtScreens.end(),
+            [&place](const QScreen *screen) { return screen->geometry() == place; });
+        // The compositor puts a full-screen window on the screen it was asked for, and only
+        // that way: positions are not ours to choose.
+        if (same != qtScreens.end()) {
+            window.setScreen(*same);
+            if (main->isVisible() && main->screen() == *same)
+                focused = &window;
+        }
+        window.setGeometry(place);
+    }
+    RefreshReadout(QPointF(mapFromGlobal(QCursor::pos())));
+    panel->show();
+    for (const std::unique_ptr<OverlayWindow> &window : windows) {
+        window->showFullScreen();
+        window->raise();
+    }
+    // Esc goes to the window on the main window's screen, where the command was given.
+    focused->activateWindow();
+    focused->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void Form2::HideOverlay()
+{
+    if (!windowPerScreen) {
+        hide();
+        return;
+    }
+    for (const std::unique_ptr<OverlayWindow> &window : windows)
+        window->hide();
+}
+
 void Form2::hideEvent(QHideEvent *event)
 {
     releaseKeyboard();
@@ -144,13 +208,13 @@ void Form2::hideEvent(QHideEvent *event)
 
 void Form2::Cancel()
 {
-    if (!isVisible())
+    if (!IsShown())
         return;
     const Band before = shape1;
     shape1.Visible = false;
     startPt = startPtAtShow;
     UpdateBand(before);
-    hide();
+    HideOverlay();
     // The main window is under where the overlay was; give it the keyboard again.
     if (QWidget *main = pane.window(); main != &pane && main->isVisible()) {
         main->raise();
@@ -161,7 +225,11 @@ void Form2::Cancel()
 void Form2::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
-    const QRect dirty = event->rect();
+    PaintArea(painter, event->rect());
+}
+
+void Form2::PaintArea(QPainter &painter, const QRect &dirty) const
+{
     QRegion uncovered(dirty);
     for (const FrozenScreen &frozen : screens)
         uncovered -= frozen.area;
@@ -194,12 +262,22 @@ QRect Form2::BandOutline(const Band &band) const
         .adjusted(-2, -2, 2, 2);
 }
 
+void Form2::UpdateArea(const QRect &area)
+{
+    if (!windowPerScreen) {
+        update(area);
+        return;
+    }
+    for (const std::unique_ptr<OverlayWindow> &window : windows)
+        window->UpdateArea(area);
+}
+
 void Form2::UpdateBand(const Band &before)
 {
     if (before.Visible)
-        update(BandOutline(before));
+        UpdateArea(BandOutline(before));
     if (shape1.Visible)
-        update(BandOutline(shape1));
+        UpdateArea(BandOutline(shape1));
 }
 
 const Form2::FrozenScreen *Form2::ScreenNear(QPointF point) const
@@ -228,6 +306,14 @@ QPointF Form2::HeldToBandScreen(QPointF point) const
     return frozen ? ClampToArea(point, frozen->area) : point;
 }
 
+QWidget *Form2::WindowOf(const FrozenScreen &frozen)
+{
+    const auto index = static_cast<std::size_t>(&frozen - screens.data());
+    if (!windowPerScreen || index >= windows.size())
+        return this;
+    return windows[index].get();
+}
+
 void Form2::RefreshReadout(QPointF pointer)
 {
     const bool dragging = shape1.Visible;
@@ -250,46 +336,68 @@ void Form2::RefreshReadout(QPointF pointer)
     }
     panel->ShowReadout(dragging);
     const QPoint start = dragging ? QPoint(startPt.X, startPt.Y) : corner.toPoint();
-    panel->move(
-        PlaceReadout(panel->size(), pointer.toPoint(), corner.toPoint(), start, under->area));
+    const QPoint placed
+        = PlaceReadout(panel->size(), pointer.toPoint(), corner.toPoint(), start, under->area);
+    // With a window per screen the panel goes into the window of the screen it is placed on.
+    QWidget *host = WindowOf(*under);
+    if (panel->parentWidget() != host) {
+        panel->setParent(host);
+        panel->show();
+    }
+    panel->move(host == this ? placed : placed - under->area.topLeft());
     panel->raise();
 }
 
 void Form2::mousePressEvent(QMouseEvent *event)
 {
     event->accept();
-    if (!isVisible())
-        return;
-    const Band before = shape1;
-    // A press where no screen lies (beside a shorter screen) starts on the nearest one.
-    const FrozenScreen *frozen = ScreenNear(event->position());
-    const QPointF at = frozen ? ClampToArea(event->position(), frozen->area.adjusted(0, 0, -1, -1))
-                              : event->position();
-    PressBand(startPt, shape1, static_cast<float>(at.x()), static_cast<float>(at.y()));
-    UpdateBand(before);
-    RefreshReadout(event->position());
+    PressAt(event->position());
 }
 
 void Form2::mouseMoveEvent(QMouseEvent *event)
 {
     event->accept();
-    if (!isVisible())
-        return;
-    const Band before = shape1;
-    const QPointF at = HeldToBandScreen(event->position());
-    SpanBand(startPt, shape1, static_cast<float>(at.x()), static_cast<float>(at.y()));
-    UpdateBand(before);
-    RefreshReadout(event->position());
+    MoveTo(event->position());
 }
 
 void Form2::mouseReleaseEvent(QMouseEvent *event)
 {
     event->accept();
-    // After Esc a button still held is let go over whatever lies below: no capture from it.
-    if (!isVisible())
+    ReleaseAt(event->position());
+}
+
+void Form2::PressAt(QPointF position)
+{
+    if (!IsShown())
         return;
     const Band before = shape1;
-    const QPointF at = HeldToBandScreen(event->position());
+    // A press where no screen lies (beside a shorter screen) starts on the nearest one.
+    const FrozenScreen *frozen = ScreenNear(position);
+    const QPointF at
+        = frozen ? ClampToArea(position, frozen->area.adjusted(0, 0, -1, -1)) : position;
+    PressBand(startPt, shape1, static_cast<float>(at.x()), static_cast<float>(at.y()));
+    UpdateBand(before);
+    RefreshReadout(position);
+}
+
+void Form2::MoveTo(QPointF position)
+{
+    if (!IsShown())
+        return;
+    const Band before = shape1;
+    const QPointF at = HeldToBandScreen(position);
+    SpanBand(startPt, shape1, static_cast<float>(at.x()), static_cast<float>(at.y()));
+    UpdateBand(before);
+    RefreshReadout(position);
+}
+
+void Form2::ReleaseAt(QPointF position)
+{
+    // After Esc a button still held is let go over whatever lies below: no capture from it.
+    if (!IsShown())
+        return;
+    const Band before = shape1;
+    const QPointF at = HeldToBandScreen(position);
     const FrozenScreen *frozen = BandScreen();
     static const QImage none;
     ReleaseBand(
@@ -297,7 +405,7 @@ void Form2::mouseReleaseEvent(QMouseEvent *event)
         frozen ? frozen->image : none, frozen ? frozen->area.topLeft() : QPoint(), pane,
         [this, &before] {
             UpdateBand(before);
-            hide();
+            HideOverlay();
         },
         calcColor);
 }

@@ -15,17 +15,22 @@
 #include <memory>
 #include <vector>
 
+class QPainter;
+
 namespace platform {
 class PicBox;
 }
 
 namespace capture {
 
+class OverlayWindow;
 class ReadoutPanel;
 
 // The capture overlay: a borderless window over every screen showing a frozen copy of each, on
 // which the user drags the band whose pixels go to the image pane. A panel near the pointer
 // magnifies the copy and, while a band is dragged, reads out its size and average; Esc backs out.
+// Where a window cannot span screens (Wayland), one OverlayWindow per screen shows the copy and
+// this one, never shown, keeps the band; positions are the same overlay pixels either way.
 class Form2 : public QWidget
 {
     Q_OBJECT
@@ -44,6 +49,9 @@ public:
 
     // Esc: the overlay goes and nothing else changes; the main window comes back to the front.
     void Cancel();
+
+    // Whether the overlay is up: this window, or the windows of the screens.
+    [[nodiscard]] bool IsShown() const;
 
     [[nodiscard]] const QTimer &Timer1() const { return timer1; }
     [[nodiscard]] const Band &Shape1() const { return shape1; }
@@ -64,6 +72,8 @@ protected:
     void hideEvent(QHideEvent *event) override;
 
 private:
+    friend class OverlayWindow;
+
     // One screen as frozen: its place on the overlay (logical pixels), its pixels, and the
     // table that gives any block's average in constant time.
     struct FrozenScreen
@@ -75,6 +85,14 @@ private:
 
     void Freeze();
     void FinishFreeze(std::vector<platform::ScreenPicture> pictures);
+    void ShowWindowPerScreen();
+    void HideOverlay();
+    // The events and painting of the overlay, in overlay pixels, from whichever window has them.
+    void PressAt(QPointF position);
+    void MoveTo(QPointF position);
+    void ReleaseAt(QPointF position);
+    void PaintArea(QPainter &painter, const QRect &dirty) const;
+    void UpdateArea(const QRect &area);
     void UpdateBand(const Band &before);
     void RefreshReadout(QPointF pointer);
     [[nodiscard]] QRect BandOutline(const Band &band) const;
@@ -83,6 +101,8 @@ private:
     // The screen of the last press, to which the band is held.
     [[nodiscard]] const FrozenScreen *BandScreen() const;
     [[nodiscard]] QPointF HeldToBandScreen(QPointF point) const;
+    // The window showing `frozen`, which the readout panel must be a child of to show there.
+    [[nodiscard]] QWidget *WindowOf(const FrozenScreen &frozen);
 
     platform::PicBox &pane;
     std::function<void()> calcColor;
@@ -96,6 +116,10 @@ private:
     StartPoint startPtAtShow;
     std::vector<FrozenScreen> screens;
     ReadoutPanel *panel = nullptr;
+    // A Wayland window can neither be placed nor span screens: one window per screen there.
+    const bool windowPerScreen;
+    // Same order as `screens` while the overlay is up.
+    std::vector<std::unique_ptr<OverlayWindow>> windows;
 };
 
 } // namespace capture

@@ -98,6 +98,31 @@ PortalScreenSource::~PortalScreenSource()
 
 void PortalScreenSource::GrabScreen(GrabDone done)
 {
+    RequestDesktop([done = std::move(done)](const QImage &desktop) {
+        QImage screen;
+        if (!desktop.isNull()) {
+            if (const QScreen *primary = QGuiApplication::primaryScreen())
+                screen = CropToScreen(desktop, primary->geometry(), primary->virtualGeometry());
+            else
+                screen = desktop;
+        }
+        done(std::move(screen));
+    });
+}
+
+void PortalScreenSource::GrabScreens(GrabScreensDone done)
+{
+    RequestDesktop([done = std::move(done)](const QImage &desktop) {
+        // The screens as they are when the picture comes, the primary first as Qt lists them.
+        std::vector<ScreenLayout> screens;
+        for (const QScreen *screen : QGuiApplication::screens())
+            screens.push_back({ screen->geometry(), screen->devicePixelRatio() });
+        done(SplitDesktopPicture(desktop, screens));
+    });
+}
+
+void PortalScreenSource::RequestDesktop(DesktopDone done)
+{
     if (!bus.isConnected() || bus.baseService().isEmpty()) {
         // Still from the event loop, as a portal answer would come.
         QTimer::singleShot(0, this, [done = std::move(done)] { done(QImage()); });
@@ -175,7 +200,7 @@ void PortalScreenSource::HandleTimeout(const QString &path)
         kPortalService, path, kRequestInterface, QStringLiteral("Close")));
     request.abandoned = true;
     request.timer->start(timeout * kLateAnswerFactor);
-    GrabDone done = std::move(request.done);
+    DesktopDone done = std::move(request.done);
     request.done = nullptr;
     done(QImage());
 }
@@ -199,15 +224,7 @@ void PortalScreenSource::Finish(const QString &path, const QImage &desktop)
     request.timer->deleteLater();
     if (request.abandoned)
         return;
-
-    QImage screen;
-    if (!desktop.isNull()) {
-        if (const QScreen *primary = QGuiApplication::primaryScreen())
-            screen = CropToScreen(desktop, primary->geometry(), primary->virtualGeometry());
-        else
-            screen = desktop;
-    }
-    request.done(std::move(screen));
+    request.done(desktop);
 }
 
 void PortalScreenSource::Subscribe(const QString &path)
@@ -266,6 +283,86 @@ QImage CropToScreen(const QImage &desktop, const QRect &screen, const QRect &des
         result.setDevicePixelRatio(double(desktop.width()) / screen.width());
     }
     return result;
+}
+
+namespace {
+
+    // Each pixel the rounded mean of a `factor` x `factor` block: the whole part, so a band's
+    // average over the result is the average over the same place in the picture.
+    QImage AverageBlocks(const QImage &picture, int factor)
+    {
+        const QImage source = picture.convertToFormat(QImage::Format_RGB32);
+        QImage result(source.width() / factor, source.height() / factor, QImage::Format_RGB32);
+        const int count = factor * factor;
+        for (int y = 0; y < result.height(); ++y) {
+            auto *out = reinterpret_cast<QRgb *>(result.scanLine(y));
+            for (int x = 0; x < result.width(); ++x) {
+                int red = count / 2, green = count / 2, blue = count / 2;
+                for (int dy = 0; dy < factor; ++dy) {
+                    const auto *in
+                        = reinterpret_cast<const QRgb *>(source.constScanLine(y * factor + dy))
+                        + x * factor;
+                    for (int dx = 0; dx < factor; ++dx) {
+                        red += qRed(in[dx]);
+                        green += qGreen(in[dx]);
+                        blue += qBlue(in[dx]);
+                    }
+                }
+                out[x] = qRgb(red / count, green / count, blue / count);
+            }
+        }
+        return result;
+    }
+
+    // `part` (a screen of `logical` size at the picture's scale) at `ratio` pixels per logical
+    // pixel where that is fewer than the picture has; the picture's own pixels otherwise, since
+    // more pixels than the picture holds would only be made up.
+    QImage AtScreenRatio(const QImage &part, QSize logical, qreal ratio)
+    {
+        const qreal scale = part.devicePixelRatio();
+        if (ratio >= scale - 0.01)
+            return part;
+        const QSize size(static_cast<int>(std::lround(logical.width() * ratio)),
+            static_cast<int>(std::lround(logical.height() * ratio)));
+        if (size.isEmpty())
+            return {};
+        const int factor = static_cast<int>(std::lround(scale / ratio));
+        QImage result = factor >= 2 && part.size() == size * factor
+            ? AverageBlocks(part, factor)
+            : part.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                  .convertToFormat(QImage::Format_RGB32);
+        result.setDevicePixelRatio(qreal(size.width()) / logical.width());
+        return result;
+    }
+
+} // namespace
+
+std::vector<ScreenPicture> SplitDesktopPicture(
+    const QImage &desktop, const std::vector<ScreenLayout> &screens)
+{
+    if (desktop.isNull() || screens.empty())
+        return {};
+    QRect layout;
+    for (const ScreenLayout &screen : screens)
+        layout = layout.united(screen.geometry);
+    const double scale = double(desktop.width()) / layout.width();
+    if (layout.isEmpty() || std::abs(scale * layout.height() - desktop.height()) > 1.0) {
+        // Not the whole desktop: a portal that gives the primary screen only.
+        const ScreenLayout &primary = screens.front();
+        return { { primary.geometry, CropToScreen(desktop, primary.geometry, primary.geometry) } };
+    }
+    std::vector<ScreenPicture> pictures;
+    for (const ScreenLayout &screen : screens) {
+        const QImage part = CropToScreen(desktop, screen.geometry, layout);
+        QImage image = screen.geometry.isEmpty()
+            ? QImage()
+            : AtScreenRatio(part, screen.geometry.size(), screen.devicePixelRatio);
+        // A desktop with one screen missing would show a made-up part: nothing at all.
+        if (image.isNull())
+            return {};
+        pictures.push_back({ screen.geometry, std::move(image) });
+    }
+    return pictures;
 }
 
 } // namespace platform

@@ -9,7 +9,9 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <map>
+#include <vector>
 
 class QDBusMessage;
 class QTimer;
@@ -20,7 +22,7 @@ namespace platform {
 // portal's Screenshot request, answered later by a Response signal on a Request object with the
 // URI of a picture file that the portal wrote. The picture is read at its full pixel size and the
 // file removed; a missing portal, a refusal, an error, a malformed answer or no answer within the
-// timeout all give a null image.
+// timeout all give a null image (no screens at all from GrabScreens).
 class PortalScreenSource : public QObject, public ScreenSource
 {
     Q_OBJECT
@@ -33,19 +35,25 @@ public:
     ~PortalScreenSource() override;
 
     void GrabScreen(GrabDone done) override;
+    // The portal's one picture of the whole desktop, split into the screens.
+    void GrabScreens(GrabScreensDone done) override;
 
 private slots:
     void HandleResponse(const QDBusMessage &message);
 
 private:
+    // Takes the picture of the whole desktop, or a null image.
+    using DesktopDone = std::function<void(const QImage &desktop)>;
+
     struct Request
     {
-        GrabDone done;
+        DesktopDone done;
         QTimer *timer = nullptr;
         // The caller has had its null image already; a late answer only gets its file removed.
         bool abandoned = false;
     };
 
+    void RequestDesktop(DesktopDone done);
     void Subscribe(const QString &path);
     void Unsubscribe(const QString &path);
     void HandleCallFinished(const QString &predictedPath, const QString &path, bool failed);
@@ -69,5 +77,21 @@ private:
 // alone.
 [[nodiscard]] QImage CropToScreen(
     const QImage &desktop, const QRect &screen, const QRect &desktopGeometry);
+
+// One screen as the desktop's picture is split: its place in logical desktop pixels and how many
+// of its own pixels make one logical pixel.
+struct ScreenLayout
+{
+    QRect geometry;
+    qreal devicePixelRatio = 1.0;
+};
+
+// `desktop` (one picture of every screen of `screens`, the primary first, at one scale over the
+// box they span) as one picture per screen. A screen whose own ratio is below the picture's scale
+// gets its part averaged down to its own pixels (the wlr portal renders every screen at the
+// largest scale); any other screen gets its part as it is. A picture whose proportions are not the
+// desktop's is taken as the primary screen alone. Nothing for a null picture or no screens.
+[[nodiscard]] std::vector<ScreenPicture> SplitDesktopPicture(
+    const QImage &desktop, const std::vector<ScreenLayout> &screens);
 
 } // namespace platform

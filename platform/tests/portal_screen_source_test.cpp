@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <optional>
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -269,6 +270,116 @@ TEST(CropToScreen, TakesThePrimaryScreensPartAtTheDesktopsScale)
         QImage plain = screen;
         plain.setDevicePixelRatio(1.0);
         EXPECT_TRUE(plain == desktop.copy(c.expectedPart));
+    }
+}
+
+struct SplitScreen
+{
+    QRect geometry; // logical
+    qreal ratio; // the screen's own
+    QRect part; // its part of the picture, in picture pixels
+    // Picture pixels per screen pixel each way where its part is averaged down; 1 for the part as
+    // it is; 0 where the factor is not whole (only the size and ratio are checked).
+    int averaged;
+};
+
+struct SplitCase
+{
+    const char *name;
+    QSize picture;
+    std::vector<SplitScreen> screens;
+    std::vector<SplitScreen> expected; // the screens given back, when not all of them
+};
+
+// Paints `part` of `picture` as a screen averaged down by `factor` needs it and gives the pixels
+// it must come back as. Each block repeats one pixel with one added to every channel but in its
+// first pixel, so the rounded mean is that pixel plus one, and a truncating or misaligned average
+// shows. Channels stay below 255 so that one more still fits.
+QImage PaintBlocks(QImage &picture, const QRect &part, int factor)
+{
+    QImage own = TestPicture(part.size() / factor);
+    for (int y = 0; y < part.height(); ++y)
+        for (int x = 0; x < part.width(); ++x) {
+            const QRgb base = own.pixel(x / factor, y / factor);
+            const int add = (x % factor == 0 && y % factor == 0) ? 0 : 1;
+            picture.setPixel(part.topLeft() + QPoint(x, y),
+                qRgb(qRed(base) % 250 + add, qGreen(base) % 250 + add, qBlue(base) % 250 + add));
+        }
+    for (int y = 0; y < own.height(); ++y)
+        for (int x = 0; x < own.width(); ++x) {
+            const QRgb base = own.pixel(x, y);
+            own.setPixel(
+                x, y, qRgb(qRed(base) % 250 + 1, qGreen(base) % 250 + 1, qBlue(base) % 250 + 1));
+        }
+    return own;
+}
+
+// The wlr portal's picture covers the box the screens span at the largest scale (measured: grim
+// gives 4160 x 2048 for a 1280 x 1024 screen at scale 2 beside an 800 x 600 one at scale 1, the
+// latter scaled up); each screen gets its part at its own pixels.
+TEST(SplitDesktopPicture, GivesEveryScreenItsPartAtItsOwnRatio)
+{
+    const SplitCase cases[] = {
+        { "scale 2, then scale 1 to its right", QSize(600, 256),
+            { { QRect(0, 0, 200, 128), 2.0, QRect(0, 0, 400, 256), 1 },
+                { QRect(200, 0, 100, 80), 1.0, QRect(400, 0, 200, 160), 2 } },
+            {} },
+        { "scale 3 primary, scale 1 left of it and lower", QSize(450, 180),
+            { { QRect(0, 0, 100, 60), 3.0, QRect(150, 0, 300, 180), 1 },
+                { QRect(-50, 10, 50, 40), 1.0, QRect(0, 30, 150, 120), 3 } },
+            {} },
+        { "one scale throughout", QSize(300, 128),
+            { { QRect(0, 0, 200, 128), 1.0, QRect(0, 0, 200, 128), 1 },
+                { QRect(200, 0, 100, 80), 1.0, QRect(200, 0, 100, 80), 1 } },
+            {} },
+        // Qt 6.4 rounds a fractional scale up; the picture holds the real pixels.
+        { "fractional scale 1.5 where Qt says 2", QSize(300, 135),
+            { { QRect(0, 0, 100, 90), 2.0, QRect(0, 0, 150, 135), 1 },
+                { QRect(100, 0, 100, 90), 2.0, QRect(150, 0, 150, 135), 1 } },
+            {} },
+        { "scale 1 beside scale 1.5", QSize(300, 135),
+            { { QRect(0, 0, 100, 90), 2.0, QRect(0, 0, 150, 135), 1 },
+                { QRect(100, 0, 100, 60), 1.0, QRect(150, 0, 150, 90), 0 } },
+            {} },
+        { "a picture of the primary screen alone", QSize(200, 120),
+            { { QRect(0, 0, 100, 60), 2.0, QRect(0, 0, 200, 120), 1 },
+                { QRect(100, 0, 100, 60), 1.0, QRect(), 1 } },
+            { { QRect(0, 0, 100, 60), 2.0, QRect(0, 0, 200, 120), 1 } } },
+    };
+    for (const SplitCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        QImage desktop = TestPicture(c.picture);
+        const std::vector<SplitScreen> &expected = c.expected.empty() ? c.screens : c.expected;
+        std::vector<QImage> wanted;
+        for (const SplitScreen &screen : expected)
+            wanted.push_back(screen.averaged > 1
+                    ? PaintBlocks(desktop, screen.part, screen.averaged)
+                    : desktop.copy(screen.part));
+        std::vector<platform::ScreenLayout> layout;
+        for (const SplitScreen &screen : c.screens)
+            layout.push_back({ screen.geometry, screen.ratio });
+
+        const std::vector<platform::ScreenPicture> pictures
+            = platform::SplitDesktopPicture(desktop, layout);
+        ASSERT_EQ(pictures.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            SCOPED_TRACE(i);
+            const SplitScreen &screen = expected[i];
+            const QSize size = screen.averaged == 0
+                ? QSize(static_cast<int>(screen.geometry.width() * screen.ratio),
+                    static_cast<int>(screen.geometry.height() * screen.ratio))
+                : wanted[i].size();
+            EXPECT_EQ(pictures[i].geometry, screen.geometry);
+            ASSERT_EQ(pictures[i].image.size(), size);
+            EXPECT_EQ(pictures[i].image.format(), QImage::Format_RGB32);
+            EXPECT_DOUBLE_EQ(pictures[i].image.devicePixelRatio(),
+                double(size.width()) / screen.geometry.width());
+            if (screen.averaged == 0)
+                continue;
+            QImage plain = pictures[i].image;
+            plain.setDevicePixelRatio(1.0);
+            EXPECT_TRUE(plain == wanted[i]) << "pixels differ";
+        }
     }
 }
 

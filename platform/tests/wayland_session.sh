@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a test program inside a headless Wayland desktop of its own: sway on the headless backend
 # with one output of 1280 x 1024 logical pixels (at scale N, N times as many device pixels each
-# way) and a solid #336699 background, pipewire, and xdg-desktop-portal with its wlr backend, all
+# way) and a solid #336699 background (with --outputs 2, a second one of 800 x 600 at scale 1 to
+# its right, #996633), pipewire, and xdg-desktop-portal with its wlr backend, all
 # on a private session bus and a private runtime folder. Sway refuses to run as root, so a root
 # caller's session runs as the unprivileged user nobody, with copies of the programs (the build
 # folder may be out of that user's reach).
@@ -174,8 +175,11 @@ if [ "$outputs" -ge 2 ]; then
     echo "output HEADLESS-2 resolution 800x600 position 1280 0 scale 1 bg #996633 solid_color" \
         >>"$base/sway.conf"
 fi
+# Without direct scan-out: grim's copy of a headless output that shows a full-screen window
+# straight from its buffer stays the last frame sway itself drew (measured: a band dragged off
+# such an output never showed in grim's copy of it).
 WLR_BACKENDS=headless WLR_HEADLESS_OUTPUTS=$outputs WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
-    sway -c "$base/sway.conf" >"$logs/sway" 2>&1 &
+    sway -D noscanout -c "$base/sway.conf" >"$logs/sway" 2>&1 &
 pids+=($!)
 wayland_socket() {
     local socket

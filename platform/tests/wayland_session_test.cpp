@@ -1,10 +1,12 @@
 // The program's screen capture on a real Wayland desktop: run by wayland_session.sh inside
 // headless sway, with xdg-desktop-portal-wlr (grim) behind the portal and the pointer moved and
 // clicked through the compositor. The screen is sway's #336699 background with the main window
-// and one window of a known colour floating on it.
+// and one window of a known colour floating on it; a second output, where there is one, is
+// #996633 and at scale 1.
 #include "app/application.h"
 #include "app/form1.h"
 #include "capture/form2.h"
+#include "capture/readout_panel.h"
 #include "platform/pic_box.h"
 
 #include <QApplication>
@@ -23,6 +25,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -31,6 +34,7 @@
 namespace {
 
 constexpr QRgb kBackground = qRgb(0x33, 0x66, 0x99);
+constexpr QRgb kSecondBackground = qRgb(0x99, 0x66, 0x33);
 constexpr QRgb kMarker = qRgb(0xCC, 0x33, 0x00);
 const QString kMarkerTitle = QStringLiteral("quillmere marker");
 
@@ -72,15 +76,16 @@ private:
     QProcess process;
 };
 
-// The place on the desktop (logical pixels) of the first window in sway's tree that `match`
-// accepts; empty when there is none.
-template <typename Match> QRect FindSwayWindow(Match &&match)
+// The places on the desktop (logical pixels) of the windows in sway's tree that `match` accepts,
+// sorted by position.
+template <typename Match> std::vector<QRect> FindSwayWindows(Match &&match)
 {
     QProcess swaymsg;
     swaymsg.start(QStringLiteral("swaymsg"),
         { QStringLiteral("-r"), QStringLiteral("-t"), QStringLiteral("get_tree") });
     if (!swaymsg.waitForFinished(10000))
         return {};
+    std::vector<QRect> found;
     std::vector<QJsonObject> nodes {
         QJsonDocument::fromJson(swaymsg.readAllStandardOutput()).object()
     };
@@ -90,7 +95,7 @@ template <typename Match> QRect FindSwayWindow(Match &&match)
         if (node.value(QStringLiteral("type")).toString() != QLatin1String("output")
             && node.contains(QStringLiteral("pid")) && match(node)) {
             const QJsonObject rect = node.value(QStringLiteral("rect")).toObject();
-            return QRect(rect.value(QStringLiteral("x")).toInt(),
+            found.emplace_back(rect.value(QStringLiteral("x")).toInt(),
                 rect.value(QStringLiteral("y")).toInt(),
                 rect.value(QStringLiteral("width")).toInt(),
                 rect.value(QStringLiteral("height")).toInt());
@@ -99,22 +104,38 @@ template <typename Match> QRect FindSwayWindow(Match &&match)
             for (const QJsonValue child : node.value(QLatin1String(key)).toArray())
                 nodes.push_back(child.toObject());
     }
-    return {};
+    std::sort(found.begin(), found.end(), [](const QRect &a, const QRect &b) {
+        return std::pair(a.x(), a.y()) < std::pair(b.x(), b.y());
+    });
+    return found;
 }
 
 QRect SwayWindowRect(const QString &title)
 {
-    return FindSwayWindow([&title](const QJsonObject &node) {
+    const std::vector<QRect> found = FindSwayWindows([&title](const QJsonObject &node) {
         return node.value(QStringLiteral("name")).toString() == title;
+    });
+    return found.empty() ? QRect() : found.front();
+}
+
+// The windows sway shows full-screen.
+std::vector<QRect> SwayFullScreenRects()
+{
+    return FindSwayWindows([](const QJsonObject &node) {
+        return node.value(QStringLiteral("fullscreen_mode")).toInt() == 1;
     });
 }
 
-// The window sway shows full-screen, if any.
-QRect SwayFullScreenRect()
+// Every output's place, sorted as sway's windows are.
+std::vector<QRect> OutputRects()
 {
-    return FindSwayWindow([](const QJsonObject &node) {
-        return node.value(QStringLiteral("fullscreen_mode")).toInt() == 1;
+    std::vector<QRect> rects;
+    for (const QScreen *output : QGuiApplication::screens())
+        rects.push_back(output->geometry());
+    std::sort(rects.begin(), rects.end(), [](const QRect &a, const QRect &b) {
+        return std::pair(a.x(), a.y()) < std::pair(b.x(), b.y());
     });
+    return rects;
 }
 
 // The colour of the screen at a point of the layout (logical pixels), as grim reads it.
@@ -131,6 +152,23 @@ QRgb ScreenPixel(QPoint at)
         return 0;
     const auto *rgb = reinterpret_cast<const unsigned char *>(ppm.constData() + ppm.size() - 3);
     return qRgb(rgb[0], rgb[1], rgb[2]);
+}
+
+// What the screen shows in `area` (logical pixels), at grim's scale.
+QImage ScreenRegion(const QRect &area)
+{
+    QProcess grim;
+    grim.start(QStringLiteral("grim"),
+        { QStringLiteral("-g"),
+            QStringLiteral("%1,%2 %3x%4")
+                .arg(area.x())
+                .arg(area.y())
+                .arg(area.width())
+                .arg(area.height()),
+            QStringLiteral("-t"), QStringLiteral("ppm"), QStringLiteral("-") });
+    if (!grim.waitForFinished(10000))
+        return {};
+    return QImage::fromData(grim.readAllStandardOutput(), "PPM");
 }
 
 class WaylandCapture : public testing::Test
@@ -202,30 +240,69 @@ protected:
         ASSERT_TRUE(QTest::qWaitFor(
             [this] {
                 form2 = FindOverlay();
-                return form2 && form2->isVisible() && form2->windowHandle()->isExposed();
+                return form2 && form2->IsShown();
             },
             10000))
             << "the overlay was not shown; clicks on the button: " << clicks
             << ", messages: " << messages.size() << " "
             << (messages.empty() ? std::string() : messages.back().toStdString());
         QObject::disconnect(counting);
-        // Full screen through the compositor, on the output whose copy was taken: the overlay's
-        // origin is the output's.
+        // One window full screen on each output, through the compositor, each of its output's
+        // size: the windows' origins are the outputs'.
+        std::vector<QWidget *> windows;
         ASSERT_TRUE(QTest::qWaitFor(
-            [this] {
-                return form2->size() == screen->geometry().size()
-                    && SwayFullScreenRect() == screen->geometry();
+            [&windows] {
+                windows = OverlayWindows();
+                return qsizetype(windows.size()) == QGuiApplication::screens().size()
+                    && std::all_of(windows.begin(), windows.end(),
+                        [](const QWidget *w) {
+                            return w->windowHandle()->isExposed()
+                                && w->size() == w->screen()->geometry().size();
+                        })
+                    && SwayFullScreenRects() == OutputRects();
             },
             10000))
-            << "overlay " << form2->width() << "x" << form2->height() << ", full-screen in sway at "
-            << SwayFullScreenRect().x() << "," << SwayFullScreenRect().y();
+            << windows.size() << " overlay windows, " << SwayFullScreenRects().size()
+            << " full-screen in sway";
+        // Esc needs one of them to have the keyboard.
+        ASSERT_TRUE(QTest::qWaitFor(
+            [] {
+                const QWidget *active = QApplication::activeWindow();
+                return active && active->objectName() == QLatin1String("OverlayWindow");
+            },
+            10000))
+            << "no overlay window has the keyboard";
 
-        ASSERT_TRUE(Hover(pointer, from, form2));
+        QWidget *pressed = WindowAt(windows, from);
+        ASSERT_NE(pressed, nullptr) << "no overlay window where the drag starts";
+        ASSERT_TRUE(Hover(pointer, from, pressed));
         ASSERT_TRUE(pointer.Press());
         ASSERT_TRUE(pointer.Move((from + to) / 2));
         ASSERT_TRUE(pointer.Move(to));
+        // The band is drawn where it is, on the output where it was pressed: its top edge, dashes
+        // of black over white.
+        const QRect band = QRect(from, to).normalized().intersected(pressed->screen()->geometry());
+        const QRect topEdge(band.left() + 2, band.top(), std::min(20, band.width() - 4), 1);
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&topEdge] {
+                const QImage shown = ScreenRegion(topEdge);
+                for (int y = 0; y < shown.height(); ++y)
+                    for (int x = 0; x < shown.width(); ++x)
+                        if (const QRgb p = shown.pixel(x, y) & 0xFFFFFF; p == 0 || p == 0xFFFFFF)
+                            return true;
+                return false;
+            },
+            10000))
+            << "no band on the screen at " << topEdge.x() << "," << topEdge.y();
+        // The readout stays with the band, on the output where it was pressed.
+        EXPECT_TRUE(QTest::qWaitFor(
+            [this, pressed] {
+                return form2->Readout().window() == pressed && form2->Readout().isVisible();
+            },
+            10000))
+            << "the readout panel is not on the output of the band";
         ASSERT_TRUE(pointer.Release());
-        ASSERT_TRUE(QTest::qWaitFor([this] { return !form2->isVisible(); }, 10000))
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !form2->IsShown(); }, 10000))
             << "the release did not reach the overlay";
         ASSERT_TRUE(QTest::qWaitFor(
             [this, &before] {
@@ -240,16 +317,33 @@ protected:
     // Moves the pointer to `at` and waits until `widget` knows the pointer is over it. A busy
     // compositor may still be settling a newly mapped window and not yet give it the pointer; a
     // press then would go nowhere, so the pointer is moved again (a person's hand is never still).
-    static bool Hover(Pointer &pointer, QPoint at, const QWidget *widget)
+    // Only the pointer's arrival counts: a window hidden under the pointer and shown again still
+    // believes the pointer is over it.
+    static bool Hover(Pointer &pointer, QPoint at, QWidget *widget)
     {
+        struct Arrival : QObject
+        {
+            bool eventFilter(QObject *, QEvent *event) override
+            {
+                const QEvent::Type type = event->type();
+                arrived = arrived || type == QEvent::Enter || type == QEvent::MouseMove
+                    || type == QEvent::HoverEnter || type == QEvent::HoverMove;
+                return false;
+            }
+            bool arrived = false;
+        } arrival;
+        widget->installEventFilter(&arrival);
         for (int attempt = 0; attempt < 10; ++attempt) {
             if (attempt > 0 && !pointer.Move(at + QPoint(1, 0)))
-                return false;
+                break;
             if (!pointer.Move(at))
-                return false;
-            if (QTest::qWaitFor([widget] { return widget->underMouse(); }, 1000))
+                break;
+            if (QTest::qWaitFor([&] { return arrival.arrived && widget->underMouse(); }, 1000)) {
+                widget->removeEventFilter(&arrival);
                 return true;
+            }
         }
+        widget->removeEventFilter(&arrival);
         return false;
     }
 
@@ -259,6 +353,24 @@ protected:
         for (QWidget *widget : QApplication::topLevelWidgets())
             if (auto *overlay = qobject_cast<capture::Form2 *>(widget))
                 return overlay;
+        return nullptr;
+    }
+
+    // The shown windows of the overlay, one per output on Wayland.
+    static std::vector<QWidget *> OverlayWindows()
+    {
+        std::vector<QWidget *> found;
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (widget->objectName() == QLatin1String("OverlayWindow") && widget->isVisible())
+                found.push_back(widget);
+        return found;
+    }
+
+    static QWidget *WindowAt(const std::vector<QWidget *> &windows, QPoint at)
+    {
+        for (QWidget *window : windows)
+            if (window->screen()->geometry().contains(at))
+                return window;
         return nullptr;
     }
 
@@ -336,8 +448,8 @@ TEST_F(WaylandCapture, PointerPositionsFindThePixelsUnderThem)
     EXPECT_TRUE(messages.empty());
 }
 
-// Run with two outputs: the copy is the primary output's part of the portal's picture of the whole
-// desktop, and the overlay covers that output.
+// Run with two outputs: the first copy is the primary output's part of the portal's picture of the
+// whole desktop.
 TEST_F(WaylandCapture, WithTwoOutputsTheCopyIsThePrimaryOutputsPart)
 {
     if (QGuiApplication::screens().size() < 2)
@@ -354,6 +466,55 @@ TEST_F(WaylandCapture, WithTwoOutputsTheCopyIsThePrimaryOutputsPart)
             others += frozen.pixel(x, y) == qRgb(0x99, 0x66, 0x33);
     EXPECT_EQ(others, 0) << "pixels of the other output in the copy";
     EXPECT_EQ(window.Text1->text(), QStringLiteral("#336699"));
+}
+
+// Run with two outputs, the second at scale 1 whatever the first's (wlr's picture then has the
+// first's scale throughout): a band on the second output is that output's pixels at its own
+// scale, held to its edges when dragged onto the first.
+TEST_F(WaylandCapture, WithTwoOutputsABandOnTheSecondIsItsPixelsAtItsScale)
+{
+    if (QGuiApplication::screens().size() < 2)
+        GTEST_SKIP() << "a session with one output";
+    const QScreen *second = QGuiApplication::screens().at(1);
+    ASSERT_EQ(second->geometry(), QRect(1280, 0, 800, 600)) << "as wayland_session.sh sets it";
+    const qreal ratio = second->devicePixelRatio();
+    const QPoint origin = second->geometry().topLeft();
+    struct Case
+    {
+        const char *what;
+        QPoint from, to;
+        QSize logical; // of the band
+        bool inside; // wholly inside the output, away from its edges
+    };
+    const Case cases[] = {
+        { "down-right", origin + QPoint(100, 100), origin + QPoint(300, 200), QSize(200, 100),
+            true },
+        { "up-left", origin + QPoint(700, 500), origin + QPoint(450, 350), QSize(250, 150), true },
+        { "onto the first output", origin + QPoint(100, 300), origin + QPoint(-150, 350),
+            QSize(100, 50), false },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        window.Text1->clear();
+        ASSERT_NO_FATAL_FAILURE(CaptureAndDrag(c.from, c.to));
+        EXPECT_EQ(pane().Raster().size(), c.logical * ratio);
+        // grim blends the outermost pixels of a scaled output with their neighbours, a step or
+        // two per channel; anything of the first output is far off.
+        int far = 0;
+        const QImage &raster = pane().Raster();
+        for (int y = 0; y < raster.height(); ++y)
+            for (int x = 0; x < raster.width(); ++x) {
+                const QRgb pixel = raster.pixel(x, y);
+                far += std::abs(qRed(pixel) - qRed(kSecondBackground)) > 3
+                    || std::abs(qGreen(pixel) - qGreen(kSecondBackground)) > 3
+                    || std::abs(qBlue(pixel) - qBlue(kSecondBackground)) > 3;
+            }
+        EXPECT_EQ(far, 0) << "pixels not of the second output";
+        if (c.inside) {
+            EXPECT_EQ(window.Text1->text(), QStringLiteral("#996633"));
+        }
+    }
+    EXPECT_TRUE(messages.empty());
 }
 
 } // namespace

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QRect>
+#include <QWidget>
+
+namespace capture {
+
+class Form2;
+
+// One screen's part of the overlay where a window can neither be placed nor span screens
+// (Wayland): full screen on its own screen, it paints that screen's frozen copy and hands every
+// pointer and key event to Form2 in Form2's overlay pixels.
+class OverlayWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit OverlayWindow(Form2 &owner);
+
+    // Where this window's screen lies on the overlay, in logical pixels.
+    void SetArea(const QRect &overlayArea);
+    [[nodiscard]] const QRect &Area() const { return area; }
+
+    // Repaints the part of `overlayArea` (overlay pixels) that lies on this window.
+    void UpdateArea(const QRect &overlayArea);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    [[nodiscard]] QPointF ToOverlay(QPointF position) const;
+
+    Form2 &owner;
+    QRect area;
+};
+
+} // namespace capture
