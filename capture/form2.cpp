@@ -31,7 +31,7 @@ Form2::Form2(platform::PicBox &pane, std::function<void()> calcColor,
     , calcColor(std::move(calcColor))
     , source(std::move(source))
     , showMessage(std::move(showMessage))
-    , windowPerScreen(QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+    , onWayland(QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
 {
     setObjectName(QStringLiteral("Form2"));
     // The main window's close ends the program; a hidden overlay must not keep it alive.
@@ -69,10 +69,9 @@ void Form2::ArmTimer() { timer1.start(); }
 
 bool Form2::IsShown() const
 {
-    if (!windowPerScreen)
-        return isVisible();
-    return std::any_of(windows.begin(), windows.end(),
-        [](const std::unique_ptr<OverlayWindow> &window) { return window->isVisible(); });
+    return isVisible()
+        || std::any_of(windows.begin(), windows.end(),
+            [](const std::unique_ptr<OverlayWindow> &window) { return window->isVisible(); });
 }
 
 const QImage &Form2::FrozenCopy() const
@@ -123,6 +122,11 @@ void Form2::FinishFreeze(std::vector<platform::ScreenPicture> pictures)
         setGeometry(desktop);
     timer1.stop();
     startPtAtShow = startPt;
+    const QList<QScreen *> desktopScreens = QGuiApplication::screens();
+    windowPerScreen = onWayland
+        || std::any_of(desktopScreens.begin(), desktopScreens.end(), [&](const QScreen *screen) {
+               return screen->devicePixelRatio() != desktopScreens.front()->devicePixelRatio();
+           });
     if (windowPerScreen) {
         ShowWindowPerScreen();
         return;
@@ -192,10 +196,7 @@ void Form2::ShowWindowPerScreen()
 
 void Form2::HideOverlay()
 {
-    if (!windowPerScreen) {
-        hide();
-        return;
-    }
+    hide();
     for (const std::unique_ptr<OverlayWindow> &window : windows)
         window->hide();
 }

@@ -116,8 +116,10 @@ private:
     StartPoint startPtAtShow;
     std::vector<FrozenScreen> screens;
     ReadoutPanel *panel = nullptr;
-    // A Wayland window can neither be placed nor span screens: one window per screen there.
-    const bool windowPerScreen;
+    // A Wayland window can neither be placed nor span screens, and an X11 window has one pixel
+    // ratio: one window per screen on Wayland, and on X11 where the screens' ratios differ.
+    const bool onWayland;
+    bool windowPerScreen = false;
     // Same order as `screens` while the overlay is up.
     std::vector<std::unique_ptr<OverlayWindow>> windows;
 };
