@@ -9,8 +9,8 @@ class Form2;
 
 // One screen's part of the overlay where a window can neither be placed nor span screens
 // (Wayland), or where one window cannot show screens of different pixel ratios (X11 with
-// per-screen scales): full screen on its own screen, it paints that screen's frozen copy and hands
-// every pointer and key event to Form2 in Form2's overlay pixels.
+// per-screen scales): full screen on its own screen, it paints that screen's frozen copy and
+// hands every pointer and key event to Form2 in Form2's overlay pixels.
 class OverlayWindow : public QWidget
 {
     Q_OBJECT
