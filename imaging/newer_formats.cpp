@@ -1,13 +1,46 @@
 #include "imaging/formats_module.h"
 #include "imaging/quiet_stderr.h"
 
+#include <cstddef>
 #include <dlfcn.h>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace imaging {
 namespace {
+
+    // The dynamic linker looks for a library in the library path of the object that asks for it.
+    // Under the sanitizers that object is their dlopen wrapper, not the program, so the program's
+    // own path (beside the loader in the build, the private folder once installed) is walked here.
+    void *OpenModuleOnProgramPath()
+    {
+        constexpr int kMode = RTLD_NOW | RTLD_LOCAL;
+        if (void *program = ::dlopen(nullptr, RTLD_NOW)) {
+            Dl_serinfo size {};
+            if (::dlinfo(program, RTLD_DI_SERINFOSIZE, &size) == 0) {
+                std::vector<std::max_align_t> space(
+                    (size.dls_size + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t));
+                auto *paths = reinterpret_cast<Dl_serinfo *>(space.data());
+                *paths = size;
+                if (::dlinfo(program, RTLD_DI_SERINFOSIZE, paths) == 0
+                    && ::dlinfo(program, RTLD_DI_SERINFO, paths) == 0) {
+                    for (unsigned i = 0; i < paths->dls_cnt; ++i) {
+                        const char *folder = paths->dls_serpath[i].dls_name;
+                        // Never the working folder: a picture's folder could plant a module.
+                        if (!folder || folder[0] != '/')
+                            continue;
+                        const std::string path = std::string(folder) + '/' + kFormatsModuleName;
+                        if (void *module = ::dlopen(path.c_str(), kMode))
+                            return module;
+                    }
+                }
+            }
+        }
+        // Nothing found: the plain search, whose error names the module and why.
+        return ::dlopen(kFormatsModuleName, kMode);
+    }
 
     // Loaded once and never unloaded: the images it makes run its code until they go.
     FormatsModuleEntry ModuleEntry()
@@ -15,7 +48,7 @@ namespace {
         static FormatsModuleEntry entry = nullptr;
         static std::once_flag loaded;
         std::call_once(loaded, [] {
-            void *module = ::dlopen(kFormatsModuleName, RTLD_NOW | RTLD_LOCAL);
+            void *module = OpenModuleOnProgramPath();
             if (module)
                 entry = reinterpret_cast<FormatsModuleEntry>(::dlsym(module, kFormatsModuleEntry));
             if (!entry) {
