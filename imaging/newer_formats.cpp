@@ -6,40 +6,53 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace imaging {
 namespace {
 
-    // The dynamic linker looks for a library in the library path of the object that asks for it.
-    // Under the sanitizers that object is their dlopen wrapper, not the program, so the program's
-    // own path (beside the loader in the build, the private folder once installed) is walked here.
-    void *OpenModuleOnProgramPath()
+    // The absolute folders of the program's library path, in the dynamic linker's order.
+    std::vector<std::string> ProgramLibraryPath()
     {
-        constexpr int kMode = RTLD_NOW | RTLD_LOCAL;
-        if (void *program = ::dlopen(nullptr, RTLD_NOW)) {
-            Dl_serinfo size {};
-            if (::dlinfo(program, RTLD_DI_SERINFOSIZE, &size) == 0) {
-                std::vector<std::max_align_t> space(
-                    (size.dls_size + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t));
-                auto *paths = reinterpret_cast<Dl_serinfo *>(space.data());
-                *paths = size;
-                if (::dlinfo(program, RTLD_DI_SERINFOSIZE, paths) == 0
-                    && ::dlinfo(program, RTLD_DI_SERINFO, paths) == 0) {
-                    for (unsigned i = 0; i < paths->dls_cnt; ++i) {
-                        const char *folder = paths->dls_serpath[i].dls_name;
-                        // Never the working folder: a picture's folder could plant a module.
-                        if (!folder || folder[0] != '/')
-                            continue;
-                        const std::string path = std::string(folder) + '/' + kFormatsModuleName;
-                        if (void *module = ::dlopen(path.c_str(), kMode))
-                            return module;
-                    }
-                }
-            }
+        std::vector<std::string> folders;
+        void *program = ::dlopen(nullptr, RTLD_NOW);
+        Dl_serinfo size {};
+        if (!program || ::dlinfo(program, RTLD_DI_SERINFOSIZE, &size) != 0)
+            return folders;
+        std::vector<std::max_align_t> space(
+            (size.dls_size + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t));
+        auto *paths = reinterpret_cast<Dl_serinfo *>(space.data());
+        *paths = size;
+        if (::dlinfo(program, RTLD_DI_SERINFOSIZE, paths) != 0
+            || ::dlinfo(program, RTLD_DI_SERINFO, paths) != 0)
+            return folders;
+        for (unsigned i = 0; i < paths->dls_cnt; ++i) {
+            const char *folder = paths->dls_serpath[i].dls_name;
+            // Never the working folder: a picture's folder could plant a module there.
+            if (folder && folder[0] == '/')
+                folders.emplace_back(folder);
         }
-        // Nothing found: the plain search, whose error names the module and why.
-        return ::dlopen(kFormatsModuleName, kMode);
+        return folders;
+    }
+
+    // The dynamic linker looks for a library along the library path of the object that asks for
+    // it. Under the sanitizers that object is their dlopen wrapper, not the program, so the
+    // program's own path (the loader's folder in the build, the private folder once installed) is
+    // walked here. `why` says what went wrong when nothing loads.
+    void *OpenModuleOnProgramPath(std::string &why)
+    {
+        why = std::string(kFormatsModuleName) + " is not on the program's library path";
+        for (const std::string &folder : ProgramLibraryPath()) {
+            const std::string path = folder + '/' + kFormatsModuleName;
+            if (::access(path.c_str(), F_OK) != 0)
+                continue;
+            if (void *module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
+                return module;
+            const char *error = ::dlerror();
+            why = error ? error : path + " could not be loaded";
+        }
+        return nullptr;
     }
 
     // Loaded once and never unloaded: the images it makes run its code until they go.
@@ -48,15 +61,16 @@ namespace {
         static FormatsModuleEntry entry = nullptr;
         static std::once_flag loaded;
         std::call_once(loaded, [] {
-            void *module = OpenModuleOnProgramPath();
-            if (module)
+            std::string why;
+            if (void *module = OpenModuleOnProgramPath(why)) {
                 entry = reinterpret_cast<FormatsModuleEntry>(::dlsym(module, kFormatsModuleEntry));
-            if (!entry) {
-                const char *why = ::dlerror();
-                WriteToStderr(std::string("quillmere: the decoders of WebP, TIFF, HEIF, AVIF and "
-                                          "JPEG XL are not available: ")
-                    + (why ? why : "unknown reason") + "\n");
+                if (!entry)
+                    why = std::string(kFormatsModuleName) + " is from another build";
             }
+            if (!entry)
+                WriteToStderr("quillmere: the decoders of WebP, TIFF, HEIF, AVIF and JPEG XL are "
+                              "not available: "
+                    + why + "\n");
         });
         return entry;
     }
