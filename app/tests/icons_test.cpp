@@ -1,7 +1,6 @@
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
-#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -21,17 +20,27 @@ struct IconEntry
     quint32 offset;
 };
 
+// A little-endian number of `bytes` bytes at `at`; the caller has checked the length.
+quint32 ReadLittleEndian(const QByteArray &file, qsizetype at, int bytes)
+{
+    quint32 value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = (value << 8) | static_cast<quint8>(file.at(at + i));
+    return value;
+}
+
 std::vector<IconEntry> ReadDirectory(const QByteArray &file)
 {
     std::vector<IconEntry> entries;
-    if (file.size() < 6 || qFromLittleEndian<quint16>(file.constData() + 2) != 1)
+    if (file.size() < 6 || ReadLittleEndian(file, 2, 2) != 1)
         return entries;
-    const int count = qFromLittleEndian<quint16>(file.constData() + 4);
+    const int count = static_cast<int>(ReadLittleEndian(file, 4, 2));
     for (int i = 0; i < count && 6 + 16 * (i + 1) <= file.size(); ++i) {
-        const char *entry = file.constData() + 6 + 16 * i;
-        const int width = static_cast<quint8>(entry[0]);
-        entries.push_back({ width == 0 ? 256 : width, qFromLittleEndian<quint16>(entry + 6),
-            qFromLittleEndian<quint32>(entry + 8), qFromLittleEndian<quint32>(entry + 12) });
+        const qsizetype entry = 6 + 16 * i;
+        const int width = static_cast<quint8>(file.at(entry));
+        entries.push_back(
+            { width == 0 ? 256 : width, static_cast<int>(ReadLittleEndian(file, entry + 6, 2)),
+                ReadLittleEndian(file, entry + 8, 4), ReadLittleEndian(file, entry + 12, 4) });
     }
     return entries;
 }
