@@ -24,9 +24,7 @@ namespace capture {
 
 Form2::Form2(platform::PicBox &pane, std::function<void()> calcColor,
     std::unique_ptr<platform::ScreenSource> source, ShowMessage showMessage)
-    : QWidget(nullptr,
-        Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
-            | Qt::NoDropShadowWindowHint)
+    : QWidget(nullptr, kOverlayWindowFlags)
     , pane(pane)
     , calcColor(std::move(calcColor))
     , source(std::move(source))
@@ -34,15 +32,7 @@ Form2::Form2(platform::PicBox &pane, std::function<void()> calcColor,
     , onWayland(QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
 {
     setObjectName(QStringLiteral("Form2"));
-    // The main window's close ends the program; a hidden overlay must not keep it alive.
-    setAttribute(Qt::WA_QuitOnClose, false);
-    setAttribute(Qt::WA_OpaquePaintEvent);
-    setAttribute(Qt::WA_NoSystemBackground);
-    setCursor(Qt::CrossCursor);
-    // Moves without a button held also move the (hidden) band and the magnifier.
-    setMouseTracking(true);
-    // Esc must reach the overlay, not the window beneath it.
-    setFocusPolicy(Qt::StrongFocus);
+    PrepareOverlaySurface(*this);
 
     if (!this->showMessage) {
         QWidget *owner = pane.window();

@@ -10,19 +10,22 @@
 
 namespace capture {
 
+void PrepareOverlaySurface(QWidget &window)
+{
+    window.setAttribute(Qt::WA_QuitOnClose, false);
+    window.setAttribute(Qt::WA_OpaquePaintEvent);
+    window.setAttribute(Qt::WA_NoSystemBackground);
+    window.setCursor(Qt::CrossCursor);
+    window.setMouseTracking(true);
+    window.setFocusPolicy(Qt::StrongFocus);
+}
+
 OverlayWindow::OverlayWindow(Form2 &owner)
-    : QWidget(nullptr,
-        Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
-            | Qt::NoDropShadowWindowHint)
+    : QWidget(nullptr, kOverlayWindowFlags)
     , owner(owner)
 {
     setObjectName(QStringLiteral("OverlayWindow"));
-    setAttribute(Qt::WA_QuitOnClose, false);
-    setAttribute(Qt::WA_OpaquePaintEvent);
-    setAttribute(Qt::WA_NoSystemBackground);
-    setCursor(Qt::CrossCursor);
-    setMouseTracking(true);
-    setFocusPolicy(Qt::StrongFocus);
+    PrepareOverlaySurface(*this);
 }
 
 void OverlayWindow::SetArea(const QRect &overlayArea)

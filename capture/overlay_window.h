@@ -7,6 +7,15 @@ namespace capture {
 
 class Form2;
 
+// What every overlay window is: borderless, above the rest, without a shadow.
+inline constexpr Qt::WindowFlags kOverlayWindowFlags
+    = Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::NoDropShadowWindowHint;
+
+// Sets up a window that shows a frozen copy: it paints every pixel itself, shows a crosshair,
+// follows the pointer without a button held (band and magnifier move with it), takes Esc from
+// the keyboard, and does not keep the program alive once the main window is closed.
+void PrepareOverlaySurface(QWidget &window);
+
 // One screen's part of the overlay where a window can neither be placed nor span screens
 // (Wayland), or where one window cannot show screens of different pixel ratios (X11 with
 // per-screen scales): full screen on its own screen, it paints that screen's frozen copy and

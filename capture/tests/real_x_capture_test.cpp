@@ -164,6 +164,17 @@ namespace {
 
     void PrintTo(const Desktop &desktop, std::ostream *out) { *out << desktop.name; }
 
+    // A 2 x 2 checkerboard for xsetroot -bitmap, whose set pixels take the foreground colour.
+    bool WriteCheckerBitmap(const QString &path)
+    {
+        QFile xbm(path);
+        // Xlib's reader wants the values on a line of their own.
+        return xbm.open(QIODevice::WriteOnly)
+            && xbm.write("#define c_width 2\n#define c_height 2\n"
+                         "static unsigned char c_bits[] = {\n   0x01, 0x02};\n")
+            > 0;
+    }
+
     // Starts icewm on the server and returns once it manages windows: it announces itself on the
     // root window then.
     void StartWindowManager(
@@ -233,13 +244,7 @@ namespace {
         };
         QTemporaryDir files;
         const QString checker = files.filePath(QStringLiteral("checker.xbm"));
-        {
-            QFile xbm(checker);
-            ASSERT_TRUE(xbm.open(QIODevice::WriteOnly));
-            // Xlib's reader wants the values on a line of their own.
-            xbm.write("#define c_width 2\n#define c_height 2\n"
-                      "static unsigned char c_bits[] = {\n   0x01, 0x02};\n");
-        }
+        ASSERT_TRUE(WriteCheckerBitmap(checker));
         const Region regions[] = {
             { "solid colour, dragged down-right", { "-solid", "#2060A0" }, { 20, 20 }, { 150, 120 },
                 { 130, 100 }, { "#2060A0" }, "#2060A0" },
@@ -362,12 +367,7 @@ namespace {
         ASSERT_TRUE(home.isValid());
         QTemporaryDir files;
         const QString checker = files.filePath(QStringLiteral("checker.xbm"));
-        {
-            QFile xbm(checker);
-            ASSERT_TRUE(xbm.open(QIODevice::WriteOnly));
-            xbm.write("#define c_width 2\n#define c_height 2\n"
-                      "static unsigned char c_bits[] = {\n   0x01, 0x02};\n");
-        }
+        ASSERT_TRUE(WriteCheckerBitmap(checker));
         const QStringList checkerRoot { "-bitmap", checker, "-fg", "#FF0000", "-bg", "#0000FF" };
 
         std::optional<Child> windowManager;
