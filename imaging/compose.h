@@ -1,11 +1,20 @@
 #pragma once
 
+#include "analysis/colour_math.h"
+
 #include <QRgb>
 
 #include <algorithm>
 #include <cstdint>
 
 namespace imaging {
+
+// The decoders' pixel for a colour given as 0x00BBGGRR (the background of a load).
+[[nodiscard]] constexpr QRgb ToQRgb(analysis::ColourValue colour)
+{
+    return qRgb(
+        analysis::GetRValue(colour), analysis::GetGValue(colour), analysis::GetBValue(colour));
+}
 
 // a * c + (255 - a) * b over 255, rounded to nearest; exact for every 8-bit a, c, b.
 [[nodiscard]] inline std::uint32_t BlendChannel(std::uint32_t c, std::uint32_t b, std::uint32_t a)

@@ -1,5 +1,6 @@
 #include "imaging/mod_gdi_plus_resize.h"
 
+#include "imaging/compose.h"
 #include "imaging/decoded_image.h"
 #include "imaging/raster_memory.h"
 #include "imaging/resample.h"
@@ -81,18 +82,12 @@ namespace {
         QRgb background = 0;
     };
 
-    QRgb ToQRgb(analysis::ColourValue colour)
-    {
-        return qRgb(
-            analysis::GetRValue(colour), analysis::GetGValue(colour), analysis::GetBValue(colour));
-    }
-
     // Makes the width x height raster that the image will be drawn on. At the image's own size a
     // decoder that already holds its pixels lends them, so nothing is copied.
     bool PrepareCanvas(Canvas &canvas, imaging::DecodedImage &image, analysis::ColourValue colour,
         std::int32_t width, std::int32_t height)
     {
-        canvas.background = ToQRgb(colour);
+        canvas.background = imaging::ToQRgb(colour);
         if (QSize(width, height) == image.Size())
             canvas.raster = image.TakeRaster();
         else

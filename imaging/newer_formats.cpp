@@ -23,7 +23,6 @@ namespace {
         std::vector<std::max_align_t> space(
             (size.dls_size + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t));
         auto *paths = reinterpret_cast<Dl_serinfo *>(space.data());
-        *paths = size;
         if (::dlinfo(program, RTLD_DI_SERINFOSIZE, paths) != 0
             || ::dlinfo(program, RTLD_DI_SERINFO, paths) != 0)
             return folders;
@@ -75,6 +74,20 @@ namespace {
         return entry;
     }
 
+    // A QuietStderr for the calls that need one, nothing for the rest.
+    class SilenceWhen
+    {
+    public:
+        explicit SilenceWhen(bool quiet)
+        {
+            if (quiet)
+                silence.emplace();
+        }
+
+    private:
+        std::optional<QuietStderr> silence;
+    };
+
     // A picture decoded in the module. Debian's libjxl prints a line on stderr for each flaw it
     // meets, so its calls run with stderr silenced; the programs' own lines still get through.
     class ModuleImage final : public DecodedImage
@@ -91,17 +104,13 @@ namespace {
 
         [[nodiscard]] bool DrawOver(Raster &raster, QRgb background) override
         {
-            std::optional<QuietStderr> silence;
-            if (quiet)
-                silence.emplace();
+            const SilenceWhen silence(quiet);
             return decoded->DrawOver(raster, background);
         }
 
         [[nodiscard]] bool DrawRows(analysis::RowSink &sink, QRgb background) override
         {
-            std::optional<QuietStderr> silence;
-            if (quiet)
-                silence.emplace();
+            const SilenceWhen silence(quiet);
             return decoded->DrawRows(sink, background);
         }
 
@@ -122,9 +131,7 @@ std::unique_ptr<DecodedImage> OpenNewerFormat(NewerFormat format, FilePtr file)
     const bool quiet = format == NewerFormat::Jxl;
     std::unique_ptr<DecodedImage> decoded;
     {
-        std::optional<QuietStderr> silence;
-        if (quiet)
-            silence.emplace();
+        const SilenceWhen silence(quiet);
         decoded.reset(entry(static_cast<int>(format), file.release()));
     }
     if (!decoded)

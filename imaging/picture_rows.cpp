@@ -1,8 +1,7 @@
 #include "imaging/picture_rows.h"
 
+#include "imaging/compose.h"
 #include "imaging/decoded_image.h"
-
-#include <QRgb>
 
 #include <memory>
 #include <new>
@@ -15,10 +14,7 @@ namespace {
     {
         try {
             const std::unique_ptr<imaging::DecodedImage> image = open();
-            return image
-                && image->DrawRows(sink,
-                    qRgb(analysis::GetRValue(colour), analysis::GetGValue(colour),
-                        analysis::GetBValue(colour)));
+            return image && image->DrawRows(sink, imaging::ToQRgb(colour));
         } catch (const std::bad_alloc &) {
             return false;
         }

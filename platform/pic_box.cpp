@@ -1,6 +1,7 @@
 #include "platform/pic_box.h"
 
 #include "analysis/calc_color.h"
+#include "imaging/compose.h"
 #include "imaging/raster_memory.h"
 
 #include <QMouseEvent>
@@ -17,12 +18,6 @@ namespace {
     // The pane holds every picture the loader accepts, so the scan never reads past a cut-off
     // raster; a bigger pane side would only hold background.
     constexpr int kLargestSide = imaging::kMaxRasterSide;
-
-    QRgb ToQRgb(analysis::ColourValue colour)
-    {
-        return qRgb(
-            analysis::GetRValue(colour), analysis::GetGValue(colour), analysis::GetBValue(colour));
-    }
 
     int PixelCount(double pixels)
     {
@@ -91,7 +86,7 @@ void PicBox::Redraw(QSize size)
             || raster.format() != QImage::Format_RGB32)
             raster = QImage(size, QImage::Format_RGB32);
         if (!raster.isNull()) {
-            raster.fill(ToQRgb(ResolveColour(backColor)));
+            raster.fill(imaging::ToQRgb(ResolveColour(backColor)));
             if (!picture.isNull()) {
                 const int columns = std::min(picture.width(), raster.width());
                 const int rows = std::min(picture.height(), raster.height());
@@ -160,7 +155,7 @@ void PicBox::paintEvent(QPaintEvent *event)
     const qreal ratio = devicePixelRatioF();
     const QRectF source(QPointF(dirty.topLeft()) * ratio, QSizeF(dirty.size()) * ratio);
     if (!QRectF(raster.rect()).contains(source))
-        painter.fillRect(dirty, QColor(ToQRgb(ResolveColour(backColor))));
+        painter.fillRect(dirty, QColor(imaging::ToQRgb(ResolveColour(backColor))));
     if (!raster.isNull())
         painter.drawImage(QRectF(dirty), raster, source);
 }
