@@ -1,14 +1,11 @@
-// The files -r finds, and what becomes of each, in-process on a tree made here.
-#include "tools/avg_job.h"
+// The files -r finds, in-process on a tree made here.
 #include "tools/avg_walk.h"
 
-#include "imaging/tests/fixtures.h"
+#include "tools/tests/temp_folder.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,43 +16,8 @@ namespace {
 namespace fs = std::filesystem;
 using tools::AvgJob;
 
-std::string PngBytes()
+class AvgWalkTest : public avgtests::TempFolderTest
 {
-    QImage one(1, 1, QImage::Format_RGB32);
-    one.fill(qRgb(10, 20, 30));
-    return fixtures::EncodePng(one, fixtures::PngVariant::Rgb8).toStdString();
-}
-
-// A folder of its own under the temporary folder, made current while the test runs (so paths are
-// printed as given) and removed with everything in it afterwards.
-class AvgWalkTest : public testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "avg-walk-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root = pattern;
-        previous = fs::current_path();
-        fs::current_path(root);
-    }
-
-    void TearDown() override
-    {
-        fs::current_path(previous);
-        for (const fs::path &folder : locked)
-            fs::permissions(folder, fs::perms::owner_all);
-        fs::remove_all(root);
-    }
-
-    static void Write(const std::string &path, const std::string &bytes)
-    {
-        std::ofstream(path, std::ios::binary) << bytes;
-    }
-
-    fs::path root;
-    fs::path previous;
-    std::vector<fs::path> locked;
 };
 
 AvgJob Walked(std::string path) { return AvgJob { std::move(path), true, false }; }
@@ -123,50 +85,6 @@ TEST_F(AvgWalkTest, AFolderThatCannotBeListedIsAJobOfItsOwn)
     ASSERT_EQ(jobs.size(), 2u);
     EXPECT_EQ(jobs[0], (AvgJob { "tree/locked", false, true }));
     EXPECT_EQ(jobs[1], Walked("tree/z.png"));
-}
-
-// What each job gives: a walked file that is not a picture is passed over without a word, but
-// named on the command line it is an error, as are pictures that fail wherever they come from.
-TEST_F(AvgWalkTest, WalkedFilesThatAreNotPicturesAreSkippedByContent)
-{
-    const std::string png = PngBytes();
-    Write("good.data", png); // the content decides, not the name
-    Write("notes.png", "plain text\n");
-    Write("cut.png", png.substr(0, png.size() - 20));
-    Write("empty.png", "");
-    const std::string good = "#0A141E R:10 G:20 B:30 H:210 S:67 L:12  ";
-    using Where = tools::Outcome::Where;
-    const struct
-    {
-        AvgJob job;
-        bool json;
-        Where where;
-        std::string line;
-        bool failed;
-    } cases[] = {
-        { Walked("good.data"), false, Where::Out, good + "good.data", false },
-        { Named("good.data"), false, Where::Out, good + "good.data", false },
-        { Walked("notes.png"), false, Where::Nowhere, "", false },
-        { Walked("empty.png"), false, Where::Nowhere, "", false },
-        { Named("notes.png"), false, Where::Err, "Error loading picture notes.png", true },
-        { Walked("cut.png"), false, Where::Err, "Error loading picture cut.png", true },
-        { Walked("missing.png"), false, Where::Err, "Error loading picture missing.png", true },
-        { Walked("cut.png"), true, Where::Out,
-            R"({"path":"cut.png","error":"not a complete, readable picture"})", true },
-        { AvgJob { "locked", false, true }, true, Where::Out,
-            R"({"path":"locked","error":"the folder could not be read"})", true },
-        { AvgJob { "locked", false, true }, false, Where::Err, "Error loading picture locked",
-            true },
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(
-            c.job.path + (c.job.fromWalk ? " walked" : " named") + (c.json ? " json" : ""));
-        const tools::Outcome outcome
-            = tools::WorkOut(c.job, tools::JobSettings { 0xFFFFFF, c.json });
-        EXPECT_EQ(outcome.where, c.where);
-        EXPECT_EQ(outcome.line, c.line);
-        EXPECT_EQ(outcome.failed, c.failed);
-    }
 }
 
 } // namespace
