@@ -73,6 +73,38 @@ namespace {
         return jobs;
     }
 
+    // The callbacks run as CLI11 reads each option, in argument order.
+    void DefineOptions(CLI::App &app, AvgArguments &parsed)
+    {
+        // CLI11's own help and its texts are not used: the program prints kAvgUsage and its own
+        // problems. The type names say what a missing value should have been.
+        app.set_help_flag();
+        // Files are what CLI11 leaves over; Prepare has already stopped at unknown options.
+        app.allow_extras();
+        const auto settle = [](AvgArguments::Action action) {
+            return [action] { throw Settled { action, {} }; };
+        };
+        app.add_flag_callback("-h,--help", settle(AvgArguments::Action::Help))->trigger_on_parse();
+        app.add_flag_callback("--version", settle(AvgArguments::Action::Version))
+            ->trigger_on_parse();
+        app.add_flag_callback("--json", [&parsed] { parsed.json = true; })->trigger_on_parse();
+        app.add_flag_callback("-r,--recursive", [&parsed] { parsed.recursive = true; })
+            ->trigger_on_parse();
+        app.add_option_function<std::string>(
+               "-j,--jobs", [&parsed](const std::string &value) { parsed.jobs = ParseJobs(value); })
+            ->type_name("a number of jobs")
+            ->trigger_on_parse();
+        app.add_option_function<std::string>("--background",
+               [&parsed](const std::string &value) {
+                   const std::optional<analysis::ColourValue> colour = ParseHexColour(value);
+                   if (!colour)
+                       Fail("bad colour '" + value + "', expected #RRGGBB");
+                   parsed.background = *colour;
+               })
+            ->type_name("a colour #RRGGBB")
+            ->trigger_on_parse();
+    }
+
     // The arguments CLI11 is to read, reversed as App::parse takes them, and the first argument
     // that is none of this program's options. CLI11 reads more than the program accepts ("-rj"
     // as "-r -j", "--json=1" as "--json", "-5" as a file) and lets an empty "--jobs=" take the
@@ -142,38 +174,7 @@ AvgArguments ParseAvgArguments(int argc, const char *const *argv)
 {
     AvgArguments parsed;
     CLI::App app;
-    // CLI11's own help and its texts are not used: the program prints kAvgUsage and its own
-    // problems. The type names say what a missing value should have been.
-    app.set_help_flag();
-    // Files are what CLI11 leaves over; Prepare has already stopped at unknown options.
-    app.allow_extras();
-    app.add_flag_callback("-h,--help",
-           [] {
-               throw Settled { AvgArguments::Action::Help, {} };
-           })
-        ->trigger_on_parse();
-    app.add_flag_callback("--version",
-           [] {
-               throw Settled { AvgArguments::Action::Version, {} };
-           })
-        ->trigger_on_parse();
-    app.add_flag_callback("--json", [&parsed] { parsed.json = true; })->trigger_on_parse();
-    app.add_flag_callback("-r,--recursive", [&parsed] { parsed.recursive = true; })
-        ->trigger_on_parse();
-    app.add_option_function<std::string>(
-           "-j,--jobs", [&parsed](const std::string &value) { parsed.jobs = ParseJobs(value); })
-        ->type_name("a number of jobs")
-        ->trigger_on_parse();
-    app.add_option_function<std::string>("--background",
-           [&parsed](const std::string &value) {
-               const std::optional<analysis::ColourValue> colour = ParseHexColour(value);
-               if (!colour)
-                   Fail("bad colour '" + value + "', expected #RRGGBB");
-               parsed.background = *colour;
-           })
-        ->type_name("a colour #RRGGBB")
-        ->trigger_on_parse();
-
+    DefineOptions(app, parsed);
     Prepared prepared = Prepare(app, argc, argv);
     const std::string last = prepared.reversed.empty() ? std::string() : prepared.reversed.front();
     try {

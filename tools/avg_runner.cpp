@@ -47,11 +47,75 @@ void ProgressBar::Clear()
         write("\r\033[K");
 }
 
+namespace {
+
+    // With one job at a time the calling thread works and prints file by file.
+    void RunHere(std::size_t count, const std::function<Outcome(std::size_t)> &work,
+        const std::function<void(const Outcome &)> &hand, ProgressBar &bar)
+    {
+        for (std::size_t i = 0; i < count; ++i) {
+            bar.Draw(i);
+            hand(work(i));
+        }
+    }
+
+    // Otherwise the calling thread only prints, and the workers take the next number in turn.
+    void RunOnWorkers(std::size_t count, std::size_t workers,
+        const std::function<Outcome(std::size_t)> &work,
+        const std::function<void(const Outcome &)> &hand, ProgressBar &bar)
+    {
+        std::vector<std::optional<Outcome>> outcomes(count);
+        std::mutex mutex;
+        std::condition_variable finished;
+        std::size_t next = 0;
+        const auto takeJobs = [&] {
+            for (;;) {
+                std::size_t i = 0;
+                {
+                    const std::lock_guard lock(mutex);
+                    if (next == count)
+                        return;
+                    i = next++;
+                }
+                Outcome outcome = work(i);
+                {
+                    const std::lock_guard lock(mutex);
+                    outcomes[i] = std::move(outcome);
+                }
+                finished.notify_one();
+            }
+        };
+        std::vector<std::thread> pool;
+        for (std::size_t t = 0; t < workers; ++t)
+            pool.emplace_back(takeJobs);
+
+        bar.Draw(0);
+        std::unique_lock lock(mutex);
+        for (std::size_t printed = 0; printed < count;) {
+            if (!outcomes[printed]) {
+                bar.Draw(printed);
+                finished.wait_for(lock, std::chrono::milliseconds(200));
+                continue;
+            }
+            const Outcome outcome = std::move(*outcomes[printed]);
+            outcomes[printed].reset();
+            ++printed;
+            lock.unlock();
+            hand(outcome);
+            lock.lock();
+        }
+        lock.unlock();
+        for (std::thread &worker : pool)
+            worker.join();
+    }
+
+} // namespace
+
 bool RunInOrder(std::size_t count, int threads, const std::function<Outcome(std::size_t)> &work,
     const std::function<void(const Outcome &)> &print, ProgressBar &bar)
 {
     bool allLoaded = true;
-    const auto hand = [&](const Outcome &outcome) {
+    const std::function<void(const Outcome &)> hand = [&](const Outcome &outcome) {
         allLoaded = allLoaded && !outcome.failed;
         if (outcome.where == Outcome::Where::Nowhere)
             return;
@@ -60,60 +124,11 @@ bool RunInOrder(std::size_t count, int threads, const std::function<Outcome(std:
         print(outcome);
     };
     const std::size_t workers = std::min(static_cast<std::size_t>(std::max(1, threads)), count);
-    if (workers <= 1) {
-        for (std::size_t i = 0; i < count; ++i) {
-            bar.Draw(i);
-            hand(work(i));
-        }
-        bar.Clear();
-        return allLoaded;
-    }
-
-    // The calling thread only prints; the workers take the next number in turn.
-    std::vector<std::optional<Outcome>> outcomes(count);
-    std::mutex mutex;
-    std::condition_variable finished;
-    std::size_t next = 0;
-    const auto takeJobs = [&] {
-        for (;;) {
-            std::size_t i = 0;
-            {
-                const std::lock_guard lock(mutex);
-                if (next == count)
-                    return;
-                i = next++;
-            }
-            Outcome outcome = work(i);
-            {
-                const std::lock_guard lock(mutex);
-                outcomes[i] = std::move(outcome);
-            }
-            finished.notify_one();
-        }
-    };
-    std::vector<std::thread> pool;
-    for (std::size_t t = 0; t < workers; ++t)
-        pool.emplace_back(takeJobs);
-
-    bar.Draw(0);
-    std::unique_lock lock(mutex);
-    for (std::size_t printed = 0; printed < count;) {
-        if (!outcomes[printed]) {
-            bar.Draw(printed);
-            finished.wait_for(lock, std::chrono::milliseconds(200));
-            continue;
-        }
-        const Outcome outcome = std::move(*outcomes[printed]);
-        outcomes[printed].reset();
-        ++printed;
-        lock.unlock();
-        hand(outcome);
-        lock.lock();
-    }
-    lock.unlock();
+    if (workers <= 1)
+        RunHere(count, work, hand, bar);
+    else
+        RunOnWorkers(count, workers, work, hand, bar);
     bar.Clear();
-    for (std::thread &worker : pool)
-        worker.join();
     return allLoaded;
 }
 
