@@ -33,9 +33,6 @@ TEST(AvgOutput, JsonPathsAreValidUtf8AndKeepTheExactBytes)
         { "\xff", "{\"path\":\"" + kReplaced + "\",\"path_bytes\":\"/w==\"}", kReplaced },
         { "\xff\xfe", "{\"path\":\"" + kReplaced + kReplaced + "\",\"path_bytes\":\"//4=\"}",
             kReplaced + kReplaced },
-        { "\xff\xfe\xfd",
-            "{\"path\":\"" + kReplaced + kReplaced + kReplaced + "\",\"path_bytes\":\"//79\"}",
-            kReplaced + kReplaced + kReplaced },
         // An encoded surrogate, an overlong '/', a code point past U+10FFFF: one U+FFFD a byte.
         { "\xed\xa0\x80.png",
             "{\"path\":\"" + kReplaced + kReplaced + kReplaced
@@ -124,8 +121,6 @@ TEST(AvgOutput, TextAndFailureLines)
     } cases[] = {
         { tools::FormatAvgLine(analysis::Summarise(RedBlue().totals), "sub folder/彩色.png"),
             "#7F007F R:127 G:0 B:127 H:300 S:100 L:50  sub folder/彩色.png" },
-        { tools::FormatAvgLine(analysis::Summarise({}), "empty"),
-            "#000000 R:0 G:0 B:0 H:0 S:0 L:0  empty" },
         // The text form has no place for the reason yet.
         { tools::FormatFailureLine("caf\xe9.png", "cut short", false),
             "Error loading picture caf\xe9.png" },
