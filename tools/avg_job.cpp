@@ -1,0 +1,75 @@
+#include "tools/avg_job.h"
+
+#include "analysis/pixel_statistics.h"
+#include "imaging/picture_rows.h"
+#include "tools/avg_output.h"
+
+#include <cstdio>
+#include <exception>
+
+namespace tools {
+namespace {
+
+    bool ReadAllOf(std::FILE *stream, std::string &bytes)
+    {
+        char chunk[64 * 1024];
+        for (;;) {
+            const std::size_t n = std::fread(chunk, 1, sizeof chunk, stream);
+            bytes.append(chunk, n);
+            if (n < sizeof chunk)
+                return std::ferror(stream) == 0;
+        }
+    }
+
+    Outcome Failure(const std::string &path, std::string_view reason, bool json)
+    {
+        return Outcome { json ? Outcome::Where::Out : Outcome::Where::Err,
+            FormatFailureLine(path, reason, json), true };
+    }
+
+    Outcome Work(const AvgJob &job, const JobSettings &settings)
+    {
+        const std::string &path = job.path;
+        if (job.unreadableFolder)
+            return Failure(path, "the folder could not be read", settings.json);
+        if (job.fromWalk && !LooksLikePicture(path))
+            return Outcome {};
+        // The text line shows the means alone: the other figures are not worked out for it.
+        analysis::StatisticsSink sink(!settings.json);
+        bool drawn = false;
+        if (path == "-") {
+            modGDIPlusResize::PictureBytes picture;
+            if (!ReadAllOf(stdin, picture.bytes))
+                return Failure(path, "standard input could not be read", settings.json);
+            drawn = modGDIPlusResize::DrawPictureRows(picture, sink, settings.background);
+        } else {
+            // The name goes to the file system as the shell gave it, whatever its encoding.
+            drawn = modGDIPlusResize::DrawPictureRows(
+                modGDIPlusResize::NativePath { path }, sink, settings.background);
+        }
+        if (!drawn)
+            return Failure(path, "not a complete, readable picture", settings.json);
+        const analysis::PictureStatistics statistics = sink.Statistics();
+        return Outcome { Outcome::Where::Out,
+            settings.json ? FormatJsonLine(statistics, path)
+                          : FormatAvgLine(analysis::Summarise(statistics.totals), path),
+            false };
+    }
+
+} // namespace
+
+Outcome WorkOut(const AvgJob &job, const JobSettings &settings) noexcept
+{
+    try {
+        return Work(job, settings);
+    } catch (const std::exception &) {
+        try {
+            return Failure(job.path, "out of memory", settings.json);
+        } catch (const std::exception &) {
+            // Not even the line could be made: the file still counts as failed.
+            return Outcome { Outcome::Where::Nowhere, {}, true };
+        }
+    }
+}
+
+} // namespace tools

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "analysis/calc_color.h"
+#include "analysis/pixel_statistics.h"
+
+#include <nlohmann/json_fwd.hpp>
+
+#include <string>
+#include <string_view>
+
+// The lines quillmere-avg prints for a file: the text line, the JSON object, and the failure line.
+namespace tools {
+
+// "#RRGGBB R:r G:g B:b H:h S:s L:l  path", without the line break.
+[[nodiscard]] std::string FormatAvgLine(
+    const analysis::ColourSummary &summary, std::string_view path);
+
+// The JSON members naming a file, added to object: "path" and, when the name is not valid UTF-8,
+// "path_bytes" after it. Each byte that is not part of a valid UTF-8 sequence shows as U+FFFD in
+// "path", and "path_bytes" carries the exact name in base64 (RFC 4648, padded).
+void AddJsonPath(nlohmann::ordered_json &object, std::string_view path);
+
+// The JSON object for one picture's figures, members in the order they are printed.
+[[nodiscard]] nlohmann::ordered_json JsonFigures(
+    const analysis::PictureStatistics &statistics, std::string_view path);
+
+// value on one line without spaces, as the program has always printed it: floating-point numbers
+// with four decimals, and in strings '"', '\' and control characters escaped (\u00XX, upper-case
+// hex) and each byte outside a valid UTF-8 sequence as U+FFFD.
+[[nodiscard]] std::string WriteJson(const nlohmann::ordered_json &value);
+
+// The JSON line (no line break) for one picture's figures.
+[[nodiscard]] std::string FormatJsonLine(
+    const analysis::PictureStatistics &statistics, std::string_view path);
+
+// The line for a file that failed, without the line break: in JSON {"path":...,"error":reason},
+// otherwise "Error loading picture PATH" (for standard error; the reason is not shown there yet).
+[[nodiscard]] std::string FormatFailureLine(
+    std::string_view path, std::string_view reason, bool json);
+
+} // namespace tools

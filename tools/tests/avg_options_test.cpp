@@ -1,0 +1,127 @@
+// The command line in-process: every accepted spelling and every problem text. The texts are the
+// ones the program printed before CLI11 read its arguments; the first argument that settles the
+// outcome decides, whatever follows it.
+#include "tools/avg_options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using tools::AvgArguments;
+using Action = AvgArguments::Action;
+
+AvgArguments Parse(const std::vector<std::string> &arguments)
+{
+    std::vector<const char *> argv { "quillmere-avg" };
+    for (const std::string &argument : arguments)
+        argv.push_back(argument.c_str());
+    return tools::ParseAvgArguments(static_cast<int>(argv.size()), argv.data());
+}
+
+struct Accepted
+{
+    std::vector<std::string> arguments;
+    std::vector<std::string> files;
+    int jobs = 0;
+    analysis::ColourValue background = 0xFFFFFF;
+    bool json = false;
+    bool recursive = false;
+};
+
+TEST(AvgOptions, EverySpellingIsRead)
+{
+    const Accepted cases[] = {
+        { { "a.png" }, { "a.png" } },
+        { { "--background", "#336699", "a.png" }, { "a.png" }, 0, 0x996633 },
+        { { "--background=#aBcDeF", "a.png" }, { "a.png" }, 0, 0xEFCDAB },
+        { { "a.png", "--background", "#ff0000", "--background=#00FF00" }, { "a.png" }, 0,
+            0x00FF00 },
+        { { "--json", "a.png" }, { "a.png" }, 0, 0xFFFFFF, true },
+        { { "-j", "4", "a.png" }, { "a.png" }, 4 },
+        { { "-j12", "a.png" }, { "a.png" }, 12 },
+        { { "--jobs", "1024", "a.png" }, { "a.png" }, 1024 },
+        { { "--jobs=0007", "a.png", "-j", "2" }, { "a.png" }, 2 },
+        { { "-r", "a" }, { "a" }, 0, 0xFFFFFF, false, true },
+        { { "--recursive", "--json", "a" }, { "a" }, 0, 0xFFFFFF, true, true },
+        // A lone dash, an empty name and "[a,b]" (a list to CLI11's vectors) are files as given.
+        { { "-", "", "[a,b]", "x" }, { "-", "", "[a,b]", "x" } },
+        // After "--" everything is a file, a second "--" too; before it, the values are values.
+        { { "--", "--json", "-j", "--", "-" }, { "--json", "-j", "--", "-" } },
+        { { "a", "--", "-r" }, { "a", "-r" } },
+    };
+    for (const Accepted &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        const AvgArguments parsed = Parse(c.arguments);
+        EXPECT_EQ(parsed.action, Action::Run) << parsed.problem;
+        EXPECT_EQ(parsed.files, c.files);
+        EXPECT_EQ(parsed.jobs, c.jobs);
+        EXPECT_EQ(parsed.background, c.background);
+        EXPECT_EQ(parsed.json, c.json);
+        EXPECT_EQ(parsed.recursive, c.recursive);
+    }
+}
+
+TEST(AvgOptions, TheFirstDecidingArgumentWins)
+{
+    const struct
+    {
+        std::vector<std::string> arguments;
+        Action action;
+        const char *problem;
+    } cases[] = {
+        { {}, Action::UsageError, "no file given" },
+        { { "--json", "-r" }, Action::UsageError, "no file given" },
+        { { "--help" }, Action::Help, "" },
+        { { "-h", "--frobnicate" }, Action::Help, "" },
+        { { "a", "--version", "--help" }, Action::Version, "" },
+        { { "--frobnicate", "--help" }, Action::UsageError, "unknown option '--frobnicate'" },
+        { { "-j", "0", "--frobnicate" }, Action::UsageError,
+            "bad number of jobs '0', expected 1..1024" },
+        { { "--frobnicate", "-j", "0" }, Action::UsageError, "unknown option '--frobnicate'" },
+        // CLI11 would read these as options of its own kind; the program never accepted them.
+        { { "-rj", "2", "a" }, Action::UsageError, "unknown option '-rj'" },
+        { { "-hx" }, Action::UsageError, "unknown option '-hx'" },
+        { { "--json=1", "a" }, Action::UsageError, "unknown option '--json=1'" },
+        { { "--help=" }, Action::UsageError, "unknown option '--help='" },
+        { { "-5", "a" }, Action::UsageError, "unknown option '-5'" },
+        { { "---x", "a" }, Action::UsageError, "unknown option '---x'" },
+        { { "--jobs5", "a" }, Action::UsageError, "unknown option '--jobs5'" },
+        { { "-J2", "a" }, Action::UsageError, "unknown option '-J2'" },
+        // A value is whatever follows its option.
+        { { "-j", "--json", "a" }, Action::UsageError,
+            "bad number of jobs '--json', expected 1..1024" },
+        { { "--background", "--help", "a" }, Action::UsageError,
+            "bad colour '--help', expected #RRGGBB" },
+        { { "-j", "--", "a" }, Action::UsageError, "bad number of jobs '--', expected 1..1024" },
+        { { "-jobs", "a" }, Action::UsageError, "bad number of jobs 'obs', expected 1..1024" },
+        { { "-j=3", "a" }, Action::UsageError, "bad number of jobs '=3', expected 1..1024" },
+        { { "--jobs=", "4", "a" }, Action::UsageError, "bad number of jobs '', expected 1..1024" },
+        { { "-j", "", "a" }, Action::UsageError, "bad number of jobs '', expected 1..1024" },
+        { { "--jobs=1025", "a" }, Action::UsageError,
+            "bad number of jobs '1025', expected 1..1024" },
+        { { "-j", "99999999999999999999", "a" }, Action::UsageError,
+            "bad number of jobs '99999999999999999999', expected 1..1024" },
+        { { "-j", "+5", "a" }, Action::UsageError, "bad number of jobs '+5', expected 1..1024" },
+        { { "--background", "red", "a" }, Action::UsageError,
+            "bad colour 'red', expected #RRGGBB" },
+        { { "--background=#12345G", "a" }, Action::UsageError,
+            "bad colour '#12345G', expected #RRGGBB" },
+        { { "--background=", "#123456", "a" }, Action::UsageError,
+            "bad colour '', expected #RRGGBB" },
+        { { "a", "-j" }, Action::UsageError, "-j needs a number of jobs" },
+        { { "a", "--jobs" }, Action::UsageError, "--jobs needs a number of jobs" },
+        { { "a", "--background" }, Action::UsageError, "--background needs a colour #RRGGBB" },
+        { { "--background", "#123456" }, Action::UsageError, "no file given" },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        const AvgArguments parsed = Parse(c.arguments);
+        EXPECT_EQ(parsed.action, c.action);
+        EXPECT_EQ(parsed.problem, c.problem);
+    }
+}
+
+} // namespace
