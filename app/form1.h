@@ -4,7 +4,7 @@
 #include "app/picture_load.h"
 #include "platform/dialogs.h"
 #include "platform/pic_box.h"
-#include "platform/screen_source.h"
+#include "platform/screen_source_factory.h"
 #include "platform/system_colours.h"
 
 #include <QWidget>

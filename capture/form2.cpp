@@ -74,9 +74,9 @@ void Form2::Freeze()
 {
     // The portal answers later from the event loop; the overlay may be gone by then.
     QPointer<Form2> self(this);
-    source->GrabScreens([self](std::vector<platform::ScreenPicture> pictures) {
+    source->GrabScreens([self](platform::ScreenGrab grab) {
         if (self)
-            self->FinishFreeze(std::move(pictures));
+            self->FinishFreeze(std::move(grab.screens));
     });
 }
 

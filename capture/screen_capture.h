@@ -1,7 +1,7 @@
 #pragma once
 
 #include "capture/form2.h"
-#include "platform/screen_source.h"
+#include "platform/screen_source_factory.h"
 
 #include <functional>
 #include <memory>

@@ -96,28 +96,21 @@ PortalScreenSource::~PortalScreenSource()
         Unsubscribe(path);
 }
 
-void PortalScreenSource::GrabScreen(GrabDone done)
-{
-    RequestDesktop([done = std::move(done)](const QImage &desktop) {
-        QImage screen;
-        if (!desktop.isNull()) {
-            if (const QScreen *primary = QGuiApplication::primaryScreen())
-                screen = CropToScreen(desktop, primary->geometry(), primary->virtualGeometry());
-            else
-                screen = desktop;
-        }
-        done(std::move(screen));
-    });
-}
-
 void PortalScreenSource::GrabScreens(GrabScreensDone done)
 {
-    RequestDesktop([done = std::move(done)](const QImage &desktop) {
+    RequestDesktop([done = std::move(done)](const PortalPicture &desktop) {
+        if (desktop.picture.isNull()) {
+            done({ {}, desktop.failure });
+            return;
+        }
         // The screens as they are when the picture comes, the primary first as Qt lists them.
         std::vector<ScreenLayout> screens;
         for (const QScreen *screen : QGuiApplication::screens())
             screens.push_back({ screen->geometry(), screen->devicePixelRatio() });
-        done(SplitDesktopPicture(desktop, screens));
+        ScreenGrab grab { SplitDesktopPicture(desktop.picture, screens) };
+        if (grab.screens.empty())
+            grab.failure = ScreenGrabFailure::BadAnswer;
+        done(std::move(grab));
     });
 }
 
@@ -125,7 +118,9 @@ void PortalScreenSource::RequestDesktop(DesktopDone done)
 {
     if (!bus.isConnected() || bus.baseService().isEmpty()) {
         // Still from the event loop, as a portal answer would come.
-        QTimer::singleShot(0, this, [done = std::move(done)] { done(QImage()); });
+        QTimer::singleShot(0, this, [done = std::move(done)] {
+            done({ QImage(), ScreenGrabFailure::NoPortal });
+        });
         return;
     }
 
@@ -155,20 +150,20 @@ void PortalScreenSource::RequestDesktop(DesktopDone done)
             finished->deleteLater();
             const QDBusPendingReply<QDBusObjectPath> reply = *finished;
             if (reply.isError())
-                HandleCallFinished(path, QString(), true);
+                HandleCallFinished(path, QString(), PortalCallFailure(reply.error().name()));
             else
-                HandleCallFinished(path, reply.value().path(), false);
+                HandleCallFinished(path, reply.value().path(), ScreenGrabFailure::None);
         });
 }
 
 void PortalScreenSource::HandleCallFinished(
-    const QString &predictedPath, const QString &path, bool failed)
+    const QString &predictedPath, const QString &path, ScreenGrabFailure failure)
 {
     const auto it = requests.find(predictedPath);
     if (it == requests.end())
         return; // answered already, through the predicted path
-    if (failed) {
-        Finish(predictedPath, QImage());
+    if (failure != ScreenGrabFailure::None) {
+        Finish(predictedPath, { QImage(), failure });
         return;
     }
     if (path == predictedPath || path.isEmpty())
@@ -202,7 +197,7 @@ void PortalScreenSource::HandleTimeout(const QString &path)
     request.timer->start(timeout * kLateAnswerFactor);
     DesktopDone done = std::move(request.done);
     request.done = nullptr;
-    done(QImage());
+    done({ QImage(), ScreenGrabFailure::TimedOut });
 }
 
 void PortalScreenSource::HandleResponse(const QDBusMessage &message)
@@ -212,7 +207,7 @@ void PortalScreenSource::HandleResponse(const QDBusMessage &message)
     Finish(message.path(), ReadPortalResponse(message));
 }
 
-void PortalScreenSource::Finish(const QString &path, const QImage &desktop)
+void PortalScreenSource::Finish(const QString &path, const PortalPicture &desktop)
 {
     const auto it = requests.find(path);
     if (it == requests.end())
@@ -241,25 +236,42 @@ void PortalScreenSource::Unsubscribe(const QString &path)
         SLOT(HandleResponse(QDBusMessage)));
 }
 
-QImage ReadPortalResponse(const QDBusMessage &response)
+PortalPicture ReadPortalResponse(const QDBusMessage &response)
 {
+    const PortalPicture bad { QImage(), ScreenGrabFailure::BadAnswer };
     const QList<QVariant> arguments = response.arguments();
     if (response.signature() != QLatin1String("ua{sv}") || arguments.size() != 2)
-        return {};
+        return bad;
     // 0 is success; 1 is the user's refusal, 2 any other end.
     if (arguments.at(0).toUInt() != 0)
-        return {};
+        return { QImage(), ScreenGrabFailure::Refused };
     const QVariantMap results = qdbus_cast<QVariantMap>(arguments.at(1));
     const QVariant uri = results.value(QStringLiteral("uri"));
     if (uri.metaType() != QMetaType::fromType<QString>())
-        return {};
+        return bad;
     const QUrl url(uri.toString(), QUrl::StrictMode);
     if (!url.isValid() || !url.isLocalFile())
-        return {};
+        return bad;
     const QString path = url.toLocalFile();
     QImage picture = LoadPicture(path);
     RemovePortalFile(path);
-    return picture;
+    if (picture.isNull())
+        return bad;
+    return { std::move(picture), ScreenGrabFailure::None };
+}
+
+ScreenGrabFailure PortalCallFailure(const QString &errorName)
+{
+    // The bus's own errors for a name or an interface nobody provides.
+    static const QStringList kNobodyThere {
+        QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown"),
+        QStringLiteral("org.freedesktop.DBus.Error.NameHasNoOwner"),
+        QStringLiteral("org.freedesktop.DBus.Error.UnknownObject"),
+        QStringLiteral("org.freedesktop.DBus.Error.UnknownInterface"),
+        QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"),
+    };
+    return kNobodyThere.contains(errorName) ? ScreenGrabFailure::NoPortal
+                                            : ScreenGrabFailure::Refused;
 }
 
 QImage CropToScreen(const QImage &desktop, const QRect &screen, const QRect &desktopGeometry)

@@ -18,11 +18,18 @@ class QTimer;
 
 namespace platform {
 
+// The picture a portal's answer gives, or a null picture and the reason.
+struct PortalPicture
+{
+    QImage picture;
+    ScreenGrabFailure failure = ScreenGrabFailure::None;
+};
+
 // The screen grab of Wayland desktops, where a program cannot read the screen itself: the desktop
 // portal's Screenshot request, answered later by a Response signal on a Request object with the
 // URI of a picture file that the portal wrote. The picture is read at its full pixel size and the
 // file removed; a missing portal, a refusal, an error, a malformed answer or no answer within the
-// timeout all give a null image (no screens at all from GrabScreens).
+// timeout all give no screens, each with its own reason.
 class PortalScreenSource : public QObject, public ScreenSource
 {
     Q_OBJECT
@@ -34,7 +41,6 @@ public:
         std::chrono::milliseconds timeout = kDefaultTimeout);
     ~PortalScreenSource() override;
 
-    void GrabScreen(GrabDone done) override;
     // The portal's one picture of the whole desktop, split into the screens.
     void GrabScreens(GrabScreensDone done) override;
 
@@ -42,23 +48,24 @@ private slots:
     void HandleResponse(const QDBusMessage &message);
 
 private:
-    // Takes the picture of the whole desktop, or a null image.
-    using DesktopDone = std::function<void(const QImage &desktop)>;
+    // Takes the picture of the whole desktop, or a null image and the reason.
+    using DesktopDone = std::function<void(const PortalPicture &desktop)>;
 
     struct Request
     {
         DesktopDone done;
         QTimer *timer = nullptr;
-        // The caller has had its null image already; a late answer only gets its file removed.
+        // The caller has had its failure already; a late answer only gets its file removed.
         bool abandoned = false;
     };
 
     void RequestDesktop(DesktopDone done);
     void Subscribe(const QString &path);
     void Unsubscribe(const QString &path);
-    void HandleCallFinished(const QString &predictedPath, const QString &path, bool failed);
+    void HandleCallFinished(
+        const QString &predictedPath, const QString &path, ScreenGrabFailure failure);
     void HandleTimeout(const QString &path);
-    void Finish(const QString &path, const QImage &screen);
+    void Finish(const QString &path, const PortalPicture &desktop);
 
     QDBusConnection bus;
     std::chrono::milliseconds timeout;
@@ -66,10 +73,15 @@ private:
     std::map<QString, Request> requests;
 };
 
-// The portal's picture of the whole desktop, read from the Response's results: a null image
-// unless the response code is 0 and "uri" names a local picture file. The file is removed once
-// read, whether or not it could be decoded.
-[[nodiscard]] QImage ReadPortalResponse(const QDBusMessage &response);
+// The portal's picture of the whole desktop, read from the Response's results: a null picture
+// unless the response code is 0 and "uri" names a local picture file (Refused for the codes that
+// decline, BadAnswer for anything malformed or unreadable). The file is removed once read,
+// whether or not it could be decoded.
+[[nodiscard]] PortalPicture ReadPortalResponse(const QDBusMessage &response);
+
+// The reason a failed Screenshot call gives: NoPortal when nobody on the bus offers the portal,
+// Refused for any other error reply.
+[[nodiscard]] ScreenGrabFailure PortalCallFailure(const QString &errorName);
 
 // The part of `desktop` (a picture of the whole desktop, `desktopGeometry` in logical pixels) that
 // shows `screen` (logical pixels, same origin), with the device pixel ratio set to picture pixels

@@ -3,8 +3,8 @@
 #include <QImage>
 #include <QRect>
 
+#include <cstdint>
 #include <functional>
-#include <memory>
 #include <vector>
 
 namespace platform {
@@ -17,28 +17,36 @@ struct ScreenPicture
     QImage image;
 };
 
-// Reads the whole primary screen at its full pixel size, from its top-left corner, or every
-// screen of the desktop.
+// Why the screens could not be read. None means they could.
+enum class ScreenGrabFailure : std::uint8_t {
+    None,
+    NoPicture, // the window system gave no picture of a screen
+    NoPortal, // no desktop portal answers on the session bus
+    Refused, // the portal (or the user through it) declined the screenshot
+    TimedOut, // the portal did not answer in time
+    BadAnswer, // the portal's answer or its picture file could not be used
+};
+
+// What a grab gives: every screen, or no screens and the reason.
+struct ScreenGrab
+{
+    std::vector<ScreenPicture> screens;
+    ScreenGrabFailure failure = ScreenGrabFailure::None;
+};
+
+// Reads every screen of the desktop at its full pixel size.
 class ScreenSource
 {
 public:
-    // The grabbed screen; a null image when the screen could not be read. The image's
-    // devicePixelRatio() is how many of its pixels make one logical pixel of the screen.
-    using GrabDone = std::function<void(QImage screen)>;
+    using GrabScreensDone = std::function<void(ScreenGrab grab)>;
 
     virtual ~ScreenSource() = default;
 
-    // Starts a grab. `done` runs exactly once: before the call returns where the grab is
-    // synchronous (X11), or later from the event loop (the desktop portal).
-    virtual void GrabScreen(GrabDone done) = 0;
-
-    // Every screen, or nothing when any of them could not be read; `done` runs exactly once, as
-    // for GrabScreen. Sources that can read only one picture give the primary screen alone.
-    using GrabScreensDone = std::function<void(std::vector<ScreenPicture> screens)>;
-    virtual void GrabScreens(GrabScreensDone done);
+    // Every screen, or none with the reason when any of them could not be read. `done` runs
+    // exactly once: before the call returns where the grab is synchronous (X11), or later from
+    // the event loop (the desktop portal). Sources that can read only one picture give the
+    // primary screen alone.
+    virtual void GrabScreens(GrabScreensDone done) = 0;
 };
-
-// The source that fits the running session: the desktop portal on Wayland, the screen grab on X11.
-std::unique_ptr<ScreenSource> CreateScreenSource();
 
 } // namespace platform

@@ -29,29 +29,23 @@ namespace {
 
 } // namespace
 
-void X11ScreenSource::GrabScreen(GrabDone done)
-{
-    QImage screen;
-    if (Available())
-        screen = GrabOne(QGuiApplication::primaryScreen());
-    done(std::move(screen));
-}
-
 void X11ScreenSource::GrabScreens(GrabScreensDone done)
 {
-    std::vector<ScreenPicture> screens;
+    ScreenGrab grab;
     if (Available()) {
         for (QScreen *screen : QGuiApplication::screens()) {
             QImage image = GrabOne(screen);
             if (image.isNull()) {
                 // A desktop with one screen unread would show a made-up part: nothing at all.
-                screens.clear();
+                grab.screens.clear();
                 break;
             }
-            screens.push_back({ screen->geometry(), std::move(image) });
+            grab.screens.push_back({ screen->geometry(), std::move(image) });
         }
     }
-    done(std::move(screens));
+    if (grab.screens.empty())
+        grab.failure = ScreenGrabFailure::NoPicture;
+    done(std::move(grab));
 }
 
 } // namespace platform

@@ -4,7 +4,7 @@
 
 namespace platform {
 
-// The X11 grab: the primary screen's whole area at its full pixel size, read synchronously.
+// The X11 grab: every screen's whole area at its full pixel size, read synchronously.
 class X11ScreenSource : public ScreenSource
 {
 public:
@@ -12,7 +12,6 @@ public:
     // real screen (the offscreen plugin, for one, hands back a black picture).
     [[nodiscard]] static bool Available();
 
-    void GrabScreen(GrabDone done) override;
     // Each screen read on its own, so each keeps its own device pixel ratio.
     void GrabScreens(GrabScreensDone done) override;
 };

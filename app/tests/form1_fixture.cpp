@@ -2,8 +2,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScreen>
 
 namespace {
 
@@ -14,7 +16,10 @@ public:
         : image(image)
     {
     }
-    void GrabScreen(GrabDone done) override { done(image); }
+    void GrabScreens(GrabScreensDone done) override
+    {
+        done({ { { QGuiApplication::primaryScreen()->geometry(), image } } });
+    }
 
 private:
     const QImage &image;

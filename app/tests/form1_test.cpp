@@ -300,11 +300,11 @@ TEST(Form1Close, ClosingDuringAScanEndsTheProgramFromTheYield)
 class OneColourScreen : public platform::ScreenSource
 {
 public:
-    void GrabScreen(GrabDone done) override
+    void GrabScreens(GrabScreensDone done) override
     {
         QImage screen(320, 240, QImage::Format_RGB32);
         screen.fill(qRgb(10, 200, 30));
-        done(screen);
+        done({ { { QRect(0, 0, 320, 240), screen } } });
     }
 };
 

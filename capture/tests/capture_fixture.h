@@ -5,7 +5,9 @@
 #include "platform/pic_box.h"
 #include "platform/screen_source.h"
 
+#include <QGuiApplication>
 #include <QImage>
+#include <QScreen>
 #include <QString>
 #include <QWidget>
 
@@ -33,17 +35,21 @@ public:
         : screen(std::move(screen))
     {
     }
-    void GrabScreen(GrabDone done) override
-    {
-        ++screen->grabs;
-        done(screen->image);
-    }
     void GrabScreens(GrabScreensDone done) override
     {
-        if (screen->desktop.empty())
-            return ScreenSource::GrabScreens(std::move(done));
         ++screen->grabs;
-        done(screen->desktop);
+        if (!screen->desktop.empty()) {
+            done({ screen->desktop });
+            return;
+        }
+        // One picture: the primary screen's, as a source that reads one picture gives it.
+        platform::ScreenGrab grab;
+        const QScreen *primary = QGuiApplication::primaryScreen();
+        if (!screen->image.isNull() && primary)
+            grab.screens.push_back({ primary->geometry(), screen->image });
+        else
+            grab.failure = platform::ScreenGrabFailure::NoPicture;
+        done(std::move(grab));
     }
 
 private:

@@ -25,25 +25,33 @@ using platform::testing::PrivateBus;
 using platform::testing::StandIn;
 using platform::testing::TestPicture;
 
+using platform::ScreenGrabFailure;
+
 struct GrabResult
 {
-    std::optional<QImage> screen;
+    std::optional<platform::ScreenGrab> grab;
     int calls = 0;
     std::chrono::milliseconds took {};
+
+    // The primary screen's picture (the offscreen platform has that one alone); null for none.
+    [[nodiscard]] QImage Screen() const
+    {
+        return grab && !grab->screens.empty() ? grab->screens.front().image : QImage();
+    }
 };
 
 GrabResult Grab(platform::ScreenSource &source, int waitMs = 10000)
 {
     GrabResult result;
     const auto start = std::chrono::steady_clock::now();
-    source.GrabScreen([&result, start](QImage screen) {
-        result.screen = std::move(screen);
+    source.GrabScreens([&result, start](platform::ScreenGrab grab) {
+        result.grab = std::move(grab);
         ++result.calls;
         result.took = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - start);
     });
     // The callers assert that an answer came.
-    static_cast<void>(QTest::qWaitFor([&result] { return result.screen.has_value(); }, waitMs));
+    static_cast<void>(QTest::qWaitFor([&result] { return result.grab.has_value(); }, waitMs));
     return result;
 }
 
@@ -70,9 +78,9 @@ class PortalPictureTest : public PortalGrabTest, public testing::WithParamInterf
 
 TEST_P(PortalPictureTest, FrozenCopyIsThePortalsPictureAndItsFileIsRemoved)
 {
-    // Twice the logical size, as a desktop at scale 2 gives it.
+    // At the screen's own scale, so the frozen copy is the picture's every pixel.
     const QRect screen = ScreenGeometry();
-    const QImage picture = TestPicture(screen.size() * 2);
+    const QImage picture = TestPicture(screen.size());
     const QString path = files.filePath(QStringLiteral("screenshot.png"));
     ASSERT_TRUE(picture.save(path));
 
@@ -81,14 +89,15 @@ TEST_P(PortalPictureTest, FrozenCopyIsThePortalsPictureAndItsFileIsRemoved)
     platform::PortalScreenSource source(bus.bus);
     const GrabResult result = Grab(source);
 
-    ASSERT_TRUE(result.screen.has_value());
-    ASSERT_FALSE(result.screen->isNull());
-    EXPECT_EQ(result.screen->size(), picture.size());
-    EXPECT_DOUBLE_EQ(result.screen->devicePixelRatio(), 2.0);
-    EXPECT_EQ(result.screen->format(), QImage::Format_RGB32);
-    QImage plain = *result.screen;
-    plain.setDevicePixelRatio(1.0);
-    EXPECT_TRUE(plain == picture) << "pixels differ from the portal's picture";
+    ASSERT_TRUE(result.grab.has_value());
+    EXPECT_EQ(result.grab->failure, ScreenGrabFailure::None);
+    ASSERT_EQ(result.grab->screens.size(), 1u);
+    EXPECT_EQ(result.grab->screens.front().geometry, screen);
+    const QImage shown = result.Screen();
+    EXPECT_EQ(shown.size(), picture.size());
+    EXPECT_DOUBLE_EQ(shown.devicePixelRatio(), 1.0);
+    EXPECT_EQ(shown.format(), QImage::Format_RGB32);
+    EXPECT_TRUE(shown == picture) << "pixels differ from the portal's picture";
     EXPECT_FALSE(QFile::exists(path)) << "the portal's file was left behind";
 
     const QStringList lines = standIn.Lines();
@@ -110,6 +119,7 @@ struct FailureCase
     enum { NoFile, Picture, Text } file;
     // Whether the named file is ours to remove afterwards.
     bool removed;
+    ScreenGrabFailure reason;
 };
 
 void PrintTo(const FailureCase &failure, std::ostream *out) { *out << failure.mode; }
@@ -138,8 +148,9 @@ TEST_P(PortalFailureTest, GivesNullImageWithoutWaitingForTheTimeout)
     platform::PortalScreenSource source(bus.bus, 5s);
     const GrabResult result = Grab(source);
 
-    ASSERT_TRUE(result.screen.has_value()) << "no answer at all";
-    EXPECT_TRUE(result.screen->isNull());
+    ASSERT_TRUE(result.grab.has_value()) << "no answer at all";
+    EXPECT_TRUE(result.grab->screens.empty());
+    EXPECT_EQ(result.grab->failure, failure.reason);
     EXPECT_LT(result.took, 4s) << "waited for the timeout instead of reading the answer";
     if (failure.file != FailureCase::NoFile) {
         EXPECT_EQ(QFile::exists(path), !failure.removed);
@@ -148,18 +159,20 @@ TEST_P(PortalFailureTest, GivesNullImageWithoutWaitingForTheTimeout)
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, PortalFailureTest,
-    testing::Values(FailureCase { "refuse", FailureCase::Picture, false },
-        FailureCase { "error", FailureCase::Picture, false },
-        FailureCase { "fail", FailureCase::Picture, false },
-        FailureCase { "no-uri", FailureCase::Picture, false },
-        FailureCase { "uri-not-text", FailureCase::Picture, false },
-        FailureCase { "remote-uri", FailureCase::Picture, false },
-        FailureCase { "bad-signature", FailureCase::Picture, false },
+    testing::Values(
+        FailureCase { "refuse", FailureCase::Picture, false, ScreenGrabFailure::Refused },
+        FailureCase { "error", FailureCase::Picture, false, ScreenGrabFailure::Refused },
+        // An error reply from the portal itself declines; it is there all the same.
+        FailureCase { "fail", FailureCase::Picture, false, ScreenGrabFailure::Refused },
+        FailureCase { "no-uri", FailureCase::Picture, false, ScreenGrabFailure::BadAnswer },
+        FailureCase { "uri-not-text", FailureCase::Picture, false, ScreenGrabFailure::BadAnswer },
+        FailureCase { "remote-uri", FailureCase::Picture, false, ScreenGrabFailure::BadAnswer },
+        FailureCase { "bad-signature", FailureCase::Picture, false, ScreenGrabFailure::BadAnswer },
         // A file the portal wrote but that is no picture is still the portal's temporary file.
-        FailureCase { "picture", FailureCase::Text, true },
-        FailureCase { "picture", FailureCase::NoFile, false },
+        FailureCase { "picture", FailureCase::Text, true, ScreenGrabFailure::BadAnswer },
+        FailureCase { "picture", FailureCase::NoFile, false, ScreenGrabFailure::BadAnswer },
         // A client other than the portal answering on the request path is not believed.
-        FailureCase { "spoof", FailureCase::Picture, false }),
+        FailureCase { "spoof", FailureCase::Picture, false, ScreenGrabFailure::Refused }),
     [](const testing::TestParamInfo<FailureCase> &info) {
         std::string name = info.param.mode;
         for (char &c : name)
@@ -172,8 +185,9 @@ TEST_F(PortalGrabTest, NoPortalOnTheBusGivesNullImage)
 {
     platform::PortalScreenSource source(bus.bus, 5s);
     const GrabResult result = Grab(source);
-    ASSERT_TRUE(result.screen.has_value());
-    EXPECT_TRUE(result.screen->isNull());
+    ASSERT_TRUE(result.grab.has_value());
+    EXPECT_TRUE(result.grab->screens.empty());
+    EXPECT_EQ(result.grab->failure, ScreenGrabFailure::NoPortal);
     EXPECT_LT(result.took, 4s);
 }
 
@@ -181,11 +195,12 @@ TEST(PortalGrab, NoBusGivesNullImageFromTheEventLoop)
 {
     platform::PortalScreenSource source(QDBusConnection(QStringLiteral("no such connection")));
     bool called = false;
-    source.GrabScreen([&called](const QImage &screen) {
-        EXPECT_TRUE(screen.isNull());
+    source.GrabScreens([&called](const platform::ScreenGrab &grab) {
+        EXPECT_TRUE(grab.screens.empty());
+        EXPECT_EQ(grab.failure, ScreenGrabFailure::NoPortal);
         called = true;
     });
-    EXPECT_FALSE(called) << "answered before GrabScreen returned";
+    EXPECT_FALSE(called) << "answered before GrabScreens returned";
     EXPECT_TRUE(QTest::qWaitFor([&called] { return called; }, 10000));
 }
 
@@ -196,8 +211,9 @@ TEST_F(PortalGrabTest, UnansweredRequestEndsAtTheTimeoutAndIsClosed)
     platform::PortalScreenSource source(bus.bus, 300ms);
     const GrabResult result = Grab(source);
 
-    ASSERT_TRUE(result.screen.has_value());
-    EXPECT_TRUE(result.screen->isNull());
+    ASSERT_TRUE(result.grab.has_value());
+    EXPECT_TRUE(result.grab->screens.empty());
+    EXPECT_EQ(result.grab->failure, ScreenGrabFailure::TimedOut);
     EXPECT_GE(result.took, 250ms); // coarse timers may fire 5% early
     EXPECT_LT(result.took, 2s);
     // The portal is told that nobody waits for this request any more.
@@ -221,9 +237,9 @@ TEST_F(PortalGrabTest, SecondGrabAfterTheFirstGetsItsOwnPicture)
         const QImage picture = TestPicture(ScreenGeometry().size()).mirrored(round == 1, false);
         ASSERT_TRUE(picture.save(path));
         const GrabResult result = Grab(source);
-        ASSERT_TRUE(result.screen.has_value());
-        EXPECT_TRUE(*result.screen == picture);
-        EXPECT_DOUBLE_EQ(result.screen->devicePixelRatio(), 1.0);
+        ASSERT_TRUE(result.grab.has_value());
+        EXPECT_TRUE(result.Screen() == picture);
+        EXPECT_DOUBLE_EQ(result.Screen().devicePixelRatio(), 1.0);
     }
     // Each request had its own token.
     const QStringList lines = standIn.Lines();
@@ -380,6 +396,33 @@ TEST(SplitDesktopPicture, GivesEveryScreenItsPartAtItsOwnRatio)
             plain.setDevicePixelRatio(1.0);
             EXPECT_TRUE(plain == wanted[i]) << "pixels differ";
         }
+    }
+}
+
+} // namespace
+
+namespace {
+
+// A missing portal shows as the bus's own errors; anything else the portal says is a refusal.
+TEST(PortalCallFailure, TellsAMissingPortalFromARefusal)
+{
+    const struct
+    {
+        const char *error;
+        ScreenGrabFailure reason;
+    } cases[] = {
+        { "org.freedesktop.DBus.Error.ServiceUnknown", ScreenGrabFailure::NoPortal },
+        { "org.freedesktop.DBus.Error.NameHasNoOwner", ScreenGrabFailure::NoPortal },
+        { "org.freedesktop.DBus.Error.UnknownMethod", ScreenGrabFailure::NoPortal },
+        { "org.freedesktop.DBus.Error.UnknownInterface", ScreenGrabFailure::NoPortal },
+        { "org.freedesktop.DBus.Error.UnknownObject", ScreenGrabFailure::NoPortal },
+        { "org.freedesktop.DBus.Error.AccessDenied", ScreenGrabFailure::Refused },
+        { "org.freedesktop.portal.Error.Failed", ScreenGrabFailure::Refused },
+        { "org.freedesktop.portal.Error.NotAllowed", ScreenGrabFailure::Refused },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.error);
+        EXPECT_EQ(platform::PortalCallFailure(QString::fromLatin1(c.error)), c.reason);
     }
 }
 

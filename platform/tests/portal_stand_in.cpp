@@ -122,7 +122,9 @@ public:
             response << uri;
         } else if (mode == QLatin1String("spoof")) {
             // Another bus client answers first with a picture; the portal itself refuses.
-            QDBusMessage forged = response;
+            // A message of its own: copies of a QDBusMessage share their arguments.
+            QDBusMessage forged = QDBusMessage::createTargetedSignal(
+                message.service(), path, kRequestInterface, QStringLiteral("Response"));
             forged << 0u << QVariantMap { { QStringLiteral("uri"), uri } };
             connection.send(reply);
             spoofer.send(forged);

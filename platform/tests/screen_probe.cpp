@@ -22,7 +22,7 @@ int main(int argc, char **argv)
     }
     std::vector<platform::ScreenPicture> screens;
     platform::X11ScreenSource().GrabScreens(
-        [&screens](std::vector<platform::ScreenPicture> grabbed) { screens = std::move(grabbed); });
+        [&screens](platform::ScreenGrab grabbed) { screens = std::move(grabbed.screens); });
     if (screens.empty())
         return 2;
     // Device pixels of a screen start where its logical geometry does, scaled by its ratio.

@@ -26,13 +26,16 @@ namespace {
         ASSERT_NE(QGuiApplication::platformName(), QLatin1String("xcb"));
         EXPECT_FALSE(X11ScreenSource::Available());
         int calls = 0;
-        QImage grabbed(4, 4, QImage::Format_RGB32);
-        X11ScreenSource().GrabScreen([&](QImage screen) {
+        platform::ScreenGrab grabbed {
+            { { QRect(0, 0, 4, 4), QImage(4, 4, QImage::Format_RGB32) } }
+        };
+        X11ScreenSource().GrabScreens([&](platform::ScreenGrab grab) {
             ++calls;
-            grabbed = screen;
+            grabbed = std::move(grab);
         });
         EXPECT_EQ(calls, 1);
-        EXPECT_TRUE(grabbed.isNull());
+        EXPECT_TRUE(grabbed.screens.empty());
+        EXPECT_EQ(grabbed.failure, platform::ScreenGrabFailure::NoPicture);
     }
 
     TEST(X11ScreenSource, GrabsTheWholeScreenAtFullSizeWithExactColours)
