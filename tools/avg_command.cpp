@@ -1,6 +1,7 @@
 #include "tools/avg_command.h"
 
 #include "analysis/calc_color.h"
+#include "imaging/colour_text.h"
 #include "imaging/decoded_image.h"
 #include "imaging/picture_rows.h"
 #include "imaging/quiet_stderr.h"
@@ -268,7 +269,8 @@ Exit status: 0 when every picture loaded, 1 when any failed, 2 for a usage error
             outcome.line = FormatJsonLine(statistics, path);
         } else {
             const analysis::ColourSummary summary = analysis::Summarise(statistics.totals);
-            outcome.line = FormatAvgLine(summary.hexText, summary.infoText, path);
+            outcome.line
+                = FormatAvgLine(imaging::HexText(summary), imaging::InfoText(summary), path);
         }
         return outcome;
     }
@@ -552,10 +554,10 @@ std::string FormatJsonLine(const analysis::PictureStatistics &s, std::string_vie
     line += ",\"width\":" + std::to_string(s.width);
     line += ",\"height\":" + std::to_string(s.height);
     line += ",\"pixels\":" + std::to_string(s.totals.count);
-    line += ",\"mean\":{\"hex\":\"" + mean.hexText + "\","
+    line += ",\"mean\":{\"hex\":\"" + imaging::HexText(mean) + "\","
         + Channels(mean.avgR, mean.avgG, mean.avgB) + ",\"h\":" + std::to_string(mean.hsl.H)
         + ",\"s\":" + std::to_string(mean.hsl.S) + ",\"l\":" + std::to_string(mean.hsl.L) + "}";
-    line += ",\"linear_mean\":{\"hex\":\"" + analysis::HexText(s.linearR, s.linearG, s.linearB)
+    line += ",\"linear_mean\":{\"hex\":\"" + imaging::HexText(s.linearR, s.linearG, s.linearB)
         + "\"," + Channels(s.linearR, s.linearG, s.linearB) + "}";
     line += ",\"stddev\":{\"r\":" + JsonNumber(s.r.stddev) + ",\"g\":" + JsonNumber(s.g.stddev)
         + ",\"b\":" + JsonNumber(s.b.stddev) + "}";
