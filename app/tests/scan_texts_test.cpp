@@ -50,23 +50,27 @@ TEST(ScanTexts, ProgressTextInBothLanguages)
         { "half of the tallest picture", 1'073'741'824, 2'147'483'647, "50" },
         { "all of the tallest picture", 2'147'483'647, 2'147'483'647, "100" },
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
-        const std::string percent(c.percent);
-        EXPECT_EQ(app::ProgressText(c.rowsDone, c.rows).toStdString(),
-            "请稍候..." + percent + "%\n双击这里停止");
+    const struct
+    {
+        bool english;
+        std::string before, after;
+    } languages[] = {
+        { false, "请稍候...", "%\n双击这里停止" },
+        { true, "Reading...", "%\nDouble-click\nhere to stop" },
+    };
+    for (const auto &language : languages) {
+        QTranslator *english = language.english ? InstallEnglish() : nullptr;
+        ASSERT_EQ(english != nullptr, language.english);
+        for (const auto &c : cases) {
+            SCOPED_TRACE(testing::Message() << c.what << (language.english ? ", English" : ""));
+            EXPECT_EQ(app::ProgressText(c.rowsDone, c.rows).toStdString(),
+                language.before + c.percent + language.after);
+        }
+        if (english) {
+            QCoreApplication::removeTranslator(english);
+            delete english;
+        }
     }
-
-    QTranslator *english = InstallEnglish();
-    ASSERT_NE(english, nullptr);
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
-        const std::string percent(c.percent);
-        EXPECT_EQ(app::ProgressText(c.rowsDone, c.rows).toStdString(),
-            "Reading..." + percent + "%\nDouble-click\nhere to stop");
-    }
-    QCoreApplication::removeTranslator(english);
-    delete english;
 }
 
 // A screen whose every pixel differs, so that a block one pixel off has another mean.
