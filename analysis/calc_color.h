@@ -7,8 +7,6 @@
 #include <concepts>
 #include <cstdint>
 #include <functional>
-#include <string>
-#include <string_view>
 
 namespace analysis {
 
@@ -42,21 +40,8 @@ concept CheckedRowPixelSource = PixelSource<S> && requires(const S &source, int 
         } -> std::convertible_to<ColourValue>;
 };
 
-// Where the results go: the info text and hex text as UTF-8 ("\r\n" breaks a line), and the
-// swatch colour as 0x00BBGGRR.
-template <typename O>
-concept ColourOutputs = requires(O &outputs, std::string_view text, ColourValue colour)
-{
-    outputs.SetInfoText(text);
-    outputs.SetHexText(text);
-    outputs.SetSwatchColour(colour);
-};
-
 // Pictures of at least this many pixels show progress and can be stopped.
 inline constexpr std::int64_t kProgressThreshold = 1'000'000;
-
-inline constexpr std::string_view kWaitText = "请稍候...";
-inline constexpr std::string_view kStopHint = "双击这里停止";
 
 // Channel sums of the pixels read so far; 64-bit, so no picture can overflow them.
 struct ScanTotals
@@ -67,7 +52,8 @@ struct ScanTotals
     std::uint64_t count = 0;
 };
 
-// What a finished (or stopped) scan shows.
+// What a finished (or stopped) scan found: truncated channel means 0..255, the swatch colour
+// 0x00BBGGRR made of them, and their HSL values.
 struct ColourSummary
 {
     std::int16_t avgR = 0;
@@ -75,20 +61,22 @@ struct ColourSummary
     std::int16_t avgB = 0;
     ColourValue swatch = 0;
     HSLValue hsl;
-    std::string hexText;
-    std::string infoText;
 };
 
-// "#RRGGBB" in upper-case hex for channel values 0..255.
-[[nodiscard]] std::string HexText(std::int32_t r, std::int32_t g, std::int32_t b);
+// Where the results go: the start of a scan, its progress as the rows done of all rows
+// (pictures of kProgressThreshold pixels or more only), and the finished scan's numbers. Each
+// output writes its own texts from these.
+template <typename O>
+concept ColourOutputs
+    = requires(O &outputs, std::int32_t rowsDone, std::int32_t rows, const ColourSummary &summary)
+{
+    outputs.ScanStarted();
+    outputs.ScanProgress(rowsDone, rows);
+    outputs.ScanFinished(summary);
+};
 
-// Truncated channel means (0 for an empty scan), hex text "#RRGGBB" and the three-line info text
-// "R:r H:h\r\nG:g S:s\r\nB:b L:l".
+// Truncated channel means of the totals (0 for an empty scan), with their swatch and HSL values.
 [[nodiscard]] ColourSummary Summarise(const ScanTotals &totals);
-
-// "请稍候...P%\r\n双击这里停止" after row y (0-based) of H rows, P = (y + 1) / H as a whole
-// percent.
-[[nodiscard]] std::string ProgressText(std::int32_t y, std::int32_t H);
 
 // Size of a pixel source rounded half to even into 32 bits (saturating at the int32 range).
 [[nodiscard]] std::int32_t RoundPaneSize(double pixels);
@@ -173,7 +161,7 @@ void ColourScanner::CalcColor(const Source &source, Yield &&yield, Outputs &outp
     bCalculating = true;
     const std::int32_t W = RoundPaneSize(static_cast<double>(source.Width()));
     const std::int32_t H = RoundPaneSize(static_cast<double>(source.Height()));
-    outputs.SetInfoText(kWaitText);
+    outputs.ScanStarted();
 
     ScanTotals totals;
     const bool withProgress = static_cast<std::int64_t>(W) * H >= kProgressThreshold;
@@ -187,7 +175,7 @@ void ColourScanner::CalcColor(const Source &source, Yield &&yield, Outputs &outp
             continue;
         const std::int32_t evenRow = y - y % 2;
         if (withProgress && evenRow != shownRow) {
-            outputs.SetInfoText(ProgressText(evenRow, H));
+            outputs.ScanProgress(evenRow + 1, H);
             shownRow = evenRow;
         }
         yield();
@@ -198,10 +186,7 @@ void ColourScanner::CalcColor(const Source &source, Yield &&yield, Outputs &outp
             break;
     }
 
-    const ColourSummary summary = Summarise(totals);
-    outputs.SetHexText(summary.hexText);
-    outputs.SetSwatchColour(summary.swatch);
-    outputs.SetInfoText(summary.infoText);
+    outputs.ScanFinished(Summarise(totals));
     bCalculating = false;
 }
 

@@ -76,12 +76,6 @@ void SummedAreaTable::Build(const std::uint32_t *rows, std::int32_t newWidth,
     }
 }
 
-void SummedAreaTable::Build(const Raster &raster)
-{
-    Build(
-        raster.Data(), raster.Width(), raster.Height(), raster.Width(), ChannelOrder::kColourValue);
-}
-
 ScanTotals SummedAreaTable::Totals(
     std::int32_t left, std::int32_t top, std::int32_t blockWidth, std::int32_t blockHeight) const
 {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "analysis/calc_color.h"
-#include "analysis/raster.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -36,7 +35,6 @@ public:
     // build to the next, so a rebuild of the same size touches no fresh memory.
     void Build(const std::uint32_t *rows, std::int32_t width, std::int32_t height,
         std::ptrdiff_t stridePixels, ChannelOrder order);
-    void Build(const Raster &raster);
 
     [[nodiscard]] std::int32_t Width() const { return width; }
     [[nodiscard]] std::int32_t Height() const { return height; }

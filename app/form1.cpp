@@ -1,5 +1,7 @@
 #include "app/form1.h"
 
+#include "app/scan_texts.h"
+#include "capture/release_steps.h"
 #include "capture/screen_capture.h"
 #include "imaging/mod_gdi_plus_resize.h"
 
@@ -27,7 +29,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <string_view>
 #include <system_error>
 
 namespace {
@@ -64,37 +65,6 @@ void SetBackground(QWidget &widget, analysis::ColourValue colour)
     widget.setAutoFillBackground(true);
 }
 
-// The info text breaks lines with "\r\n"; a label breaks them at "\n" and would show the "\r".
-QString ForDisplay(std::string_view utf8)
-{
-    QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    return text;
-}
-
-// The scan writes its fixed texts in Chinese; the window shows them in the desktop's language.
-QString LocalText(std::string_view source)
-{
-    return QCoreApplication::translate(
-        "Form1", QByteArray(source.data(), static_cast<qsizetype>(source.size())).constData());
-}
-
-// The progress text ("请稍候...P%\r\n双击这里停止") with its two fixed parts in the desktop's
-// language; results pass unchanged.
-QString LocalInfoText(std::string_view text)
-{
-    QString shown = ForDisplay(text);
-    if (!text.starts_with(analysis::kWaitText))
-        return shown;
-    shown.replace(ForDisplay(analysis::kWaitText), LocalText(analysis::kWaitText));
-    shown.replace(ForDisplay(analysis::kStopHint), LocalText(analysis::kStopHint));
-    return shown;
-}
-
-// Marks the scan's texts for translation; they are looked up through LocalText.
-[[maybe_unused]] constexpr const char *kScanTexts[]
-    = { QT_TRANSLATE_NOOP("Form1", "请稍候..."), QT_TRANSLATE_NOOP("Form1", "双击这里停止") };
-
 // The largest size, at most `base`'s, at which `fits` holds; the controls keep the sizes the
 // window was designed with, so a font wider than the one they were made for has to shrink.
 QFont FittedFont(QFont font, const std::function<bool(const QFontMetrics &)> &fits)
@@ -107,7 +77,7 @@ QFont FittedFont(QFont font, const std::function<bool(const QFontMetrics &)> &fi
 
 } // namespace
 
-// The three controls the scan writes its results into.
+// The three controls the scan's results go into.
 class Form1::Outputs
 {
 public:
@@ -116,9 +86,17 @@ public:
     {
     }
 
-    void SetInfoText(std::string_view text) { window.LbInfo->setText(LocalInfoText(text)); }
-    void SetHexText(std::string_view text) { window.Text1->setText(ForDisplay(text)); }
-    void SetSwatchColour(analysis::ColourValue colour) { SetBackground(*window.LblClr, colour); }
+    void ScanStarted() { window.LbInfo->setText(app::WaitText()); }
+    void ScanProgress(std::int32_t rowsDone, std::int32_t rows)
+    {
+        window.LbInfo->setText(app::ProgressText(rowsDone, rows));
+    }
+    void ScanFinished(const analysis::ColourSummary &summary)
+    {
+        window.Text1->setText(app::HexText(summary));
+        SetBackground(*window.LblClr, summary.swatch);
+        window.LbInfo->setText(app::InfoText(summary));
+    }
 
 private:
     Form1 &window;
@@ -219,13 +197,10 @@ void Form1::CreateControls()
 
     connect(FileOpen, &QPushButton::clicked, this, &Form1::OpenImage);
     connect(PicBox, &platform::PicBox::DoubleClicked, this, &Form1::ChooseBackColour);
-    screenCapture = std::make_unique<capture::ScreenCapture>(
-        *PicBox,
-        [this] {
-            DropPendingLoad();
-            CalcColor();
-        },
-        seams.createScreenSource, [this](const QString &text) { seams.showError(this, text); });
+    screenCapture = std::make_unique<capture::ScreenCapture>(this, seams.createScreenSource,
+        [this](const QString &text) { seams.showError(this, text); });
+    connect(screenCapture.get(), &capture::ScreenCapture::BlockCaptured, this,
+        &Form1::ShowCapturedBlock);
     connect(ScreenCap, &QPushButton::clicked, this, [this] { screenCapture->Run(); });
 
     setAcceptDrops(true);
@@ -282,8 +257,8 @@ void Form1::FitFonts()
 {
     // Three lines of results, or the progress text, within the label's height.
     const QSize info = LbInfo->contentsRect().size();
-    const QString waitText = LocalText(analysis::kWaitText);
-    const QString stopHint = LocalText(analysis::kStopHint);
+    const QString waitText = app::WaitText();
+    const QString stopHint = app::StopHint();
     LbInfo->setFont(FittedFont(LbInfo->font(), [&](const QFontMetrics &metrics) {
         // A translated stop hint may take two lines, so that it fits without shrinking the font.
         int widest = std::max(metrics.horizontalAdvance(QStringLiteral("R:255 H:360")),
@@ -358,6 +333,14 @@ void Form1::CalcColor()
 }
 
 void Form1::StopCalculation() { scanner.StopGesture(); }
+
+void Form1::ShowCapturedBlock(const QImage &pixels, const QRect &block)
+{
+    // The captured region is the newest picture: a load still running is dropped.
+    DropPendingLoad();
+    capture::ShowBlock(*PicBox, pixels, block);
+    CalcColor();
+}
 
 void Form1::OpenImage()
 {

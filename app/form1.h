@@ -83,6 +83,8 @@ public:
     void ChooseBackColour();
     // The stop gesture (a double-click on LbInfo): a running progress scan stops after its row.
     void StopCalculation();
+    // The end of a screen capture: the pane takes the block of `pixels` and is analysed.
+    void ShowCapturedBlock(const QImage &pixels, const QRect &block);
 
     [[nodiscard]] platform::PicBox &Pane() { return *PicBox; }
     [[nodiscard]] const analysis::ColourScanner &Scanner() const { return scanner; }

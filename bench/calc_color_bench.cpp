@@ -4,16 +4,20 @@
 
 #include <benchmark/benchmark.h>
 
-#include <string_view>
+#include <cstdint>
 
 namespace {
 
 struct DiscardedOutputs
 {
     analysis::ColourValue swatch = 0;
-    void SetInfoText(std::string_view text) { benchmark::DoNotOptimize(text.data()); }
-    void SetHexText(std::string_view text) { benchmark::DoNotOptimize(text.data()); }
-    void SetSwatchColour(analysis::ColourValue colour) { swatch = colour; }
+    void ScanStarted() { }
+    void ScanProgress(std::int32_t rowsDone, std::int32_t rows)
+    {
+        benchmark::DoNotOptimize(rowsDone);
+        benchmark::DoNotOptimize(rows);
+    }
+    void ScanFinished(const analysis::ColourSummary &summary) { swatch = summary.swatch; }
 };
 
 analysis::Raster NoisyRaster(int width, int height)

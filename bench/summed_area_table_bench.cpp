@@ -58,7 +58,7 @@ void BM_ReadoutWholeScreen(benchmark::State &state)
     for (auto _ : state) {
         const analysis::ScanTotals totals = table.Totals(shift, 1, kWidth - 1, kHeight - 1);
         const analysis::ColourSummary summary = analysis::Summarise(totals);
-        benchmark::DoNotOptimize(summary.hexText.data());
+        benchmark::DoNotOptimize(summary);
         shift ^= 1;
     }
 }

@@ -5,7 +5,6 @@
 #include "capture/readout_panel.h"
 #include "capture/release_steps.h"
 #include "platform/dialogs.h"
-#include "platform/pic_box.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -22,11 +21,10 @@
 
 namespace capture {
 
-Form2::Form2(platform::PicBox &pane, std::function<void()> calcColor,
-    std::unique_ptr<platform::ScreenSource> source, ShowMessage showMessage)
+Form2::Form2(
+    QWidget *mainWindow, std::unique_ptr<platform::ScreenSource> source, ShowMessage showMessage)
     : QWidget(nullptr, kOverlayWindowFlags)
-    , pane(pane)
-    , calcColor(std::move(calcColor))
+    , mainWindow(mainWindow)
     , source(std::move(source))
     , showMessage(std::move(showMessage))
     , onWayland(QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
@@ -35,8 +33,8 @@ Form2::Form2(platform::PicBox &pane, std::function<void()> calcColor,
     PrepareOverlaySurface(*this);
 
     if (!this->showMessage) {
-        QWidget *owner = pane.window();
-        this->showMessage = [owner](const QString &text) { platform::ShowError(owner, text); };
+        this->showMessage
+            = [mainWindow](const QString &text) { platform::ShowError(mainWindow, text); };
     }
 
     timer1.setObjectName(QStringLiteral("Timer1"));
@@ -154,9 +152,9 @@ void Form2::ShowWindowPerScreen()
         windows.pop_back();
     }
     while (windows.size() < screens.size())
-        windows.push_back(std::make_unique<OverlayWindow>(*this));
+        windows.push_back(std::make_unique<OverlayWindow>(static_cast<OverlayHost &>(*this)));
     const QList<QScreen *> qtScreens = QGuiApplication::screens();
-    const QWidget *main = pane.window();
+    const QWidget *main = mainWindow;
     OverlayWindow *focused = windows.front().get();
     for (std::size_t i = 0; i < screens.size(); ++i) {
         OverlayWindow &window = *windows[i];
@@ -168,7 +166,7 @@ void Form2::ShowWindowPerScreen()
         // that way: positions are not ours to choose.
         if (same != qtScreens.end()) {
             window.setScreen(*same);
-            if (main->isVisible() && main->screen() == *same)
+            if (main && main->isVisible() && main->screen() == *same)
                 focused = &window;
         }
         window.setGeometry(place);
@@ -207,9 +205,9 @@ void Form2::Cancel()
     UpdateBand(before);
     HideOverlay();
     // The main window is under where the overlay was; give it the keyboard again.
-    if (QWidget *main = pane.window(); main != &pane && main->isVisible()) {
-        main->raise();
-        main->activateWindow();
+    if (mainWindow && mainWindow->isVisible()) {
+        mainWindow->raise();
+        mainWindow->activateWindow();
     }
 }
 
@@ -323,7 +321,7 @@ void Form2::RefreshReadout(QPointF pointer)
         const QRect block = BandBlock(shape1, under->area.topLeft(), ratio, under->image.rect());
         const analysis::ColourSummary summary = analysis::Summarise(
             under->table.Totals(block.x(), block.y(), block.width(), block.height()));
-        panel->SetReadout(block.size(), summary.swatch, QString::fromStdString(summary.hexText));
+        panel->SetReadout(block.size(), summary);
     }
     panel->ShowReadout(dragging);
     const QPoint start = dragging ? QPoint(startPt.X, startPt.Y) : corner.toPoint();
@@ -393,12 +391,12 @@ void Form2::ReleaseAt(QPointF position)
     static const QImage none;
     ReleaseBand(
         startPt, shape1, static_cast<float>(at.x()), static_cast<float>(at.y()),
-        frozen ? frozen->image : none, frozen ? frozen->area.topLeft() : QPoint(), pane,
+        frozen ? frozen->image : none, frozen ? frozen->area.topLeft() : QPoint(),
         [this, &before] {
             UpdateBand(before);
             HideOverlay();
         },
-        calcColor);
+        [this](const QImage &pixels, const QRect &block) { emit BlockCaptured(pixels, block); });
 }
 
 void Form2::keyPressEvent(QKeyEvent *event)

@@ -2,6 +2,7 @@
 
 #include "analysis/summed_area_table.h"
 #include "capture/band_geometry.h"
+#include "capture/overlay_host.h"
 #include "platform/screen_source.h"
 
 #include <QImage>
@@ -17,10 +18,6 @@
 
 class QPainter;
 
-namespace platform {
-class PicBox;
-}
-
 namespace capture {
 
 class OverlayWindow;
@@ -31,7 +28,7 @@ class ReadoutPanel;
 // magnifies the copy and, while a band is dragged, reads out its size and average; Esc backs out.
 // Where a window cannot span screens (Wayland), one OverlayWindow per screen shows the copy and
 // this one, never shown, keeps the band; positions are the same overlay pixels either way.
-class Form2 : public QWidget
+class Form2 : public QWidget, private OverlayHost
 {
     Q_OBJECT
 
@@ -39,16 +36,17 @@ public:
     // Shows a short message to the user; a seam so tests need no modal box.
     using ShowMessage = std::function<void(const QString &text)>;
 
-    // Sized to the desktop here, once: later captures reuse the overlay as it is.
-    Form2(platform::PicBox &pane, std::function<void()> calcColor,
-        std::unique_ptr<platform::ScreenSource> source, ShowMessage showMessage = {});
+    // Sized to the desktop here, once: later captures reuse the overlay as it is. The main window
+    // (may be null) owns the default message box and gets the keyboard back after a cancel.
+    Form2(QWidget *mainWindow, std::unique_ptr<platform::ScreenSource> source,
+        ShowMessage showMessage = {});
     ~Form2() override;
 
     // The capture command's part: Timer1 on; its tick freezes the screens and shows the overlay.
     void ArmTimer();
 
     // Esc: the overlay goes and nothing else changes; the main window comes back to the front.
-    void Cancel();
+    void Cancel() override;
 
     // Whether the overlay is up: this window, or the windows of the screens.
     [[nodiscard]] bool IsShown() const;
@@ -63,6 +61,12 @@ public:
     static constexpr int kTimerInterval = 100;
     static constexpr const char *kUnreadableScreenText = QT_TR_NOOP("无法读取屏幕内容");
 
+signals:
+    // A release ended the capture, the overlay already hidden: `block` is the part of `pixels`
+    // (the band's screen as frozen, in device pixels at ratio 1) under the band, and may be
+    // empty. `pixels` may share the frozen copy's memory, which the next capture replaces.
+    void BlockCaptured(const QImage &pixels, const QRect &block);
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
@@ -72,8 +76,6 @@ protected:
     void hideEvent(QHideEvent *event) override;
 
 private:
-    friend class OverlayWindow;
-
     // One screen as frozen: its place on the overlay (logical pixels), its pixels, and the
     // table that gives any block's average in constant time.
     struct FrozenScreen
@@ -88,10 +90,10 @@ private:
     void ShowWindowPerScreen();
     void HideOverlay();
     // The events and painting of the overlay, in overlay pixels, from whichever window has them.
-    void PressAt(QPointF position);
-    void MoveTo(QPointF position);
-    void ReleaseAt(QPointF position);
-    void PaintArea(QPainter &painter, const QRect &dirty) const;
+    void PressAt(QPointF position) override;
+    void MoveTo(QPointF position) override;
+    void ReleaseAt(QPointF position) override;
+    void PaintArea(QPainter &painter, const QRect &dirty) const override;
     void UpdateArea(const QRect &area);
     void UpdateBand(const Band &before);
     void RefreshReadout(QPointF pointer);
@@ -104,8 +106,7 @@ private:
     // The window showing `frozen`, which the readout panel must be a child of to show there.
     [[nodiscard]] QWidget *WindowOf(const FrozenScreen &frozen);
 
-    platform::PicBox &pane;
-    std::function<void()> calcColor;
+    QWidget *mainWindow = nullptr;
     std::unique_ptr<platform::ScreenSource> source;
     ShowMessage showMessage;
 

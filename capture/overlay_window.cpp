@@ -1,7 +1,5 @@
 #include "capture/overlay_window.h"
 
-#include "capture/form2.h"
-
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -20,7 +18,7 @@ void PrepareOverlaySurface(QWidget &window)
     window.setFocusPolicy(Qt::StrongFocus);
 }
 
-OverlayWindow::OverlayWindow(Form2 &owner)
+OverlayWindow::OverlayWindow(OverlayHost &owner)
     : QWidget(nullptr, kOverlayWindowFlags)
     , owner(owner)
 {

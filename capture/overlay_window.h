@@ -1,11 +1,11 @@
 #pragma once
 
+#include "capture/overlay_host.h"
+
 #include <QRect>
 #include <QWidget>
 
 namespace capture {
-
-class Form2;
 
 // What every overlay window is: borderless, above the rest, without a shadow.
 inline constexpr Qt::WindowFlags kOverlayWindowFlags
@@ -19,13 +19,13 @@ void PrepareOverlaySurface(QWidget &window);
 // One screen's part of the overlay where a window can neither be placed nor span screens
 // (Wayland), or where one window cannot show screens of different pixel ratios (X11 with
 // per-screen scales): full screen on its own screen, it paints that screen's frozen copy and
-// hands every pointer and key event to Form2 in Form2's overlay pixels.
+// hands every pointer and key event to its host (Form2) in overlay pixels.
 class OverlayWindow : public QWidget
 {
     Q_OBJECT
 
 public:
-    explicit OverlayWindow(Form2 &owner);
+    explicit OverlayWindow(OverlayHost &owner);
 
     // Where this window's screen lies on the overlay, in logical pixels.
     void SetArea(const QRect &overlayArea);
@@ -45,7 +45,7 @@ protected:
 private:
     [[nodiscard]] QPointF ToOverlay(QPointF position) const;
 
-    Form2 &owner;
+    OverlayHost &owner;
     QRect area;
 };
 

@@ -1,6 +1,7 @@
 #include "capture/readout_panel.h"
 
 #include "capture/magnifier.h"
+#include "imaging/colour_text.h"
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -62,15 +63,14 @@ ReadoutPanel::ReadoutPanel(QWidget *parent)
     readout->setVisible(false);
 }
 
-void ReadoutPanel::SetReadout(QSize block, analysis::ColourValue average, const QString &hex)
+void ReadoutPanel::SetReadout(QSize block, const analysis::ColourSummary &average)
 {
     sizeText->setText(QStringLiteral("%1 x %2").arg(block.width()).arg(block.height()));
     QPalette palette = swatch->palette();
-    palette.setColor(QPalette::Window,
-        QColor(analysis::GetRValue(average), analysis::GetGValue(average),
-            analysis::GetBValue(average)));
+    palette.setColor(QPalette::Window, QColor(average.avgR, average.avgG, average.avgB));
     swatch->setPalette(palette);
-    hexText->setText(hex);
+    // The window's hex text comes from the same formatter, so the two never read differently.
+    hexText->setText(QString::fromStdString(imaging::HexText(average)));
 }
 
 void ReadoutPanel::ShowReadout(bool shown) { readout->setVisible(shown); }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analysis/colour_math.h"
+#include "analysis/calc_color.h"
 
 #include <QFrame>
 #include <QSize>
@@ -24,8 +24,8 @@ public:
 
     [[nodiscard]] Magnifier &Zoom() const { return *magnifier; }
 
-    // "W x H" of the block in screen pixels, and its average as 0x00BBGGRR and hex text.
-    void SetReadout(QSize block, analysis::ColourValue average, const QString &hex);
+    // "W x H" of the block in screen pixels, and its average as a swatch and "#RRGGBB".
+    void SetReadout(QSize block, const analysis::ColourSummary &average);
     // The size and average show only while a band is dragged; the magnifier always.
     void ShowReadout(bool shown);
 

@@ -11,7 +11,7 @@
 
 namespace capture {
 
-// What a release needs of the image pane (platform::PicBox has all of it).
+// What showing a captured block needs of the image pane (platform::PicBox has all of it).
 template <typename P>
 concept CapturePane = requires(P &pane, const QImage &image, const QRect &rect, QPoint at)
 {
@@ -35,40 +35,43 @@ concept CapturePane = requires(P &pane, const QImage &image, const QRect &rect, 
 }
 
 // A release at (x, y), in its binding order: the band spans the start point and the release
-// point and is hidden; the pane takes the size of the block under the band (in the frozen
-// copy's pixels; `origin` is where the copy's screen starts, in overlay pixels), is shown if it
-// was hidden, cleared, and filled from the frozen copy at (0, 0); then the overlay is hidden and
-// the analysis runs over the pane.
-template <CapturePane Pane, std::invocable HideOverlay, std::invocable CalcColor>
+// point and is hidden, the overlay is hidden, and `handOver` gets the frozen copy's pixels at
+// ratio 1 and the block under the band in them (`origin` is where the copy's screen starts, in
+// overlay pixels). The block is cut to the copy, so it holds the band's pixels and nothing else;
+// the live readout averaged this same block.
+template <std::invocable HideOverlay, std::invocable<const QImage &, const QRect &> HandOver>
 void ReleaseBand(const StartPoint &startPt, Band &band, float x, float y, const QImage &frozen,
-    QPoint origin, Pane &pane, HideOverlay &&hideOverlay, CalcColor &&calcColor)
+    QPoint origin, HideOverlay &&hideOverlay, HandOver &&handOver)
 {
     SpanBand(startPt, band, x, y);
     band.Visible = false;
 
     const qreal ratio = frozen.isNull() ? 1.0 : frozen.devicePixelRatio();
-    // The block is cut to the copy, so the pane holds the band's pixels and nothing else; the
-    // live readout averaged this same block.
-    const QRect source = BandBlock(band, origin, ratio, frozen.rect());
-    pane.SetSize(source.width(), source.height());
+    const QRect block = BandBlock(band, origin, ratio, frozen.rect());
+    hideOverlay();
+    handOver(DevicePixels(frozen), block);
+}
+
+// The same on a desktop of one screen starting at the overlay's corner.
+template <std::invocable HideOverlay, std::invocable<const QImage &, const QRect &> HandOver>
+void ReleaseBand(const StartPoint &startPt, Band &band, float x, float y, const QImage &frozen,
+    HideOverlay &&hideOverlay, HandOver &&handOver)
+{
+    ReleaseBand(startPt, band, x, y, frozen, QPoint(0, 0), std::forward<HideOverlay>(hideOverlay),
+        std::forward<HandOver>(handOver));
+}
+
+// What the window does with a handed-over block before analysing it: the pane takes the
+// block's size, is shown if it was hidden, cleared, and filled from `pixels` at (0, 0).
+template <CapturePane Pane> void ShowBlock(Pane &pane, const QImage &pixels, const QRect &block)
+{
+    pane.SetSize(block.width(), block.height());
     if (!pane.IsPaneVisible())
         pane.SetPaneVisible(true);
     pane.Clear();
     // An empty block copies nothing; some painters read an empty source rect as "everything".
-    if (!source.isEmpty())
-        pane.BlockCopy(DevicePixels(frozen), source, QPoint(0, 0));
-
-    hideOverlay();
-    calcColor();
-}
-
-// The same on a desktop of one screen starting at the overlay's corner.
-template <CapturePane Pane, std::invocable HideOverlay, std::invocable CalcColor>
-void ReleaseBand(const StartPoint &startPt, Band &band, float x, float y, const QImage &frozen,
-    Pane &pane, HideOverlay &&hideOverlay, CalcColor &&calcColor)
-{
-    ReleaseBand(startPt, band, x, y, frozen, QPoint(0, 0), pane,
-        std::forward<HideOverlay>(hideOverlay), std::forward<CalcColor>(calcColor));
+    if (!block.isEmpty())
+        pane.BlockCopy(pixels, block, QPoint(0, 0));
 }
 
 } // namespace capture

@@ -1,13 +1,10 @@
 #include "capture/screen_capture.h"
 
-#include "platform/pic_box.h"
-
 namespace capture {
 
-ScreenCapture::ScreenCapture(platform::PicBox &pane, std::function<void()> calcColor,
-    CreateSource createSource, Form2::ShowMessage showMessage)
-    : pane(pane)
-    , calcColor(std::move(calcColor))
+ScreenCapture::ScreenCapture(
+    QWidget *mainWindow, CreateSource createSource, Form2::ShowMessage showMessage)
+    : mainWindow(mainWindow)
     , createSource(std::move(createSource))
     , showMessage(std::move(showMessage))
 {
@@ -17,8 +14,10 @@ ScreenCapture::~ScreenCapture() = default;
 
 void ScreenCapture::Run()
 {
-    if (!overlay)
-        overlay = std::make_unique<Form2>(pane, calcColor, createSource(), showMessage);
+    if (!overlay) {
+        overlay = std::make_unique<Form2>(mainWindow, createSource(), showMessage);
+        connect(overlay.get(), &Form2::BlockCaptured, this, &ScreenCapture::BlockCaptured);
+    }
     overlay->ArmTimer();
 }
 

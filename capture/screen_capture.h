@@ -3,26 +3,31 @@
 #include "capture/form2.h"
 #include "platform/screen_source_factory.h"
 
+#include <QImage>
+#include <QObject>
+#include <QRect>
+
 #include <functional>
 #include <memory>
 
-namespace platform {
-class PicBox;
-}
+class QWidget;
 
 namespace capture {
 
 // The screen capture command of the main window. The overlay is made on the first capture and
 // then only hidden and shown again; it lives as long as this command.
-class ScreenCapture
+class ScreenCapture : public QObject
 {
+    Q_OBJECT
+
 public:
     using CreateSource = std::function<std::unique_ptr<platform::ScreenSource>()>;
 
-    ScreenCapture(platform::PicBox &pane, std::function<void()> calcColor,
+    // `mainWindow` (may be null) is the window the command belongs to; see Form2.
+    explicit ScreenCapture(QWidget *mainWindow,
         CreateSource createSource = &platform::CreateScreenSource,
         Form2::ShowMessage showMessage = {});
-    ~ScreenCapture();
+    ~ScreenCapture() override;
 
     ScreenCapture(const ScreenCapture &) = delete;
     ScreenCapture &operator=(const ScreenCapture &) = delete;
@@ -33,9 +38,12 @@ public:
     // The overlay, or null before the first capture.
     [[nodiscard]] Form2 *Overlay() const { return overlay.get(); }
 
+signals:
+    // Form2::BlockCaptured of whichever overlay the command made.
+    void BlockCaptured(const QImage &pixels, const QRect &block);
+
 private:
-    platform::PicBox &pane;
-    std::function<void()> calcColor;
+    QWidget *mainWindow = nullptr;
     CreateSource createSource;
     Form2::ShowMessage showMessage;
     std::unique_ptr<Form2> overlay;

@@ -1,5 +1,6 @@
 #include "analysis/calc_color.h"
 #include "analysis/raster.h"
+#include "analysis/tests/summary_hex.h"
 
 #include <gtest/gtest.h>
 
@@ -11,24 +12,40 @@
 namespace analysis {
 namespace {
 
+    // The scan's start and its progress as the info label's writes stand for them here; the
+    // window's own texts for them are its business.
+    constexpr std::string_view kWaitText = "started";
+    std::string ProgressText(std::int32_t rowsDone, std::int32_t rows)
+    {
+        return std::to_string(rowsDone) + " of " + std::to_string(rows) + " rows";
+    }
+
+    std::string Info(int r, int h, int g, int s, int b, int l)
+    {
+        return "means " + std::to_string(r) + " " + std::to_string(g) + " " + std::to_string(b)
+            + ", hsl " + std::to_string(h) + " " + std::to_string(s) + " " + std::to_string(l);
+    }
+
     // Records every output in order, like the three controls of the window would show them.
     struct RecordedOutputs
     {
         std::vector<std::string> infoTexts;
         std::string hexText = "#000000";
         ColourValue swatch = 0xFFFFFFu;
-        int writes = 0;
+        int results = 0;
 
-        void SetInfoText(std::string_view text) { infoTexts.emplace_back(text); }
-        void SetHexText(std::string_view text)
+        void ScanStarted() { infoTexts.emplace_back(kWaitText); }
+        void ScanProgress(std::int32_t rowsDone, std::int32_t rows)
         {
-            hexText = text;
-            ++writes;
+            infoTexts.push_back(ProgressText(rowsDone, rows));
         }
-        void SetSwatchColour(ColourValue colour)
+        void ScanFinished(const ColourSummary &summary)
         {
-            swatch = colour;
-            ++writes;
+            hexText = tests::SummaryHex(summary);
+            swatch = summary.swatch;
+            ++results;
+            infoTexts.push_back(analysis::Info(summary.avgR, summary.hsl.H, summary.avgG,
+                summary.hsl.S, summary.avgB, summary.hsl.L));
         }
         [[nodiscard]] const std::string &Info() const { return infoTexts.back(); }
     };
@@ -56,12 +73,6 @@ namespace {
         [[nodiscard]] double Height() const { return height; }
         [[nodiscard]] ColourValue ReadPixel(int, int) const { return 0xFFFFFFFFu; }
     };
-
-    std::string Info(int r, int h, int g, int s, int b, int l)
-    {
-        return "R:" + std::to_string(r) + " H:" + std::to_string(h) + "\r\nG:" + std::to_string(g)
-            + " S:" + std::to_string(s) + "\r\nB:" + std::to_string(b) + " L:" + std::to_string(l);
-    }
 
     RecordedOutputs Scan(const Raster &raster)
     {
@@ -204,9 +215,10 @@ namespace {
         scanner.CalcColor(
             raster, [&] { seenAfterRow.push_back(out.infoTexts.back()); }, out);
         ASSERT_EQ(seenAfterRow.size(), 1000u);
-        EXPECT_EQ(seenAfterRow[0], "请稍候...0%\r\n双击这里停止");
-        EXPECT_EQ(seenAfterRow[10], "请稍候...1%\r\n双击这里停止");
-        EXPECT_EQ(seenAfterRow[998], "请稍候...100%\r\n双击这里停止");
+        // The rows done up to the last even row read: 0.1%, 1.1% and 99.9% of the picture.
+        EXPECT_EQ(seenAfterRow[0], ProgressText(1, 1000));
+        EXPECT_EQ(seenAfterRow[10], ProgressText(11, 1000));
+        EXPECT_EQ(seenAfterRow[998], ProgressText(999, 1000));
         // Odd rows leave the text of the row before.
         EXPECT_EQ(seenAfterRow[11], seenAfterRow[10]);
         EXPECT_EQ(seenAfterRow[999], seenAfterRow[998]);
@@ -278,7 +290,7 @@ namespace {
             EXPECT_EQ(outerRows, 1); // the outer run stopped at its next row
             EXPECT_EQ(out.hexText, "#00FF00");
             EXPECT_EQ(out.Info(), Info(0, 120, 255, 100, 0, 100));
-            EXPECT_EQ(out.writes, 2); // only the inner run wrote hex and swatch
+            EXPECT_EQ(out.results, 1); // only the inner run wrote hex and swatch
             EXPECT_FALSE(scanner.IsCalculating());
         }
     }
@@ -405,19 +417,11 @@ namespace {
             ASSERT_EQ(shown.size(), yieldRows.size());
             for (std::size_t k = 0; k < yieldRows.size(); ++k)
                 EXPECT_EQ(shown[k],
-                    progress ? ProgressText(yieldRows[k] - yieldRows[k] % 2, c.height)
+                    progress ? ProgressText(yieldRows[k] - yieldRows[k] % 2 + 1, c.height)
                              : std::string(kWaitText));
             // The wait text, a progress text per yield in progress mode, the result.
             EXPECT_EQ(out.infoTexts.size(), 2 + (progress ? yieldRows.size() : 0));
         }
-    }
-
-    TEST(ProgressText, RoundsToWholePercent)
-    {
-        EXPECT_EQ(ProgressText(0, 1000), "请稍候...0%\r\n双击这里停止");
-        EXPECT_EQ(ProgressText(4, 1000), "请稍候...1%\r\n双击这里停止"); // 0.5% rounds up
-        EXPECT_EQ(ProgressText(1, 3), "请稍候...67%\r\n双击这里停止");
-        EXPECT_EQ(ProgressText(2, 3), "请稍候...100%\r\n双击这里停止");
     }
 
 } // namespace

@@ -39,8 +39,8 @@ namespace {
         return t;
     }
 
-    // What the window shows after a capture: its own scan over a pane holding just the block.
-    std::string WindowHex(const Raster &raster, const Block &b)
+    // What the window finds after a capture: its own scan over a pane holding just the block.
+    ColourSummary WindowSummary(const Raster &raster, const Block &b)
     {
         Raster pane(b.width, b.height);
         for (std::int32_t y = 0; y < b.height; ++y)
@@ -48,15 +48,15 @@ namespace {
                 pane.SetPixel(x, y, raster.ReadPixel(b.left + x, b.top + y));
         struct Outputs
         {
-            std::string hex;
-            void SetInfoText(std::string_view) { }
-            void SetHexText(std::string_view text) { hex = text; }
-            void SetSwatchColour(ColourValue) { }
+            ColourSummary summary;
+            void ScanStarted() { }
+            void ScanProgress(std::int32_t, std::int32_t) { }
+            void ScanFinished(const ColourSummary &finished) { summary = finished; }
         } outputs;
         ColourScanner scanner;
         scanner.CalcColor(
             pane, [] {}, outputs);
-        return outputs.hex;
+        return outputs.summary;
     }
 
     Raster RandomRaster(std::int32_t width, std::int32_t height, std::uint32_t seed)
@@ -88,14 +88,14 @@ namespace {
     };
 
     // Blocks a band can give: single pixels in each corner, the whole raster, each far edge,
-    // and random ones; the sums and the window's hex must match pixel-by-pixel reading.
-    TEST_P(SummedAreaTableBlocks, MatchDirectSumsAndTheWindowsHex)
+    // and random ones; the sums and the window's means must match pixel-by-pixel reading.
+    TEST_P(SummedAreaTableBlocks, MatchDirectSumsAndTheWindowsMeans)
     {
         const RasterCase &c = GetParam();
         const Raster raster = RandomRaster(c.width, c.height, 7u * c.width + c.height);
         SummedAreaTable table;
-        table.Build(raster);
         const std::int32_t w = c.width, h = c.height;
+        table.Build(raster.Data(), w, h, w, ChannelOrder::kColourValue);
         std::vector<Block> blocks = {
             { 0, 0, 1, 1 }, { w - 1, 0, 1, 1 }, { 0, h - 1, 1, 1 }, { w - 1, h - 1, 1, 1 },
             { 0, 0, w, h }, { w / 2, 0, w - w / 2, h }, // touching the right edge
@@ -117,7 +117,10 @@ namespace {
                 testing::Message() << b.left << "," << b.top << " " << b.width << "x" << b.height);
             const ScanTotals totals = table.Totals(b.left, b.top, b.width, b.height);
             ExpectSameTotals(totals, DirectTotals(raster, b));
-            EXPECT_EQ(Summarise(totals).hexText, WindowHex(raster, b));
+            const ColourSummary shown = WindowSummary(raster, b);
+            const ColourSummary fromTable = Summarise(totals);
+            EXPECT_EQ(fromTable.swatch, shown.swatch); // the means, as the hex text shows them
+            EXPECT_EQ(fromTable.hsl, shown.hsl);
         }
     }
 
@@ -131,7 +134,7 @@ namespace {
     {
         const Raster raster = RandomRaster(50, 40, 3);
         SummedAreaTable table;
-        table.Build(raster);
+        table.Build(raster.Data(), 50, 40, 50, ChannelOrder::kColourValue);
         const Block blocks[] = {
             { -5, -5, 10, 10 }, { 45, 35, 10, 10 }, { -100, 10, 1000, 3 },
             { 50, 0, 5, 5 }, // wholly right of the raster
@@ -155,13 +158,13 @@ namespace {
         ASSERT_GT(std::int64_t { w } * h, SummedAreaTable::kExactPixels);
         const Raster raster(w, h, 0xFFFFFFu);
         SummedAreaTable table;
-        table.Build(raster);
+        table.Build(raster.Data(), w, h, w, ChannelOrder::kColourValue);
         const ScanTotals t = table.Totals(0, 0, w, h);
         const std::uint64_t expected = 255ull * w * h;
         EXPECT_EQ(t.sumR, expected);
         EXPECT_EQ(t.sumG, expected);
         EXPECT_EQ(t.sumB, expected);
-        EXPECT_EQ(Summarise(t).hexText, "#FFFFFF");
+        EXPECT_EQ(Summarise(t).swatch, 0x00FFFFFFu); // #FFFFFF
     }
 
     TEST(SummedAreaTable, ChannelOrdersAndRebuildsReadTheSamePixels)
@@ -180,7 +183,8 @@ namespace {
             }
         SummedAreaTable table;
         // A bigger raster first: a rebuild at another size must not see its leftovers.
-        table.Build(RandomRaster(70, 50, 6));
+        const Raster bigger = RandomRaster(70, 50, 6);
+        table.Build(bigger.Data(), 70, 50, 70, ChannelOrder::kColourValue);
         table.Build(screen.data(), 40, 30, stride, ChannelOrder::kXrgb);
         EXPECT_EQ(table.Width(), 40);
         EXPECT_EQ(table.Height(), 30);

@@ -61,7 +61,7 @@ here to stop</translation>
     </message>
 </context>
 <context>
-    <name>ReadoutPanel</name>
+    <name>capture::ReadoutPanel</name>
     <message>
         <source>选区大小（屏幕像素）</source>
         <translation>Size of the selection in screen pixels</translation>

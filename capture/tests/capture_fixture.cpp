@@ -1,5 +1,7 @@
 #include "capture/tests/capture_fixture.h"
 
+#include "capture/release_steps.h"
+
 #include <QTest>
 
 namespace capture::testing {
@@ -35,23 +37,25 @@ std::string OverlayMismatches(QWidget &overlay, const QImage &expected)
     return std::to_string(count) + first;
 }
 
-CaptureFixture::CaptureFixture()
+CaptureFixture::CaptureFixture(QWidget *mainWindow)
     : capture(
-        pane,
-        [this] {
-            ++analyses;
-            overlayShownAtAnalysis = capture.Overlay() && capture.Overlay()->isVisible();
-            paneShownAtAnalysis = pane.IsPaneVisible();
-            bandShownAtAnalysis = capture.Overlay() && capture.Overlay()->Shape1().Visible;
-            scanner.CalcColor(
-                pane, [] {}, *this);
-        },
+        mainWindow,
         [this] {
             ++sourcesCreated;
             return std::make_unique<FakeScreenSource>(screen);
         },
         [this](const QString &text) { messages.push_back(text); })
 {
+    QObject::connect(
+        &capture, &ScreenCapture::BlockCaptured, [this](const QImage &pixels, const QRect &block) {
+            ShowBlock(pane, pixels, block);
+            ++analyses;
+            overlayShownAtAnalysis = capture.Overlay() && capture.Overlay()->isVisible();
+            paneShownAtAnalysis = pane.IsPaneVisible();
+            bandShownAtAnalysis = capture.Overlay() && capture.Overlay()->Shape1().Visible;
+            scanner.CalcColor(
+                pane, [] {}, *this);
+        });
 }
 
 bool CaptureFixture::CaptureAndWaitForOverlay()

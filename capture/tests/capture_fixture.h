@@ -2,6 +2,7 @@
 
 #include "analysis/calc_color.h"
 #include "capture/screen_capture.h"
+#include "imaging/colour_text.h"
 #include "platform/pic_box.h"
 #include "platform/screen_source.h"
 
@@ -11,6 +12,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -63,16 +65,23 @@ QImage NumberedScreen(int width, int height, qreal ratio = 1.0);
 // above the frozen copy: count, first one.
 std::string OverlayMismatches(QWidget &overlay, const QImage &expected);
 
-// The main window's side of a capture: the pane, the analysis and its three outputs, and what the
-// window looked like when the analysis started.
+// The main window's side of a capture: the pane it fills from the handed-over block, the analysis
+// and its outputs as the window writes them, and what the window looked like when the analysis
+// started.
 class CaptureFixture
 {
 public:
-    CaptureFixture();
+    // `mainWindow` is the window the capture command belongs to, if the test has one.
+    explicit CaptureFixture(QWidget *mainWindow = nullptr);
 
-    void SetInfoText(std::string_view text) { infoText = text; }
-    void SetHexText(std::string_view text) { hexText = text; }
-    void SetSwatchColour(analysis::ColourValue colour) { swatch = colour; }
+    void ScanStarted() { }
+    void ScanProgress(std::int32_t, std::int32_t) { }
+    void ScanFinished(const analysis::ColourSummary &summary)
+    {
+        infoText = imaging::InfoText(summary);
+        hexText = imaging::HexText(summary);
+        swatch = summary.swatch;
+    }
 
     // The capture command followed by the wait for its delayed freeze to show the overlay.
     [[nodiscard]] bool CaptureAndWaitForOverlay();

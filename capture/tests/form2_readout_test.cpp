@@ -168,10 +168,11 @@ namespace {
             { "during a drag with a second button down", { { 10, 10 }, { 90, 80 } },
                 { { 120, 100 } } },
         };
-        CaptureFixture f;
-        f.screen->image = NumberedScreen(ScreenSize().width(), ScreenSize().height());
+        // The window the capture command belongs to.
         QWidget main;
         main.resize(400, 300);
+        CaptureFixture f(&main);
+        f.screen->image = NumberedScreen(ScreenSize().width(), ScreenSize().height());
         // The pane lives in the main window for this test; it goes back before either dies.
         struct Adopt
         {

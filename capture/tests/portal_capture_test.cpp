@@ -2,7 +2,9 @@
 // private bus: the overlay, the drag and the analysis, and the message when no picture comes.
 #include "analysis/calc_color.h"
 #include "capture/form2.h"
+#include "capture/release_steps.h"
 #include "capture/screen_capture.h"
+#include "imaging/colour_text.h"
 #include "platform/pic_box.h"
 #include "platform/portal_screen_source.h"
 
@@ -31,9 +33,13 @@ using platform::testing::TestPicture;
 class PortalCapture : public testing::Test
 {
 public:
-    void SetInfoText(std::string_view text) { infoText = text; }
-    void SetHexText(std::string_view text) { hexText = text; }
-    void SetSwatchColour(analysis::ColourValue) { }
+    void ScanStarted() { }
+    void ScanProgress(std::int32_t, std::int32_t) { }
+    void ScanFinished(const analysis::ColourSummary &summary)
+    {
+        infoText = imaging::InfoText(summary);
+        hexText = imaging::HexText(summary);
+    }
 
 protected:
     void SetUp() override
@@ -66,14 +72,17 @@ protected:
     std::string hexText;
     int analyses = 0;
     std::vector<QString> messages;
-    capture::ScreenCapture capture { pane,
-        [this] {
+    capture::ScreenCapture capture { nullptr,
+        [this] { return std::make_unique<platform::PortalScreenSource>(bus.bus, timeout); },
+        [this](const QString &text) { messages.push_back(text); } };
+    // The window's side: the pane filled from the block, then the analysis.
+    QMetaObject::Connection handOver = QObject::connect(&capture,
+        &capture::ScreenCapture::BlockCaptured, [this](const QImage &pixels, const QRect &block) {
+            capture::ShowBlock(pane, pixels, block);
             ++analyses;
             scanner.CalcColor(
                 pane, [] {}, *this);
-        },
-        [this] { return std::make_unique<platform::PortalScreenSource>(bus.bus, timeout); },
-        [this](const QString &text) { messages.push_back(text); } };
+        });
 };
 
 TEST_F(PortalCapture, FrozenCopyIsThePortalsPictureAndADragGivesItsAverage)

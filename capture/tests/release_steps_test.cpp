@@ -59,9 +59,13 @@ namespace {
 
         void Run(float x, float y, const QImage &frozen)
         {
+            // The window's side of the hand-over: its pane, then its analysis.
             ReleaseBand(
-                start, band, x, y, frozen, pane, [this] { log.push_back("hide overlay"); },
-                [this] { log.push_back("CalcColor"); });
+                start, band, x, y, frozen, [this] { log.push_back("hide overlay"); },
+                [this](const QImage &pixels, const QRect &block) {
+                    ShowBlock(pane, pixels, block);
+                    log.push_back("CalcColor");
+                });
         }
     };
 
@@ -84,14 +88,14 @@ namespace {
         };
         const Case cases[] = {
             { "hidden pane, dragged up-left", false, { 20, 15 }, { 10, 10 },
-                { "size 10.000000x5.000000", "visible?", "show", "clear", "copy 10,10 10x5 to 0,0",
-                    "hide overlay", "CalcColor" } },
+                { "hide overlay", "size 10.000000x5.000000", "visible?", "show", "clear",
+                    "copy 10,10 10x5 to 0,0", "CalcColor" } },
             { "a visible pane is not shown again", true, { 1, 2 }, { 4, 6 },
-                { "size 3.000000x4.000000", "visible?", "clear", "copy 1,2 3x4 to 0,0",
-                    "hide overlay", "CalcColor" } },
+                { "hide overlay", "size 3.000000x4.000000", "visible?", "clear",
+                    "copy 1,2 3x4 to 0,0", "CalcColor" } },
             { "press and release at one point: an empty pane and no copy", false, { 30, 30 },
                 { 30, 30 },
-                { "size 0.000000x0.000000", "visible?", "show", "clear", "hide overlay",
+                { "hide overlay", "size 0.000000x0.000000", "visible?", "show", "clear",
                     "CalcColor" } },
         };
         for (const Case &c : cases) {
@@ -137,7 +141,7 @@ namespace {
         const QImage frozen = Frozen(200, 100, 2.0);
         PressBand(r.start, r.band, 10, 10);
         r.Run(20, 15, frozen);
-        EXPECT_EQ(r.log.front(), "size 20.000000x10.000000");
+        EXPECT_EQ(r.log.at(1), "size 20.000000x10.000000");
         EXPECT_EQ(r.pane.copied, QRect(20, 20, 20, 10));
         // The pane gets the same pixels as ratio 1, without a copy of the whole screen.
         EXPECT_EQ(r.pane.copiedFrom.devicePixelRatio(), 1.0);

@@ -1,6 +1,7 @@
 #include "imaging/image_pixels.h"
 
 #include "analysis/calc_color.h"
+#include "imaging/colour_text.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +16,9 @@ using imaging::ImagePixels;
 struct Recorded
 {
     std::string hex;
-    void SetInfoText(std::string_view) { }
-    void SetHexText(std::string_view text) { hex = text; }
-    void SetSwatchColour(ColourValue) { }
+    void ScanStarted() { }
+    void ScanProgress(std::int32_t, std::int32_t) { }
+    void ScanFinished(const analysis::ColourSummary &summary) { hex = imaging::HexText(summary); }
 };
 
 // The scan's hex text over the pixels.

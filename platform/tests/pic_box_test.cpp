@@ -1,6 +1,7 @@
 #include "platform/pic_box.h"
 
 #include "analysis/calc_color.h"
+#include "imaging/colour_text.h"
 
 #include <QApplication>
 #include <QPainter>
@@ -286,9 +287,13 @@ namespace {
         {
             std::string info, hex;
             ColourValue swatch = 0;
-            void SetInfoText(std::string_view t) { info = t; }
-            void SetHexText(std::string_view t) { hex = t; }
-            void SetSwatchColour(ColourValue c) { swatch = c; }
+            void ScanStarted() { }
+            void ScanProgress(std::int32_t, std::int32_t) { }
+            void ScanFinished(const analysis::ColourSummary &s)
+            {
+                hex = imaging::HexText(s);
+                swatch = s.swatch;
+            }
         } outputs;
         QWidget frame;
         frame.resize(50, 50);
