@@ -1,16 +1,17 @@
 #include "app/scan_texts.h"
 
-#include "app/form1.h"
 #include "imaging/colour_text.h"
+
+#include <QCoreApplication>
 
 #include <cmath>
 
 namespace app {
 
-// The window's own texts, so they are filed under its context in the translations.
-QString WaitText() { return Form1::tr("请稍候..."); }
+// The window's own texts, filed under its context in the translations.
+QString WaitText() { return QCoreApplication::translate("Form1", "请稍候..."); }
 
-QString StopHint() { return Form1::tr("双击这里停止"); }
+QString StopHint() { return QCoreApplication::translate("Form1", "双击这里停止"); }
 
 long ProgressPercent(std::int32_t rowsDone, std::int32_t rows)
 {
