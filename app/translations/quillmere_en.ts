@@ -61,6 +61,13 @@ here to stop</translation>
     </message>
 </context>
 <context>
+    <name>capture::Form2</name>
+    <message>
+        <source>无法读取屏幕内容</source>
+        <translation>The screen cannot be read</translation>
+    </message>
+</context>
+<context>
     <name>capture::ReadoutPanel</name>
     <message>
         <source>选区大小（屏幕像素）</source>
@@ -73,13 +80,6 @@ here to stop</translation>
     <message>
         <source>选区平均色</source>
         <translation>Average colour of the selection</translation>
-    </message>
-</context>
-<context>
-    <name>capture::Form2</name>
-    <message>
-        <source>无法读取屏幕内容</source>
-        <translation>The screen cannot be read</translation>
     </message>
 </context>
 </TS>
