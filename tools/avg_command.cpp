@@ -1,7 +1,7 @@
 #include "tools/avg_command.h"
 
 #include "analysis/calc_color.h"
-#include "imaging/decoded_image.h"
+#include "imaging/picture_formats.h"
 #include "imaging/picture_rows.h"
 #include "imaging/quiet_stderr.h"
 
@@ -255,11 +255,13 @@ Exit status: 0 when every picture loaded, 1 when any failed, 2 for a usage error
             modGDIPlusResize::PictureBytes picture;
             if (!ReadAllOf(stdin, picture.bytes))
                 return fail("standard input could not be read");
-            drawn = modGDIPlusResize::DrawPictureRows(picture, sink, arguments.background);
+            drawn = modGDIPlusResize::DrawPictureRows(picture, sink, arguments.background)
+                == imaging::LoadFailure::None;
         } else {
             // The name goes to the file system as the shell gave it, whatever its encoding.
             drawn = modGDIPlusResize::DrawPictureRows(
-                modGDIPlusResize::NativePath { path }, sink, arguments.background);
+                        modGDIPlusResize::NativePath { path }, sink, arguments.background)
+                == imaging::LoadFailure::None;
         }
         if (!drawn)
             return fail("not a complete, readable picture");
