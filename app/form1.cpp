@@ -37,8 +37,8 @@ platform::OpenFileRequest PictureFileRequest()
 {
     platform::OpenFileRequest request;
     request.title = Form1::tr("打开图片文件");
-    request.filter = Form1::tr("所有图片文件")
-        + QStringLiteral(" (*.bmp *.dib *.png *.gif *.jpg *.jpe *.jpeg *.jfif *.ico)");
+    request.filter
+        = platform::PictureFilter(Form1::tr("所有图片文件"), imaging::DecoderHome::BuiltIn);
     request.folder = QCoreApplication::applicationDirPath();
     return request;
 }
@@ -225,7 +225,8 @@ void Form1::CreateControls()
             DropPendingLoad();
             CalcColor();
         },
-        seams.createScreenSource, [this](const QString &text) { seams.showError(this, text); });
+        seams.createScreenSource,
+        [this](const QString &text) { seams.showError(this, text, QString()); });
     connect(ScreenCap, &QPushButton::clicked, this, [this] { screenCapture->Run(); });
 
     setAcceptDrops(true);
@@ -423,7 +424,7 @@ void Form1::OpenPicture(const platform::PictureInput &input)
 
     app::LoadedPicture &loaded = load->result;
     if (!loaded.failure.isEmpty()) {
-        seams.showError(this, loaded.failure);
+        seams.showError(this, loaded.failure, app::LoadFailureMessage(loaded.reason));
         return;
     }
     if (!PicBox->IsPaneVisible())

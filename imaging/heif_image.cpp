@@ -47,6 +47,37 @@ namespace {
         return LoadFailure::Damaged;
     }
 
+    std::uint64_t ReadBe(const unsigned char *bytes, int n)
+    {
+        std::uint64_t value = 0;
+        for (int i = 0; i < n; ++i)
+            value = (value << 8) | bytes[i];
+        return value;
+    }
+
+    // Whether the file's top-level boxes reach past its end. libheif calls a cut file invalid
+    // data like any other damage; the box sizes tell the two apart.
+    bool BoxesRunPastTheEnd(const std::vector<unsigned char> &bytes)
+    {
+        std::uint64_t at = 0;
+        while (at + 8 <= bytes.size()) {
+            std::uint64_t size = ReadBe(bytes.data() + at, 4);
+            if (size == 1) {
+                if (at + 16 > bytes.size())
+                    return true;
+                size = ReadBe(bytes.data() + at + 8, 8);
+            } else if (size == 0) {
+                return false; // the last box, up to the end
+            }
+            if (size < 8)
+                return false; // damaged rather than cut
+            if (size > bytes.size() - at)
+                return true;
+            at += size;
+        }
+        return at < bytes.size(); // a box header cut in two
+    }
+
     class HeifImage final : public DecodedImage
     {
     public:
@@ -59,6 +90,15 @@ namespace {
         [[nodiscard]] LoadFailure DrawOver(Raster &raster, QRgb background) override;
 
     private:
+        // FailureOf, with damage at the end of a file that was cut told as such.
+        [[nodiscard]] LoadFailure Failure(const heif_error &error) const
+        {
+            const LoadFailure failure = FailureOf(error);
+            return failure == LoadFailure::Damaged && BoxesRunPastTheEnd(bytes)
+                ? LoadFailure::CutShort
+                : failure;
+        }
+
         FilePtr file; // until its bytes are read
         // The context reads from these bytes without a copy, so they outlive it: members are
         // destroyed in reverse order.
@@ -78,13 +118,13 @@ namespace {
         if (!context)
             return LoadFailure::OutOfMemory;
         heif_context_set_maximum_image_size_limit(context.get(), kMaxRasterSide);
-        if (const LoadFailure failure = FailureOf(heif_context_read_from_memory_without_copy(
+        if (const LoadFailure failure = Failure(heif_context_read_from_memory_without_copy(
                 context.get(), bytes.data(), bytes.size(), nullptr));
             failure != LoadFailure::None)
             return failure;
         heif_image_handle *handle = nullptr;
         if (const LoadFailure failure
-            = FailureOf(heif_context_get_primary_image_handle(context.get(), &handle));
+            = Failure(heif_context_get_primary_image_handle(context.get(), &handle));
             failure != LoadFailure::None)
             return failure;
         primary.reset(handle);
@@ -109,7 +149,7 @@ namespace {
         options->convert_hdr_to_8bit = 1;
         heif_image *decoded = nullptr;
         if (const LoadFailure failure
-            = FailureOf(heif_decode_image(primary.get(), &decoded, heif_colorspace_RGB,
+            = Failure(heif_decode_image(primary.get(), &decoded, heif_colorspace_RGB,
                 hasAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
                 options.get()));
             failure != LoadFailure::None)
