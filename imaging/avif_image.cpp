@@ -94,9 +94,10 @@ namespace {
             return failure;
         if (const LoadFailure failure = FailureOf(avifDecoderParse(decoder.get()));
             failure != LoadFailure::None) {
-            // Sizes past imageSizeLimit or imageDimensionLimit fail the parse as bad data would;
-            // only the diagnostic tells them apart.
-            if (std::strstr(decoder->diag.error, "limit") != nullptr)
+            // Sizes past the decoder's limits fail the parse as bad data would; only the
+            // diagnostic tells them apart ("... too large", "Exceeded ... limit").
+            if (std::strstr(decoder->diag.error, "too large") != nullptr
+                || std::strstr(decoder->diag.error, "limit") != nullptr)
                 return LoadFailure::TooLarge;
             return failure;
         }

@@ -53,11 +53,42 @@ QByteArray SetAfter(QByteArray bytes, const QByteArray &marker, int after, int v
     return bytes;
 }
 
-// A big-endian 16-bit value at `at` bytes past the first marker.
+// bytes with a big-endian 16-bit value `after` bytes past the first marker.
 QByteArray SetBigEndian16After(QByteArray bytes, const QByteArray &marker, int after, int value)
 {
     bytes = SetAfter(bytes, marker, after, value >> 8);
     return SetAfter(bytes, marker, after + 1, value & 0xFF);
+}
+
+// Writes a 32-bit value big-endian (PutBe) or n bytes of one little-endian (PutLe) at `at`.
+void PutBe(QByteArray &bytes, qsizetype at, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<char>((value >> (24 - 8 * i)) & 0xFF);
+}
+
+// The ISO media picture with every spatial extents property ("ispe": version and flags, then
+// width and height, big-endian), the colour's and the alpha's, set to width x height.
+QByteArray WithExtents(QByteArray bytes, std::uint32_t width, std::uint32_t height)
+{
+    int found = 0;
+    for (qsizetype at = bytes.indexOf("ispe"); at >= 0 && at + 16 <= bytes.size();
+         at = bytes.indexOf("ispe", at + 4), ++found) {
+        PutBe(bytes, at + 8, width);
+        PutBe(bytes, at + 12, height);
+    }
+    EXPECT_GT(found, 0) << "no ispe property";
+    return bytes;
+}
+
+// bytes with the first `from` renamed `to` (a box type, say).
+QByteArray Renamed(QByteArray bytes, const QByteArray &from, const QByteArray &to)
+{
+    const qsizetype at = bytes.indexOf(from);
+    EXPECT_GE(at, 0) << from.toStdString();
+    if (at >= 0)
+        bytes.replace(at, from.size(), to);
+    return bytes;
 }
 
 void PutLe(QByteArray &bytes, qsizetype at, std::uint32_t value, int n)
@@ -243,8 +274,23 @@ const DamageCase kDamage[] = {
     { "TiffWithoutWidth", [] { return HandMadeTiff(4, 4, 8, false); }, LoadFailure::Damaged },
     // HEIF, AVIF, JPEG XL
     { "HeifCutShort", [] { return CutInHalf(Seed("alpha.heic")); }, LoadFailure::CutShort },
+    { "HeifWithoutDecoderConfiguration", [] { return Renamed(Seed("alpha.heic"), "hvcC", "hvcX"); },
+        LoadFailure::Damaged },
+    { "HeifPastTheWindowsLimit", [] { return WithExtents(Seed("alpha.heic"), 60000, 60000); },
+        LoadFailure::TooLarge },
     { "AvifCutShort", [] { return CutInHalf(Seed("lossy.avif")); }, LoadFailure::CutShort },
+    { "AvifWithoutDecoderConfiguration", [] { return Renamed(Seed("lossy.avif"), "av1C", "av1X"); },
+        LoadFailure::Damaged },
+    { "AvifPastTheWindowsLimit", [] { return WithExtents(Seed("lossy.avif"), 60000, 60000); },
+        LoadFailure::TooLarge },
     { "JxlCutShort", [] { return CutInHalf(Seed("lossy.jxl")); }, LoadFailure::CutShort },
+    { "JxlGarbledData",
+        [] {
+            QByteArray bytes = Seed("lossy.jxl");
+            bytes.replace(bytes.size() / 2, 64, QByteArray(64, '\x55'));
+            return bytes;
+        },
+        LoadFailure::Damaged },
 };
 
 class LoadFailureTest : public testing::TestWithParam<DamageCase>
