@@ -101,7 +101,7 @@ namespace {
     private:
         [[nodiscard]] LoadFailure ReadDib(std::int64_t infoAt, std::int64_t fileLength);
         [[nodiscard]] bool SetMasks(const std::array<std::uint32_t, 4> &masks);
-        [[nodiscard]] LoadFailure DrawRows(
+        [[nodiscard]] LoadFailure DrawStoredRows(
             std::uint32_t *bits, std::ptrdiff_t stride, QRgb background);
         [[nodiscard]] LoadFailure DrawRle(
             std::uint32_t *bits, std::ptrdiff_t stride, QRgb background);
@@ -366,7 +366,8 @@ namespace {
             && std::fread(iconMask.data(), 1, iconMask.size(), file.get()) == iconMask.size();
     }
 
-    LoadFailure BmpImage::DrawRows(std::uint32_t *bits, std::ptrdiff_t stride, QRgb background)
+    LoadFailure BmpImage::DrawStoredRows(
+        std::uint32_t *bits, std::ptrdiff_t stride, QRgb background)
     {
         const int width = size.width();
         const int height = size.height();
@@ -464,7 +465,7 @@ namespace {
         const std::ptrdiff_t stride = raster.Stride();
         if (compression == kRle8 || compression == kRle4)
             return DrawRle(bits, stride, background);
-        return DrawRows(bits, stride, background);
+        return DrawStoredRows(bits, stride, background);
     }
 
 } // namespace

@@ -99,8 +99,8 @@ namespace {
         std::optional<QuietStderr> silence;
     };
 
-    // A picture decoded in the module. Debian's libjxl prints a line on stderr for each flaw it
-    // meets, so its calls run with stderr silenced; the programs' own lines still get through.
+    // A picture decoded in the module. The calls of a format whose library prints on stderr (the
+    // row's quietStderr) run with stderr silenced; the programs' own lines still get through.
     class ModuleImage final : public DecodedImage
     {
     public:

@@ -72,7 +72,7 @@ TEST(PictureFormats, EverySeedIsRecognisedAsTheFormatOfItsExtension)
 }
 
 // Heads where two formats' magic could meet, and heads too short for their magic; the answers are
-// those of the recogniser before the table (decoded_image.cpp's Recognise).
+// those the recogniser gave before the table of formats replaced it.
 TEST(PictureFormats, OverlappingAndShortHeadsKeepTheirOrderOfPrecedence)
 {
     const auto bytes = [](std::initializer_list<int> values) {
