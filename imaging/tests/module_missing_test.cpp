@@ -15,8 +15,8 @@ using imaging::LoadFailure;
 
 std::string Seed(const char *name)
 {
-    std::ifstream file(std::string(QUILLMERE_SOURCE_DIR "/imaging/fuzz/seeds/") + name,
-        std::ios::binary);
+    std::ifstream file(
+        std::string(QUILLMERE_SOURCE_DIR "/imaging/fuzz/seeds/") + name, std::ios::binary);
     EXPECT_TRUE(file) << name;
     return { std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>() };
 }
