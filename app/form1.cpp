@@ -38,8 +38,8 @@ platform::OpenFileRequest PictureFileRequest()
 {
     platform::OpenFileRequest request;
     request.title = Form1::tr("打开图片文件");
-    request.filter = Form1::tr("所有图片文件")
-        + QStringLiteral(" (*.bmp *.dib *.png *.gif *.jpg *.jpe *.jpeg *.jfif *.ico)");
+    request.filter
+        = platform::PictureFilter(Form1::tr("所有图片文件"), imaging::DecoderHome::BuiltIn);
     request.folder = QCoreApplication::applicationDirPath();
     return request;
 }
@@ -197,8 +197,10 @@ void Form1::CreateControls()
 
     connect(FileOpen, &QPushButton::clicked, this, &Form1::OpenImage);
     connect(PicBox, &platform::PicBox::DoubleClicked, this, &Form1::ChooseBackColour);
-    screenCapture = std::make_unique<capture::ScreenCapture>(this, seams.createScreenSource,
-        [this](const QString &text) { seams.showError(this, text); });
+    screenCapture = std::make_unique<capture::ScreenCapture>(
+        this, seams.createScreenSource, [this](const QString &text, const QString &details) {
+            seams.showError(this, text, details);
+        });
     connect(screenCapture.get(), &capture::ScreenCapture::BlockCaptured, this,
         &Form1::ShowCapturedBlock);
     connect(ScreenCap, &QPushButton::clicked, this, [this] { screenCapture->Run(); });
@@ -406,7 +408,7 @@ void Form1::OpenPicture(const platform::PictureInput &input)
 
     app::LoadedPicture &loaded = load->result;
     if (!loaded.failure.isEmpty()) {
-        seams.showError(this, loaded.failure);
+        seams.showError(this, loaded.failure, app::LoadFailureMessage(loaded.reason));
         return;
     }
     if (!PicBox->IsPaneVisible())

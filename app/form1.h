@@ -44,7 +44,9 @@ public:
         std::function<std::optional<analysis::ColourValue>(
             QWidget *owner, platform::CustomColours &custom)>
             chooseColour = &platform::ChooseColour;
-        std::function<void(QWidget *owner, const QString &text)> showError = &platform::ShowError;
+        // The error message box; details (the reason, where known) may be empty.
+        std::function<void(QWidget *owner, const QString &text, const QString &details)> showError
+            = &platform::ShowError;
         // Where the screen capture reads the screen from.
         std::function<std::unique_ptr<platform::ScreenSource>()> createScreenSource
             = &platform::CreateScreenSource;

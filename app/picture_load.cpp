@@ -3,6 +3,7 @@
 #include "imaging/mod_gdi_plus_resize.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 
 #include <exception>
 
@@ -32,12 +33,49 @@ LoadedPicture LoadPicture(const platform::PictureInput &input, analysis::ColourV
     } catch (const modGDIPlusResize::LoadError &error) {
         loaded = LoadedPicture {};
         loaded.failure = error.Description();
+        loaded.reason = error.Reason();
     } catch (const std::exception &) {
         loaded = LoadedPicture {};
         loaded.failure = modGDIPlusResize::LoadError(name).Description();
     }
     modGDIPlusResize::GdiPlusClose(token);
     return loaded;
+}
+
+QString LoadFailureMessage(imaging::LoadFailure reason)
+{
+    using imaging::LoadFailure;
+    switch (reason) {
+    case LoadFailure::None:
+        break;
+    case LoadFailure::NotFound:
+        return QCoreApplication::translate("LoadedPicture", "找不到该文件。");
+    case LoadFailure::AccessDenied:
+        return QCoreApplication::translate("LoadedPicture", "没有读取该文件的权限。");
+    case LoadFailure::NotAFile:
+        return QCoreApplication::translate("LoadedPicture", "这不是一个普通文件。");
+    case LoadFailure::Empty:
+        return QCoreApplication::translate("LoadedPicture", "文件是空的。");
+    case LoadFailure::ReadError:
+        return QCoreApplication::translate("LoadedPicture", "读取文件时出错。");
+    case LoadFailure::UnknownFormat:
+        return QCoreApplication::translate("LoadedPicture", "这不是本程序能读取的图片格式。");
+    case LoadFailure::CutShort:
+        return QCoreApplication::translate("LoadedPicture", "文件不完整，图片在结束前就中断了。");
+    case LoadFailure::Damaged:
+        return QCoreApplication::translate("LoadedPicture", "图片数据已损坏。");
+    case LoadFailure::Unsupported:
+        return QCoreApplication::translate("LoadedPicture", "不支持这种图片格式的变体。");
+    case LoadFailure::TooLarge:
+        return QCoreApplication::translate("LoadedPicture", "图片太大。");
+    case LoadFailure::OutOfMemory:
+        return QCoreApplication::translate("LoadedPicture", "内存不足。");
+    case LoadFailure::ModuleMissing:
+        return QCoreApplication::translate("LoadedPicture", "找不到新图片格式的解码模块。");
+    case LoadFailure::ModuleMismatch:
+        return QCoreApplication::translate("LoadedPicture", "新图片格式的解码模块来自另一个版本。");
+    }
+    return QString();
 }
 
 } // namespace app

@@ -33,8 +33,9 @@ Form2::Form2(
     PrepareOverlaySurface(*this);
 
     if (!this->showMessage) {
-        this->showMessage
-            = [mainWindow](const QString &text) { platform::ShowError(mainWindow, text); };
+        this->showMessage = [mainWindow](const QString &text, const QString &details) {
+            platform::ShowError(mainWindow, text, details);
+        };
     }
 
     timer1.setObjectName(QStringLiteral("Timer1"));
@@ -74,16 +75,37 @@ void Form2::Freeze()
     QPointer<Form2> self(this);
     source->GrabScreens([self](platform::ScreenGrab grab) {
         if (self)
-            self->FinishFreeze(std::move(grab.screens));
+            self->FinishFreeze(std::move(grab));
     });
 }
 
-void Form2::FinishFreeze(std::vector<platform::ScreenPicture> pictures)
+QString Form2::GrabFailureText(platform::ScreenGrabFailure failure)
 {
+    using platform::ScreenGrabFailure;
+    switch (failure) {
+    case ScreenGrabFailure::None:
+        break;
+    case ScreenGrabFailure::NoPicture:
+        return tr("窗口系统没有给出屏幕的图像");
+    case ScreenGrabFailure::NoPortal:
+        return tr("没有可以截取屏幕的桌面门户");
+    case ScreenGrabFailure::Refused:
+        return tr("桌面门户拒绝了截图");
+    case ScreenGrabFailure::TimedOut:
+        return tr("桌面门户没有及时回答");
+    case ScreenGrabFailure::BadAnswer:
+        return tr("桌面门户的回答无法使用");
+    }
+    return {};
+}
+
+void Form2::FinishFreeze(platform::ScreenGrab grab)
+{
+    std::vector<platform::ScreenPicture> &pictures = grab.screens;
     if (pictures.empty()) {
         // Analysing a stale or black copy would report a made-up colour as a result.
         timer1.stop();
-        showMessage(tr(kUnreadableScreenText));
+        showMessage(tr(kUnreadableScreenText), GrabFailureText(grab.failure));
         return;
     }
     QRect desktop;

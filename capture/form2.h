@@ -34,7 +34,8 @@ class Form2 : public QWidget, private OverlayHost
 
 public:
     // Shows a short message to the user; a seam so tests need no modal box.
-    using ShowMessage = std::function<void(const QString &text)>;
+    // Shows a message and, behind it, the details (the reason, where known).
+    using ShowMessage = std::function<void(const QString &text, const QString &details)>;
 
     // Sized to the desktop here, once: later captures reuse the overlay as it is. The main window
     // (may be null) owns the default message box and gets the keyboard back after a cancel.
@@ -61,6 +62,9 @@ public:
     static constexpr int kTimerInterval = 100;
     static constexpr const char *kUnreadableScreenText = QT_TR_NOOP("无法读取屏幕内容");
 
+    // Why the screen could not be read, in the desktop's language; empty for None.
+    [[nodiscard]] static QString GrabFailureText(platform::ScreenGrabFailure failure);
+
 signals:
     // A release ended the capture, the overlay already hidden: `block` is the part of `pixels`
     // (the band's screen as frozen, in device pixels at ratio 1) under the band, and may be
@@ -86,7 +90,7 @@ private:
     };
 
     void Freeze();
-    void FinishFreeze(std::vector<platform::ScreenPicture> pictures);
+    void FinishFreeze(platform::ScreenGrab grab);
     void ShowWindowPerScreen();
     void HideOverlay();
     // The events and painting of the overlay, in overlay pixels, from whichever window has them.

@@ -8,6 +8,7 @@
 #include "imaging/raster_memory.h"
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -22,16 +23,41 @@ namespace {
         void operator()(avifDecoder *decoder) const { avifDecoderDestroy(decoder); }
     };
 
+    LoadFailure FailureOf(avifResult result)
+    {
+        switch (result) {
+        case AVIF_RESULT_OK:
+            return LoadFailure::None;
+        case AVIF_RESULT_TRUNCATED_DATA:
+        case AVIF_RESULT_NO_IMAGES_REMAINING:
+            return LoadFailure::CutShort;
+        case AVIF_RESULT_UNSUPPORTED_DEPTH:
+        case AVIF_RESULT_NO_CODEC_AVAILABLE:
+        case AVIF_RESULT_NOT_IMPLEMENTED:
+            return LoadFailure::Unsupported;
+        case AVIF_RESULT_OUT_OF_MEMORY:
+            return LoadFailure::OutOfMemory;
+        default:
+            return LoadFailure::Damaged;
+        }
+    }
+
     class AvifImage final : public DecodedImage
     {
     public:
-        [[nodiscard]] bool ReadHeader(std::FILE *file);
-        [[nodiscard]] bool DrawOver(Raster &raster, QRgb background) override;
+        explicit AvifImage(FilePtr source)
+            : file(std::move(source))
+        {
+        }
+
+        [[nodiscard]] LoadFailure ReadHeader();
+        [[nodiscard]] LoadFailure DrawOver(Raster &raster, QRgb background) override;
 
     private:
-        [[nodiscard]] bool DecodeInto(Raster &raster, QRgb background);
+        [[nodiscard]] LoadFailure DecodeInto(Raster &raster, QRgb background);
         void CopyTransformed(const Raster &whole, Raster &raster) const;
 
+        FilePtr file; // until its bytes are read
         // The decoder reads these bytes in place, so they outlive it.
         std::vector<unsigned char> bytes;
         std::unique_ptr<avifDecoder, AvifDeleter> decoder;
@@ -45,13 +71,15 @@ namespace {
         enum class Mirror { None, TopBottom, LeftRight } mirror = Mirror::None;
     };
 
-    bool AvifImage::ReadHeader(std::FILE *file)
+    LoadFailure AvifImage::ReadHeader()
     {
-        if (!ReadRemainingBytes(file, bytes))
-            return false;
+        const LoadFailure read = ReadRemainingBytes(file.get(), bytes);
+        file.reset();
+        if (read != LoadFailure::None)
+            return read;
         decoder.reset(avifDecoderCreate());
         if (!decoder)
-            return false;
+            return LoadFailure::OutOfMemory;
         decoder->maxThreads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
         decoder->imageSizeLimit = static_cast<std::uint32_t>(kMaxRasterPixels);
         decoder->imageDimensionLimit = kMaxRasterSide;
@@ -60,12 +88,22 @@ namespace {
         decoder->strictFlags = AVIF_STRICT_DISABLED;
         decoder->ignoreExif = AVIF_TRUE;
         decoder->ignoreXMP = AVIF_TRUE;
-        if (avifDecoderSetIOMemory(decoder.get(), bytes.data(), bytes.size()) != AVIF_RESULT_OK
-            || avifDecoderParse(decoder.get()) != AVIF_RESULT_OK)
-            return false;
+        if (const LoadFailure failure
+            = FailureOf(avifDecoderSetIOMemory(decoder.get(), bytes.data(), bytes.size()));
+            failure != LoadFailure::None)
+            return failure;
+        if (const LoadFailure failure = FailureOf(avifDecoderParse(decoder.get()));
+            failure != LoadFailure::None) {
+            // Sizes past the decoder's limits fail the parse as bad data would; only the
+            // diagnostic tells them apart ("... too large", "Exceeded ... limit").
+            if (std::strstr(decoder->diag.error, "too large") != nullptr
+                || std::strstr(decoder->diag.error, "limit") != nullptr)
+                return LoadFailure::TooLarge;
+            return failure;
+        }
         const avifImage *image = decoder->image;
         if (!IsAllowedRasterSize(image->width, image->height))
-            return false;
+            return SizeFailure(image->width, image->height);
         coded = QSize(static_cast<int>(image->width), static_cast<int>(image->height));
         crop = { 0, 0, image->width, image->height };
         // A crop rectangle that breaks the rules is left out: the whole picture is still one.
@@ -81,29 +119,36 @@ namespace {
         size = quarterTurns % 2 ? QSize(height, width) : QSize(width, height);
         transformed = size != coded || crop.x != 0 || crop.y != 0 || quarterTurns != 0
             || mirror != Mirror::None;
-        return IsAllowedRasterSize(size.width(), size.height());
+        if (!IsAllowedRasterSize(size.width(), size.height()))
+            return SizeFailure(size.width(), size.height());
+        return LoadFailure::None;
     }
 
-    bool AvifImage::DrawOver(Raster &raster, QRgb background)
+    LoadFailure AvifImage::DrawOver(Raster &raster, QRgb background)
     {
-        if (raster.Size() != size || avifDecoderNextImage(decoder.get()) != AVIF_RESULT_OK)
-            return false;
+        if (raster.Size() != size)
+            return LoadFailure::OutOfMemory;
+        if (const LoadFailure failure = FailureOf(avifDecoderNextImage(decoder.get()));
+            failure != LoadFailure::None)
+            return failure;
         if (!transformed)
             return DecodeInto(raster, background);
         // A turned or cropped picture is decoded whole first; such files are rare.
         Raster whole = AllocateRaster(coded);
-        if (whole.IsNull() || !DecodeInto(whole, background))
-            return false;
+        if (whole.IsNull())
+            return LoadFailure::OutOfMemory;
+        if (const LoadFailure failure = DecodeInto(whole, background); failure != LoadFailure::None)
+            return failure;
         CopyTransformed(whole, raster);
-        return true;
+        return LoadFailure::None;
     }
 
-    bool AvifImage::DecodeInto(Raster &raster, QRgb background)
+    LoadFailure AvifImage::DecodeInto(Raster &raster, QRgb background)
     {
         const avifImage *image = decoder->image;
         if (static_cast<int>(image->width) != raster.Width()
             || static_cast<int>(image->height) != raster.Height())
-            return false;
+            return LoadFailure::Damaged;
         avifRGBImage rgb;
         avifRGBImageSetDefaults(&rgb, image);
         // B, G, R, A bytes at 8 bits are the raster's own layout; alpha comes out straight (not
@@ -113,13 +158,14 @@ namespace {
         rgb.alphaPremultiplied = AVIF_FALSE;
         rgb.pixels = reinterpret_cast<std::uint8_t *>(raster.Bits());
         rgb.rowBytes = static_cast<std::uint32_t>(raster.Stride() * 4);
-        if (avifImageYUVToRGB(image, &rgb) != AVIF_RESULT_OK)
-            return false;
+        if (const LoadFailure failure = FailureOf(avifImageYUVToRGB(image, &rgb));
+            failure != LoadFailure::None)
+            return failure;
         if (decoder->alphaPresent) {
             for (int y = 0; y < raster.Height(); ++y)
                 ComposeRowOver(raster.Row(y), raster.Width(), background);
         }
-        return true;
+        return LoadFailure::None;
     }
 
     // Walks the shown picture and fetches each pixel from the decoded one: undoes the mirror,
@@ -158,12 +204,6 @@ namespace {
 
 } // namespace
 
-std::unique_ptr<DecodedImage> OpenAvif(FilePtr file)
-{
-    auto image = std::make_unique<AvifImage>();
-    if (!image->ReadHeader(file.get()))
-        return nullptr;
-    return image;
-}
+OpenedImage OpenAvif(FilePtr file) { return Open<AvifImage>(std::move(file)); }
 
 } // namespace imaging

@@ -93,16 +93,18 @@ namespace {
         }
 
         // Reads the 14-byte file header and the DIB after it.
-        [[nodiscard]] bool ReadFileHeader();
+        [[nodiscard]] LoadFailure ReadHeader();
         // Reads an icon's DIB at the given offset; its rows are followed by a 1-bit mask.
-        [[nodiscard]] bool ReadIconDib(std::int64_t at);
-        [[nodiscard]] bool DrawOver(Raster &raster, QRgb background) override;
+        [[nodiscard]] LoadFailure ReadHeader(std::int64_t iconDibAt);
+        [[nodiscard]] LoadFailure DrawOver(Raster &raster, QRgb background) override;
 
     private:
-        [[nodiscard]] bool ReadDib(std::int64_t infoAt, std::int64_t fileLength);
+        [[nodiscard]] LoadFailure ReadDib(std::int64_t infoAt, std::int64_t fileLength);
         [[nodiscard]] bool SetMasks(const std::array<std::uint32_t, 4> &masks);
-        [[nodiscard]] bool DrawRows(std::uint32_t *bits, std::ptrdiff_t stride, QRgb background);
-        [[nodiscard]] bool DrawRle(std::uint32_t *bits, std::ptrdiff_t stride, QRgb background);
+        [[nodiscard]] LoadFailure DrawStoredRows(
+            std::uint32_t *bits, std::ptrdiff_t stride, QRgb background);
+        [[nodiscard]] LoadFailure DrawRle(
+            std::uint32_t *bits, std::ptrdiff_t stride, QRgb background);
         [[nodiscard]] bool ReadIconMask();
         void ConvertRow(const std::uint8_t *in, std::uint32_t *out, QRgb background) const;
 
@@ -125,23 +127,27 @@ namespace {
         std::size_t iconMaskRowBytes = 0;
     };
 
-    bool BmpImage::ReadFileHeader()
+    LoadFailure BmpImage::ReadHeader()
     {
         const std::int64_t length = FileLength(file.get());
         unsigned char head[14];
-        if (length < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0
-            || std::fread(head, 1, sizeof head, file.get()) != sizeof head || head[0] != 'B'
-            || head[1] != 'M')
-            return false;
+        if (length < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0)
+            return LoadFailure::ReadError;
+        if (std::fread(head, 1, sizeof head, file.get()) != sizeof head)
+            return LoadFailure::CutShort;
+        if (head[0] != 'B' || head[1] != 'M')
+            return LoadFailure::Damaged;
         pixelsAt = ReadLe(head + 10, 4);
         return ReadDib(sizeof head, length);
     }
 
-    bool BmpImage::ReadIconDib(std::int64_t at)
+    LoadFailure BmpImage::ReadHeader(std::int64_t iconDibAt)
     {
         container = Container::Icon;
         const std::int64_t length = FileLength(file.get());
-        return length >= 0 && ReadDib(at, length);
+        if (length < 0)
+            return LoadFailure::ReadError;
+        return ReadDib(iconDibAt, length);
     }
 
     bool BmpImage::SetMasks(const std::array<std::uint32_t, 4> &masks)
@@ -165,19 +171,20 @@ namespace {
             && alpha.Set(masks[3]);
     }
 
-    bool BmpImage::ReadDib(std::int64_t infoAt, std::int64_t fileLength)
+    LoadFailure BmpImage::ReadDib(std::int64_t infoAt, std::int64_t fileLength)
     {
         unsigned char info[kMaxHeader] = {};
-        if (std::fseek(file.get(), static_cast<long>(infoAt), SEEK_SET) != 0
-            || std::fread(info, 1, 4, file.get()) != 4)
-            return false;
+        if (std::fseek(file.get(), static_cast<long>(infoAt), SEEK_SET) != 0)
+            return LoadFailure::ReadError;
+        if (std::fread(info, 1, 4, file.get()) != 4)
+            return LoadFailure::CutShort;
         const std::uint32_t infoSize = ReadLe(info, 4);
         // 16 and 64 bytes are OS/2 2.x headers, whose compression numbers mean other things.
         if (infoSize != kCoreHeader && infoSize != kInfoHeader && infoSize != 52 && infoSize != 56
             && infoSize != 108 && infoSize != kMaxHeader)
-            return false;
+            return LoadFailure::Unsupported;
         if (std::fread(info + 4, 1, infoSize - 4, file.get()) != infoSize - 4)
-            return false;
+            return LoadFailure::CutShort;
 
         std::int64_t width = 0, height = 0;
         std::uint32_t colourCount = 0;
@@ -201,35 +208,36 @@ namespace {
         if (container == Container::Icon) {
             // An icon's height counts its colour rows and its mask rows.
             if (topDown || height % 2 != 0)
-                return false;
+                return LoadFailure::Damaged;
             height /= 2;
         }
         if (!IsAllowedRasterSize(width, height))
-            return false;
+            return SizeFailure(width, height);
 
         switch (compression) {
         case kRgb:
+            // 2 bits (Windows CE) and 0 (the depth of an embedded picture) are left out.
             if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24
                 && bitCount != 32)
-                return false;
+                return LoadFailure::Unsupported;
             break;
         case kRle8:
         case kRle4:
             // Runs are coded from the bottom row up; a top-down file cannot hold them.
             if (bitCount != (compression == kRle8 ? 8 : 4) || topDown
                 || container == Container::Icon)
-                return false;
+                return LoadFailure::Damaged;
             break;
         case kBitfields:
         case kAlphaBitfields:
             if (bitCount != 16 && bitCount != 32)
-                return false;
+                return LoadFailure::Damaged;
             if (infoSize == kInfoHeader) {
                 masksSize = compression == kAlphaBitfields ? 16 : 12;
                 unsigned char extra[16];
                 if (std::fread(extra, 1, static_cast<std::size_t>(masksSize), file.get())
                     != static_cast<std::size_t>(masksSize))
-                    return false;
+                    return LoadFailure::CutShort;
                 for (int i = 0; i < masksSize / 4; ++i)
                     masks[static_cast<std::size_t>(i)] = ReadLe(extra + 4 * i, 4);
             } else {
@@ -238,7 +246,7 @@ namespace {
             }
             break;
         default:
-            return false; // embedded JPEG or PNG, CMYK, or unknown
+            return LoadFailure::Unsupported; // embedded JPEG or PNG, CMYK, or unknown
         }
 
         if (compression == kRgb && bitCount == 16)
@@ -246,13 +254,13 @@ namespace {
         else if (compression == kRgb && bitCount == 32)
             masks = { 0xFF0000u, 0xFF00u, 0xFFu, container == Container::Icon ? 0xFF000000u : 0 };
         if (bitCount >= 16 && bitCount != 24 && !SetMasks(masks))
-            return false;
+            return LoadFailure::Damaged;
 
         const std::int64_t paletteAt = infoAt + infoSize + masksSize;
         if (bitCount <= 8) {
             const std::uint32_t most = 1u << bitCount;
             if (colourCount > most)
-                return false;
+                return LoadFailure::Damaged;
             const std::int64_t entrySize = infoSize == kCoreHeader ? 3 : 4;
             std::int64_t entries = colourCount != 0 ? colourCount : most;
             if (pixelsAt < 0) {
@@ -261,27 +269,27 @@ namespace {
                 // Writers that leave the count at 0 may still store fewer entries than the
                 // depth allows; the pixel offset says how many there are room for.
                 if (pixelsAt < paletteAt)
-                    return false;
+                    return LoadFailure::Damaged;
                 entries = std::min(entries, (pixelsAt - paletteAt) / entrySize);
             }
             unsigned char entry[4];
             for (std::int64_t i = 0; i < entries; ++i) {
                 if (std::fread(entry, 1, static_cast<std::size_t>(entrySize), file.get())
                     != static_cast<std::size_t>(entrySize))
-                    return false;
+                    return LoadFailure::CutShort;
                 palette[static_cast<std::size_t>(i)] = 0xFF000000u | ReadLe(entry, 3);
             }
         } else if (pixelsAt < 0) {
             // A colour table beside true-colour pixels is only a hint for old displays.
             pixelsAt = paletteAt + std::int64_t { colourCount } * (infoSize == kCoreHeader ? 3 : 4);
         } else if (pixelsAt < paletteAt) {
-            return false;
+            return LoadFailure::Damaged;
         }
 
         size = QSize(static_cast<int>(width), static_cast<int>(height));
         rowBytes = static_cast<std::size_t>((width * bitCount + 31) / 32 * 4);
         if (compression == kRle8 || compression == kRle4)
-            return pixelsAt < fileLength;
+            return pixelsAt < fileLength ? LoadFailure::None : LoadFailure::CutShort;
         // A file too short for its rows is refused here, before any raster is allocated.
         std::int64_t end = pixelsAt + static_cast<std::int64_t>(rowBytes) * height;
         if (container == Container::Icon && !hasAlpha) {
@@ -289,9 +297,9 @@ namespace {
             end += static_cast<std::int64_t>(iconMaskRowBytes) * height;
         }
         if (end > fileLength)
-            return false;
+            return LoadFailure::CutShort;
         row.resize(rowBytes);
-        return true;
+        return LoadFailure::None;
     }
 
     void BmpImage::ConvertRow(const std::uint8_t *in, std::uint32_t *out, QRgb background) const
@@ -358,18 +366,20 @@ namespace {
             && std::fread(iconMask.data(), 1, iconMask.size(), file.get()) == iconMask.size();
     }
 
-    bool BmpImage::DrawRows(std::uint32_t *bits, std::ptrdiff_t stride, QRgb background)
+    LoadFailure BmpImage::DrawStoredRows(
+        std::uint32_t *bits, std::ptrdiff_t stride, QRgb background)
     {
         const int width = size.width();
         const int height = size.height();
+        // The header checked that the file holds every row, so a short read means it shrank.
         if (iconMaskRowBytes != 0 && !ReadIconMask())
-            return false;
+            return LoadFailure::CutShort;
         if (std::fseek(file.get(), static_cast<long>(pixelsAt), SEEK_SET) != 0)
-            return false;
+            return LoadFailure::ReadError;
         const std::uint32_t opaqueBackground = background | 0xFF000000u;
         for (int i = 0; i < height; ++i) {
             if (std::fread(row.data(), 1, rowBytes, file.get()) != rowBytes)
-                return false;
+                return std::ferror(file.get()) ? LoadFailure::ReadError : LoadFailure::CutShort;
             // Bottom-up files fill the raster from its last row.
             const int y = topDown ? i : height - 1 - i;
             std::uint32_t *out = bits + y * stride;
@@ -383,10 +393,10 @@ namespace {
                     out[x] = opaqueBackground;
             }
         }
-        return true;
+        return LoadFailure::None;
     }
 
-    bool BmpImage::DrawRle(std::uint32_t *bits, std::ptrdiff_t stride, QRgb background)
+    LoadFailure BmpImage::DrawRle(std::uint32_t *bits, std::ptrdiff_t stride, QRgb background)
     {
         const int width = size.width();
         const int height = size.height();
@@ -395,7 +405,7 @@ namespace {
         for (int y = 0; y < height; ++y)
             std::fill_n(bits + y * stride, width, opaqueBackground);
         if (std::fseek(file.get(), static_cast<long>(pixelsAt), SEEK_SET) != 0)
-            return false;
+            return LoadFailure::ReadError;
         const bool four = compression == kRle4;
         std::FILE *in = file.get();
         std::uint8_t literal[256];
@@ -406,11 +416,11 @@ namespace {
             const int count = std::getc(in);
             const int code = std::getc(in);
             if (count == EOF || code == EOF)
-                return false;
+                return LoadFailure::CutShort;
             std::uint32_t *out = bits + (height - 1 - r) * stride;
             if (count > 0) {
                 if (count > width - x)
-                    return false;
+                    return LoadFailure::Damaged;
                 const std::uint32_t first = palette[four ? code >> 4 : code];
                 const std::uint32_t second = palette[four ? code & 0xF : code];
                 for (int i = 0; i < count; ++i)
@@ -420,73 +430,67 @@ namespace {
                 x = 0;
                 ++r;
             } else if (code == 1) {
-                return true;
+                return LoadFailure::None;
             } else if (code == 2) {
                 const int dx = std::getc(in);
                 const int dy = std::getc(in);
-                if (dx == EOF || dy == EOF || dx > width - x || dy >= height - r)
-                    return false;
+                if (dx == EOF || dy == EOF)
+                    return LoadFailure::CutShort;
+                if (dx > width - x || dy >= height - r)
+                    return LoadFailure::Damaged;
                 x += dx;
                 r += dy;
             } else {
                 // Literal pixels, padded to an even number of bytes.
                 if (code > width - x)
-                    return false;
+                    return LoadFailure::Damaged;
                 const std::size_t bytes = four ? (static_cast<std::size_t>(code) + 1) / 2 : code;
                 const std::size_t padded = (bytes + 1) & ~std::size_t { 1 };
                 if (std::fread(literal, 1, padded, in) != padded)
-                    return false;
+                    return LoadFailure::CutShort;
                 for (int i = 0; i < code; ++i)
                     out[x + i] = palette[four ? (literal[i >> 1] >> ((i & 1) != 0 ? 0 : 4)) & 0xFu
                                               : literal[i]];
                 x += code;
             }
         }
-        return true;
+        return LoadFailure::None;
     }
 
-    bool BmpImage::DrawOver(Raster &raster, QRgb background)
+    LoadFailure BmpImage::DrawOver(Raster &raster, QRgb background)
     {
         if (raster.Size() != size)
-            return false;
+            return LoadFailure::OutOfMemory;
         auto *bits = raster.Bits();
         const std::ptrdiff_t stride = raster.Stride();
         if (compression == kRle8 || compression == kRle4)
             return DrawRle(bits, stride, background);
-        return DrawRows(bits, stride, background);
+        return DrawStoredRows(bits, stride, background);
     }
 
 } // namespace
 
-std::unique_ptr<DecodedImage> OpenBmp(FilePtr file)
-{
-    auto image = std::make_unique<BmpImage>(std::move(file));
-    if (!image->ReadFileHeader())
-        return nullptr;
-    return image;
-}
+OpenedImage OpenBmp(FilePtr file) { return Open<BmpImage>(std::move(file)); }
 
-std::unique_ptr<DecodedImage> OpenIco(FilePtr file)
+OpenedImage OpenIco(FilePtr file)
 {
     // The directory: reserved, type, count, then 16 bytes an entry; the first entry is drawn.
     unsigned char head[6 + 16];
     if (std::fread(head, 1, sizeof head, file.get()) != sizeof head)
-        return nullptr;
+        return { nullptr, LoadFailure::CutShort };
     const std::int64_t at = ReadLe(head + 6 + 12, 4);
     unsigned char signature[8];
-    if (std::fseek(file.get(), static_cast<long>(at), SEEK_SET) != 0
-        || std::fread(signature, 1, sizeof signature, file.get()) != sizeof signature)
-        return nullptr;
+    if (std::fseek(file.get(), static_cast<long>(at), SEEK_SET) != 0)
+        return { nullptr, LoadFailure::Damaged };
+    if (std::fread(signature, 1, sizeof signature, file.get()) != sizeof signature)
+        return { nullptr, LoadFailure::CutShort };
     if (std::memcmp(signature, "\x89PNG\r\n\x1A\n", sizeof signature) == 0) {
         // libpng reads from where the stream stands.
         if (std::fseek(file.get(), static_cast<long>(at), SEEK_SET) != 0)
-            return nullptr;
+            return { nullptr, LoadFailure::ReadError };
         return OpenPng(std::move(file));
     }
-    auto image = std::make_unique<BmpImage>(std::move(file));
-    if (!image->ReadIconDib(at))
-        return nullptr;
-    return image;
+    return Open<BmpImage>(std::move(file), at);
 }
 
 } // namespace imaging

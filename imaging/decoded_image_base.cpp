@@ -35,20 +35,33 @@ namespace {
 
 } // namespace
 
-bool DecodedImage::DrawRows(analysis::RowSink &sink, QRgb background)
+LoadFailure DecodedImage::DrawRows(analysis::RowSink &sink, QRgb background)
 {
     if (!sink.Start(size.width(), size.height()))
-        return false;
+        return kSinkRefused;
     Raster raster = TakeRaster();
-    if (raster.IsNull() || !DrawOver(raster, background) || raster.Size() != size)
-        return false;
-    return sink.TakeRows(0, size.height(), size.width(), raster.Bits(), raster.Stride());
+    if (raster.IsNull())
+        return LoadFailure::OutOfMemory;
+    if (const LoadFailure failure = DrawOver(raster, background); failure != LoadFailure::None)
+        return failure;
+    if (raster.Size() != size)
+        return LoadFailure::Damaged;
+    if (!sink.TakeRows(0, size.height(), size.width(), raster.Bits(), raster.Stride()))
+        return LoadFailure::OutOfMemory;
+    return LoadFailure::None;
 }
 
-bool DecodedImage::DrawOverThroughRows(Raster &raster, QRgb background)
+LoadFailure DecodedImage::DrawOverThroughRows(Raster &raster, QRgb background)
 {
+    if (raster.IsNull())
+        return LoadFailure::OutOfMemory;
     RasterSink sink(raster);
     return DrawRows(sink, background);
+}
+
+LoadFailure SizeFailure(std::int64_t width, std::int64_t height)
+{
+    return width < 1 || height < 1 ? LoadFailure::Damaged : LoadFailure::TooLarge;
 }
 
 } // namespace imaging

@@ -4,24 +4,24 @@
 #include <new>
 
 extern "C" __attribute__((visibility("default"))) imaging::DecodedImage *
-quillmere_open_newer_format_v1(int format, std::FILE *file)
+quillmere_open_newer_format_v2(int format, std::FILE *file, int *failure)
 {
-    using imaging::NewerFormat;
+    using imaging::LoadFailure;
     imaging::FilePtr owned(file);
+    const auto give = [failure](LoadFailure reason) { *failure = static_cast<int>(reason); };
+    const imaging::PictureFormat *row
+        = imaging::FindPictureFormat(static_cast<imaging::PictureFormatId>(format));
+    if (!row || !row->open) {
+        // A number this module has no decoder for: the loader is from another build.
+        give(LoadFailure::ModuleMismatch);
+        return nullptr;
+    }
     try {
-        switch (static_cast<NewerFormat>(format)) {
-        case NewerFormat::Webp:
-            return imaging::OpenWebp(std::move(owned)).release();
-        case NewerFormat::Tiff:
-            return imaging::OpenTiff(std::move(owned)).release();
-        case NewerFormat::Heif:
-            return imaging::OpenHeif(std::move(owned)).release();
-        case NewerFormat::Avif:
-            return imaging::OpenAvif(std::move(owned)).release();
-        case NewerFormat::Jxl:
-            return imaging::OpenJxl(std::move(owned)).release();
-        }
+        imaging::OpenedImage opened = row->open(std::move(owned));
+        give(opened.failure);
+        return opened.image.release();
     } catch (const std::bad_alloc &) {
+        give(LoadFailure::OutOfMemory);
     }
     return nullptr;
 }

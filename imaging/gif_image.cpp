@@ -29,6 +29,20 @@ namespace {
         void operator()(GifFileType *gif) const { DGifCloseFile(gif, nullptr); }
     };
 
+    // giflib's error codes (gif_lib.h) as reasons.
+    LoadFailure FailureOf(int error)
+    {
+        switch (error) {
+        case D_GIF_ERR_READ_FAILED:
+        case D_GIF_ERR_EOF_TOO_SOON:
+            return LoadFailure::CutShort;
+        case D_GIF_ERR_NOT_ENOUGH_MEM:
+            return LoadFailure::OutOfMemory;
+        default:
+            return LoadFailure::Damaged;
+        }
+    }
+
     class GifImage final : public DecodedImage
     {
     public:
@@ -37,15 +51,17 @@ namespace {
         {
         }
 
-        [[nodiscard]] bool ReadHeader();
-        [[nodiscard]] bool DrawOver(Raster &raster, QRgb background) override
+        [[nodiscard]] LoadFailure ReadHeader();
+        [[nodiscard]] LoadFailure DrawOver(Raster &raster, QRgb background) override
         {
             return DrawOverThroughRows(raster, background);
         }
-        [[nodiscard]] bool DrawRows(analysis::RowSink &sink, QRgb background) override;
+        [[nodiscard]] LoadFailure DrawRows(analysis::RowSink &sink, QRgb background) override;
 
     private:
-        [[nodiscard]] bool SkipExtension();
+        [[nodiscard]] LoadFailure SkipExtension();
+        // The reason of the giflib call that just failed.
+        [[nodiscard]] LoadFailure GifFailure() const { return FailureOf(gif->Error); }
 
         FilePtr file;
         // Declared after the file so that it is closed first.
@@ -55,70 +71,75 @@ namespace {
     };
 
     // Only the graphic control block matters here; the last one before the image applies to it.
-    bool GifImage::SkipExtension()
+    LoadFailure GifImage::SkipExtension()
     {
         int code = 0;
         GifByteType *block = nullptr;
         if (DGifGetExtension(gif.get(), &code, &block) == GIF_ERROR)
-            return false;
+            return GifFailure();
         if (code == GRAPHICS_EXT_FUNC_CODE) {
             // A control block of the wrong length leaves the transparency unknown: damaged.
             GraphicsControlBlock control {};
             if (block == nullptr || DGifExtensionToGCB(block[0], block + 1, &control) == GIF_ERROR)
-                return false;
+                return LoadFailure::Damaged;
             transparentIndex = control.TransparentColor;
         }
         while (block != nullptr) {
             if (DGifGetExtensionNext(gif.get(), &block) == GIF_ERROR)
-                return false;
+                return GifFailure();
         }
-        return true;
+        return LoadFailure::None;
     }
 
-    bool GifImage::ReadHeader()
+    LoadFailure GifImage::ReadHeader()
     {
         int error = 0;
         gif.reset(DGifOpen(file.get(), ReadFromFile, &error));
         if (!gif)
-            return false;
+            return FailureOf(error);
         for (;;) {
             GifRecordType record = UNDEFINED_RECORD_TYPE;
             if (DGifGetRecordType(gif.get(), &record) == GIF_ERROR)
-                return false;
+                return GifFailure();
             if (record == IMAGE_DESC_RECORD_TYPE)
                 break;
             // The trailer before any image: nothing to show.
-            if (record != EXTENSION_RECORD_TYPE || !SkipExtension())
-                return false;
+            if (record != EXTENSION_RECORD_TYPE)
+                return LoadFailure::Damaged;
+            if (const LoadFailure failure = SkipExtension(); failure != LoadFailure::None)
+                return failure;
         }
         if (DGifGetImageDesc(gif.get()) == GIF_ERROR)
-            return false;
+            return GifFailure();
         const GifImageDesc &frame = gif->Image;
         // The frame's own size is bounded as well: all of its pixels are decoded even where the
         // screen clips them, so a tiny screen must not hide a frame of billions of pixels.
         if (!IsAllowedStreamSize(frame.Width, frame.Height))
-            return false;
+            return SizeFailure(frame.Width, frame.Height);
         // Neither a local nor a global table: the colours are unknown altogether.
         if (frame.ColorMap == nullptr && gif->SColorMap == nullptr)
-            return false;
+            return LoadFailure::Damaged;
         // Encoders that leave the screen size 0 mean "as big as the image".
         const std::int64_t width
             = gif->SWidth > 0 ? gif->SWidth : std::int64_t { frame.Left } + frame.Width;
         const std::int64_t height
             = gif->SHeight > 0 ? gif->SHeight : std::int64_t { frame.Top } + frame.Height;
         if (!IsAllowedStreamSize(width, height))
-            return false;
-        if (frame.Interlace
-            && (!IsAllowedRasterSize(width, height) || !MemoryAllows(width * height * 4)))
-            return false;
+            return SizeFailure(width, height);
+        if (frame.Interlace && !IsAllowedRasterSize(width, height))
+            return LoadFailure::TooLarge;
+        if (frame.Interlace && !MemoryAllows(width * height * 4))
+            return LoadFailure::OutOfMemory;
         size = QSize(static_cast<int>(width), static_cast<int>(height));
-        return true;
+        return LoadFailure::None;
     }
 
-    bool GifImage::DrawRows(analysis::RowSink &sink, QRgb background)
+    LoadFailure GifImage::DrawRows(analysis::RowSink &sink, QRgb background)
     {
-        if (drawn || !sink.Start(size.width(), size.height()))
-            return false;
+        if (drawn)
+            return LoadFailure::ReadError; // the data was read by an earlier draw
+        if (!sink.Start(size.width(), size.height()))
+            return kSinkRefused;
         drawn = true; // the image data can be read only once
         const GifImageDesc &frame = gif->Image;
         const ColorMapObject &table = frame.ColorMap ? *frame.ColorMap : *gif->SColorMap;
@@ -170,31 +191,31 @@ namespace {
             static constexpr int kRowStep[4] = { 8, 8, 4, 2 };
             std::uint32_t *const rows = sink.RowSpace(0, height, stride);
             if (!rows)
-                return false;
+                return LoadFailure::OutOfMemory;
             for (int y = 0; y < height; ++y)
                 fillAround(rows + y * stride, y);
             for (int pass = 0; pass < 4; ++pass) {
                 for (int r = kFirstRow[pass]; r < frame.Height; r += kRowStep[pass]) {
                     if (!readLine())
-                        return false;
+                        return GifFailure();
                     const int y = frame.Top + r;
                     if (y < bottom && left < right)
                         drawLine(rows + y * stride);
                 }
             }
             sink.RowsDone(0, height);
-            return true;
+            return LoadFailure::None;
         }
 
         int linesRead = 0;
         for (int y = 0; y < height; ++y) {
             std::uint32_t *row = sink.RowSpace(y, 1, stride);
             if (!row)
-                return false;
+                return LoadFailure::OutOfMemory;
             fillAround(row, y);
             if (y >= top && y < bottom) {
                 if (!readLine())
-                    return false;
+                    return GifFailure();
                 ++linesRead;
                 if (left < right)
                     drawLine(row);
@@ -203,19 +224,13 @@ namespace {
         }
         for (; linesRead < frame.Height; ++linesRead) {
             if (!readLine())
-                return false;
+                return GifFailure();
         }
-        return true;
+        return LoadFailure::None;
     }
 
 } // namespace
 
-std::unique_ptr<DecodedImage> OpenGif(FilePtr file)
-{
-    auto image = std::make_unique<GifImage>(std::move(file));
-    if (!image->ReadHeader())
-        return nullptr;
-    return image;
-}
+OpenedImage OpenGif(FilePtr file) { return Open<GifImage>(std::move(file)); }
 
 } // namespace imaging

@@ -27,13 +27,79 @@ namespace {
     };
     template <class T> using HeifPtr = std::unique_ptr<T, HeifDeleter>;
 
+    LoadFailure FailureOf(const heif_error &error)
+    {
+        switch (error.code) {
+        case heif_error_Ok:
+            return LoadFailure::None;
+        case heif_error_Memory_allocation_error:
+            return LoadFailure::OutOfMemory;
+        case heif_error_Unsupported_filetype:
+        case heif_error_Unsupported_feature:
+            return LoadFailure::Unsupported;
+        default:
+            break;
+        }
+        if (error.subcode == heif_suberror_End_of_data)
+            return LoadFailure::CutShort;
+        if (error.subcode == heif_suberror_Security_limit_exceeded)
+            return LoadFailure::TooLarge;
+        return LoadFailure::Damaged;
+    }
+
+    std::uint64_t ReadBe(const unsigned char *bytes, int n)
+    {
+        std::uint64_t value = 0;
+        for (int i = 0; i < n; ++i)
+            value = (value << 8) | bytes[i];
+        return value;
+    }
+
+    // Whether the file's top-level boxes reach past its end. libheif calls a cut file invalid
+    // data like any other damage; the box sizes tell the two apart.
+    bool BoxesRunPastTheEnd(const std::vector<unsigned char> &bytes)
+    {
+        std::uint64_t at = 0;
+        while (at + 8 <= bytes.size()) {
+            std::uint64_t size = ReadBe(bytes.data() + at, 4);
+            if (size == 1) {
+                if (at + 16 > bytes.size())
+                    return true;
+                size = ReadBe(bytes.data() + at + 8, 8);
+            } else if (size == 0) {
+                return false; // the last box, up to the end
+            }
+            if (size < 8)
+                return false; // damaged rather than cut
+            if (size > bytes.size() - at)
+                return true;
+            at += size;
+        }
+        return at < bytes.size(); // a box header cut in two
+    }
+
     class HeifImage final : public DecodedImage
     {
     public:
-        [[nodiscard]] bool ReadHeader(std::FILE *file);
-        [[nodiscard]] bool DrawOver(Raster &raster, QRgb background) override;
+        explicit HeifImage(FilePtr source)
+            : file(std::move(source))
+        {
+        }
+
+        [[nodiscard]] LoadFailure ReadHeader();
+        [[nodiscard]] LoadFailure DrawOver(Raster &raster, QRgb background) override;
 
     private:
+        // FailureOf, with damage at the end of a file that was cut told as such.
+        [[nodiscard]] LoadFailure Failure(const heif_error &error) const
+        {
+            const LoadFailure failure = FailureOf(error);
+            return failure == LoadFailure::Damaged && BoxesRunPastTheEnd(bytes)
+                ? LoadFailure::CutShort
+                : failure;
+        }
+
+        FilePtr file; // until its bytes are read
         // The context reads from these bytes without a copy, so they outlive it: members are
         // destroyed in reverse order.
         std::vector<unsigned char> bytes;
@@ -42,49 +108,52 @@ namespace {
         bool hasAlpha = false;
     };
 
-    bool HeifImage::ReadHeader(std::FILE *file)
+    LoadFailure HeifImage::ReadHeader()
     {
-        if (!ReadRemainingBytes(file, bytes))
-            return false;
+        const LoadFailure read = ReadRemainingBytes(file.get(), bytes);
+        file.reset();
+        if (read != LoadFailure::None)
+            return read;
         context.reset(heif_context_alloc());
         if (!context)
-            return false;
+            return LoadFailure::OutOfMemory;
         heif_context_set_maximum_image_size_limit(context.get(), kMaxRasterSide);
-        if (heif_context_read_from_memory_without_copy(
-                context.get(), bytes.data(), bytes.size(), nullptr)
-                .code
-            != heif_error_Ok)
-            return false;
+        if (const LoadFailure failure = Failure(heif_context_read_from_memory_without_copy(
+                context.get(), bytes.data(), bytes.size(), nullptr));
+            failure != LoadFailure::None)
+            return failure;
         heif_image_handle *handle = nullptr;
-        if (heif_context_get_primary_image_handle(context.get(), &handle).code != heif_error_Ok)
-            return false;
+        if (const LoadFailure failure
+            = Failure(heif_context_get_primary_image_handle(context.get(), &handle));
+            failure != LoadFailure::None)
+            return failure;
         primary.reset(handle);
         // The handle's size is the displayed one, after the file's rotation and cropping.
         const int width = heif_image_handle_get_width(primary.get());
         const int height = heif_image_handle_get_height(primary.get());
         if (!IsAllowedRasterSize(width, height))
-            return false;
+            return SizeFailure(width, height);
         size = QSize(width, height);
         hasAlpha = heif_image_handle_has_alpha_channel(primary.get()) != 0;
-        return true;
+        return LoadFailure::None;
     }
 
-    bool HeifImage::DrawOver(Raster &raster, QRgb background)
+    LoadFailure HeifImage::DrawOver(Raster &raster, QRgb background)
     {
         if (raster.Size() != size)
-            return false;
+            return LoadFailure::OutOfMemory;
         HeifPtr<heif_decoding_options> options(heif_decoding_options_alloc());
         if (!options)
-            return false;
+            return LoadFailure::OutOfMemory;
         // 10- and 12-bit files come out as 8 bits like every other source of the raster.
         options->convert_hdr_to_8bit = 1;
         heif_image *decoded = nullptr;
-        if (heif_decode_image(primary.get(), &decoded, heif_colorspace_RGB,
+        if (const LoadFailure failure
+            = Failure(heif_decode_image(primary.get(), &decoded, heif_colorspace_RGB,
                 hasAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
-                options.get())
-                .code
-            != heif_error_Ok)
-            return false;
+                options.get()));
+            failure != LoadFailure::None)
+            return failure;
         const HeifPtr<heif_image> image(decoded);
         int stride = 0;
         const std::uint8_t *plane
@@ -92,7 +161,7 @@ namespace {
         if (!plane || heif_image_get_width(image.get(), heif_channel_interleaved) != size.width()
             || heif_image_get_height(image.get(), heif_channel_interleaved) != size.height()
             || heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8)
-            return false;
+            return LoadFailure::Unsupported;
         const bool premultiplied = hasAlpha && heif_image_is_premultiplied_alpha(image.get());
         const int width = size.width();
         for (int y = 0; y < size.height(); ++y) {
@@ -108,17 +177,11 @@ namespace {
                 ComposePremultipliedRowOver(out, width, background);
             }
         }
-        return true;
+        return LoadFailure::None;
     }
 
 } // namespace
 
-std::unique_ptr<DecodedImage> OpenHeif(FilePtr file)
-{
-    auto image = std::make_unique<HeifImage>();
-    if (!image->ReadHeader(file.get()))
-        return nullptr;
-    return image;
-}
+OpenedImage OpenHeif(FilePtr file) { return Open<HeifImage>(std::move(file)); }
 
 } // namespace imaging

@@ -34,32 +34,69 @@ namespace {
     struct FatalWarning
     {
         int code;
-        const char *reason;
+        LoadFailure failure; // what the file's data lacks
     };
     constexpr FatalWarning kFatalWarnings[] = {
-        { JWRN_JPEG_EOF, "the file ends before the picture does" },
-        { JWRN_HIT_MARKER, "a marker cut the entropy-coded data short" },
-        { JWRN_HUFF_BAD_CODE, "corrupt Huffman-coded data" },
-        { JWRN_ARITH_BAD_CODE, "corrupt arithmetic-coded data" },
-        { JWRN_MUST_RESYNC, "a restart marker is missing, so data was skipped" },
-        { JWRN_BOGUS_PROGRESSION, "progressive scans refine coefficients never sent" },
+        // The file ends before the picture does.
+        { JWRN_JPEG_EOF, LoadFailure::CutShort },
+        // A marker cut the entropy-coded data short.
+        { JWRN_HIT_MARKER, LoadFailure::Damaged },
+        { JWRN_HUFF_BAD_CODE, LoadFailure::Damaged },
+        { JWRN_ARITH_BAD_CODE, LoadFailure::Damaged },
+        // A restart marker is missing, so data was skipped.
+        { JWRN_MUST_RESYNC, LoadFailure::Damaged },
+        // Progressive scans refine coefficients never sent.
+        { JWRN_BOGUS_PROGRESSION, LoadFailure::Damaged },
     };
 
-    bool IsFatalWarning(int code)
+    LoadFailure FatalWarningFailure(int code)
     {
-        return std::any_of(std::begin(kFatalWarnings), std::end(kFatalWarnings),
+        const auto *found = std::find_if(std::begin(kFatalWarnings), std::end(kFatalWarnings),
             [code](const FatalWarning &warning) { return warning.code == code; });
+        return found != std::end(kFatalWarnings) ? found->failure : LoadFailure::None;
+    }
+
+    // libjpeg's errors by what they say about the file.
+    LoadFailure ErrorFailure(int code)
+    {
+        switch (code) {
+        case JERR_INPUT_EOF:
+        case JERR_INPUT_EMPTY:
+        case JERR_NO_IMAGE:
+            return LoadFailure::CutShort;
+        case JERR_OUT_OF_MEMORY:
+            return LoadFailure::OutOfMemory;
+        case JERR_IMAGE_TOO_BIG:
+        case JERR_WIDTH_OVERFLOW:
+            return LoadFailure::TooLarge;
+        case JERR_NOTIMPL:
+        case JERR_NOT_COMPILED:
+        case JERR_ARITH_NOTIMPL:
+        case JERR_CONVERSION_NOTIMPL:
+        case JERR_BAD_PRECISION:
+        case JERR_CCIR601_NOTIMPL:
+        case JERR_SOF_UNSUPPORTED:
+            return LoadFailure::Unsupported;
+        default:
+            return LoadFailure::Damaged;
+        }
     }
 
     struct JpegErrors : jpeg_error_mgr
     {
         std::jmp_buf jump;
-        int damage = 0;
+        // The reason of the first fatal warning, or of the error that jumped back.
+        LoadFailure failure = LoadFailure::None;
     };
 
     [[noreturn]] void OnError(j_common_ptr cinfo)
     {
-        std::longjmp(static_cast<JpegErrors *>(cinfo->err)->jump, 1);
+        auto *errors = static_cast<JpegErrors *>(cinfo->err);
+        // A fake end of image after the file's end comes first, and the error after it (no
+        // image, say) is its consequence.
+        if (errors->failure == LoadFailure::None)
+            errors->failure = ErrorFailure(errors->msg_code);
+        std::longjmp(errors->jump, 1);
     }
 
     void OnMessage(j_common_ptr cinfo, int level)
@@ -68,14 +105,15 @@ namespace {
             return; // trace messages
         auto *errors = static_cast<JpegErrors *>(cinfo->err);
         ++errors->num_warnings;
-        if (IsFatalWarning(errors->msg_code))
-            ++errors->damage;
+        if (errors->failure == LoadFailure::None)
+            errors->failure = FatalWarningFailure(errors->msg_code);
     }
 
     void OnProgress(j_common_ptr cinfo)
     {
         if (cinfo->is_decompressor
             && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
+            static_cast<JpegErrors *>(cinfo->err)->failure = LoadFailure::TooLarge;
             cinfo->err->msg_code = JERR_NOTIMPL;
             cinfo->err->error_exit(cinfo);
         }
@@ -190,12 +228,12 @@ namespace {
         JpegImage(const JpegImage &) = delete;
         JpegImage &operator=(const JpegImage &) = delete;
 
-        [[nodiscard]] bool ReadHeader();
-        [[nodiscard]] bool DrawOver(Raster &raster, QRgb background) override
+        [[nodiscard]] LoadFailure ReadHeader();
+        [[nodiscard]] LoadFailure DrawOver(Raster &raster, QRgb background) override
         {
             return DrawOverThroughRows(raster, background);
         }
-        [[nodiscard]] bool DrawRows(analysis::RowSink &sink, QRgb background) override;
+        [[nodiscard]] LoadFailure DrawRows(analysis::RowSink &sink, QRgb background) override;
 
     private:
         void ConvertCmykRow(const JSAMPLE *in, std::uint32_t *out) const;
@@ -211,29 +249,32 @@ namespace {
         std::vector<JSAMPLE> cmykRow;
     };
 
-    bool JpegImage::ReadHeader()
+    LoadFailure JpegImage::ReadHeader()
     {
-        const bool fewScans = ScanCountWithinLimit(file.get());
-        if (!fewScans || std::fseek(file.get(), 0, SEEK_SET) != 0)
-            return false;
+        if (!ScanCountWithinLimit(file.get()))
+            return LoadFailure::TooLarge;
+        if (std::fseek(file.get(), 0, SEEK_SET) != 0)
+            return LoadFailure::ReadError;
         cinfo.err = jpeg_std_error(&errors);
         errors.error_exit = OnError;
         errors.emit_message = OnMessage;
         if (setjmp(errors.jump))
-            return false;
+            return errors.failure;
         jpeg_create_decompress(&cinfo);
         cinfo.mem->max_memory_to_use = kMaxDecoderMemory;
         progress.progress_monitor = OnProgress;
         cinfo.progress = &progress;
         jpeg_stdio_src(&cinfo, file.get());
         jpeg_read_header(&cinfo, TRUE);
-        if (errors.damage != 0 || !IsAllowedStreamSize(cinfo.image_width, cinfo.image_height))
-            return false;
+        if (errors.failure != LoadFailure::None)
+            return errors.failure;
+        if (!IsAllowedStreamSize(cinfo.image_width, cinfo.image_height))
+            return SizeFailure(cinfo.image_width, cinfo.image_height);
         // A progressive file is held whole as coefficients before its first row is final, so it
         // keeps the raster's limit.
         if (jpeg_has_multiple_scans(&cinfo)
             && !IsAllowedRasterSize(cinfo.image_width, cinfo.image_height))
-            return false;
+            return LoadFailure::TooLarge;
         size = QSize(static_cast<int>(cinfo.image_width), static_cast<int>(cinfo.image_height));
         cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
         if (cmyk) {
@@ -244,7 +285,7 @@ namespace {
         } else {
             cinfo.out_color_space = JCS_EXT_BGRX;
         }
-        return true;
+        return LoadFailure::None;
     }
 
     void JpegImage::ConvertCmykRow(const JSAMPLE *in, std::uint32_t *out) const
@@ -261,17 +302,17 @@ namespace {
         }
     }
 
-    bool JpegImage::DrawRows(analysis::RowSink &sink, QRgb)
+    LoadFailure JpegImage::DrawRows(analysis::RowSink &sink, QRgb)
     {
         if (!sink.Start(size.width(), size.height()))
-            return false;
+            return kSinkRefused;
         if (setjmp(errors.jump))
-            return false;
+            return errors.failure;
         jpeg_start_decompress(&cinfo);
         if (static_cast<int>(cinfo.output_width) != size.width()
             || static_cast<int>(cinfo.output_height) != size.height()
             || cinfo.output_components != 4)
-            return false;
+            return LoadFailure::Unsupported;
         while (cinfo.output_scanline < cinfo.output_height) {
             const auto y = static_cast<std::int32_t>(cinfo.output_scanline);
             // Several rows a call let libjpeg-turbo write whole row groups in one go.
@@ -279,7 +320,7 @@ namespace {
             std::ptrdiff_t stride = 0;
             std::uint32_t *space = sink.RowSpace(y, n, stride);
             if (!space)
-                return false;
+                return LoadFailure::OutOfMemory;
             JDIMENSION done = 0;
             if (cmyk) {
                 JSAMPROW row = cmykRow.data();
@@ -293,25 +334,19 @@ namespace {
                 done = jpeg_read_scanlines(&cinfo, rows, static_cast<JDIMENSION>(n));
             }
             if (done == 0)
-                return false;
+                return LoadFailure::CutShort; // only a suspending source gives no rows
             sink.RowsDone(y, static_cast<std::int32_t>(done));
             // Damage is final: a file cut short would otherwise be decoded to its declared end
             // in grey, which for a hostile header is billions of pixels.
-            if (errors.damage != 0)
-                return false;
+            if (errors.failure != LoadFailure::None)
+                return errors.failure;
         }
         jpeg_finish_decompress(&cinfo);
-        return errors.damage == 0;
+        return errors.failure;
     }
 
 } // namespace
 
-std::unique_ptr<DecodedImage> OpenJpeg(FilePtr file)
-{
-    auto image = std::make_unique<JpegImage>(std::move(file));
-    if (!image->ReadHeader())
-        return nullptr;
-    return image;
-}
+OpenedImage OpenJpeg(FilePtr file) { return Open<JpegImage>(std::move(file)); }
 
 } // namespace imaging

@@ -57,10 +57,16 @@ namespace {
     class JxlImage final : public DecodedImage
     {
     public:
-        [[nodiscard]] bool ReadHeader(std::FILE *file);
-        [[nodiscard]] bool DrawOver(Raster &raster, QRgb background) override;
+        explicit JxlImage(FilePtr source)
+            : file(std::move(source))
+        {
+        }
+
+        [[nodiscard]] LoadFailure ReadHeader();
+        [[nodiscard]] LoadFailure DrawOver(Raster &raster, QRgb background) override;
 
     private:
+        FilePtr file; // until its bytes are read
         // The decoder reads these bytes in place and runs its work on the runner's threads, so
         // both outlive it: members are destroyed in reverse order.
         std::vector<unsigned char> bytes;
@@ -69,74 +75,78 @@ namespace {
         bool hasAlpha = false;
     };
 
-    bool JxlImage::ReadHeader(std::FILE *file)
+    // The input is left open: libjxl prints a line on stderr when a closed input turns out short,
+    // and asks for more input instead when it is not closed. With the whole file given, a request
+    // for more is the sign of a cut file; an error is all it says of anything else.
+    LoadFailure FailureOf(JxlDecoderStatus status)
     {
-        if (!ReadRemainingBytes(file, bytes))
-            return false;
+        return status == JXL_DEC_NEED_MORE_INPUT ? LoadFailure::CutShort : LoadFailure::Damaged;
+    }
+
+    LoadFailure JxlImage::ReadHeader()
+    {
+        const LoadFailure read = ReadRemainingBytes(file.get(), bytes);
+        file.reset();
+        if (read != LoadFailure::None)
+            return read;
         runner.reset(JxlThreadParallelRunnerCreate(
             nullptr, JxlThreadParallelRunnerDefaultNumWorkerThreads()));
         decoder.reset(JxlDecoderCreate(nullptr));
-        if (!runner || !decoder
-            || JxlDecoderSetParallelRunner(decoder.get(), JxlThreadParallelRunner, runner.get())
+        if (!runner || !decoder)
+            return LoadFailure::OutOfMemory;
+        if (JxlDecoderSetParallelRunner(decoder.get(), JxlThreadParallelRunner, runner.get())
                 != JXL_DEC_SUCCESS
             || JxlDecoderSubscribeEvents(decoder.get(), JXL_DEC_BASIC_INFO | JXL_DEC_FULL_IMAGE)
                 != JXL_DEC_SUCCESS
             || JxlDecoderSetUnpremultiplyAlpha(decoder.get(), JXL_TRUE) != JXL_DEC_SUCCESS
             || JxlDecoderSetInput(decoder.get(), bytes.data(), bytes.size()) != JXL_DEC_SUCCESS)
-            return false;
-        // The input is left open: libjxl prints a line on stderr when a closed input turns out
-        // short, and asks for more input instead when it is not closed. With the whole file given,
-        // a request for more is the sign of a cut file.
+            return LoadFailure::Unsupported; // a libjxl that lacks what is asked of it
         JxlBasicInfo info {};
-        if (JxlDecoderProcessInput(decoder.get()) != JXL_DEC_BASIC_INFO
-            || JxlDecoderGetBasicInfo(decoder.get(), &info) != JXL_DEC_SUCCESS)
-            return false;
+        if (const JxlDecoderStatus status = JxlDecoderProcessInput(decoder.get());
+            status != JXL_DEC_BASIC_INFO)
+            return FailureOf(status);
+        if (JxlDecoderGetBasicInfo(decoder.get(), &info) != JXL_DEC_SUCCESS)
+            return LoadFailure::Damaged;
         // The sizes are those before the file's orientation, which the decoder applies; the last
         // four orientations turn the picture on its side.
         const bool sideways = info.orientation >= JXL_ORIENT_TRANSPOSE;
         const std::uint32_t width = sideways ? info.ysize : info.xsize;
         const std::uint32_t height = sideways ? info.xsize : info.ysize;
         if (!IsAllowedRasterSize(width, height))
-            return false;
+            return SizeFailure(width, height);
         size = QSize(static_cast<int>(width), static_cast<int>(height));
         hasAlpha = info.alpha_bits > 0;
-        return true;
+        return LoadFailure::None;
     }
 
-    bool JxlImage::DrawOver(Raster &raster, QRgb background)
+    LoadFailure JxlImage::DrawOver(Raster &raster, QRgb background)
     {
         if (raster.Size() != size)
-            return false;
+            return LoadFailure::OutOfMemory;
         Target target { raster.Bits(), raster.Stride(), background };
         const JxlPixelFormat format { hasAlpha ? 4u : 3u, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0 };
         for (;;) {
-            switch (JxlDecoderProcessInput(decoder.get())) {
+            switch (const JxlDecoderStatus status = JxlDecoderProcessInput(decoder.get())) {
             case JXL_DEC_NEED_IMAGE_OUT_BUFFER:
                 // Rows arrive from several threads at once, each its own span of pixels.
                 if (JxlDecoderSetImageOutCallback(decoder.get(), &format,
                         hasAlpha ? ComposePixels : WriteOpaquePixels, &target)
                     != JXL_DEC_SUCCESS)
-                    return false;
+                    return LoadFailure::Unsupported;
                 break;
             case JXL_DEC_FULL_IMAGE:
                 // The first frame (with later ones merged into it by the decoder when they are
                 // only parts of one picture) is all that is drawn.
-                return true;
+                return LoadFailure::None;
             default:
                 // An error, or more input wanted after the whole file was given: damaged or cut.
-                return false;
+                return FailureOf(status);
             }
         }
     }
 
 } // namespace
 
-std::unique_ptr<DecodedImage> OpenJxl(FilePtr file)
-{
-    auto image = std::make_unique<JxlImage>();
-    if (!image->ReadHeader(file.get()))
-        return nullptr;
-    return image;
-}
+OpenedImage OpenJxl(FilePtr file) { return Open<JxlImage>(std::move(file)); }
 
 } // namespace imaging

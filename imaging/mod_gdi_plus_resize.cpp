@@ -1,12 +1,11 @@
 #include "imaging/mod_gdi_plus_resize.h"
 
 #include "imaging/compose.h"
-#include "imaging/decoded_image.h"
+#include "imaging/open_image.h"
 #include "imaging/raster_memory.h"
 #include "imaging/resample.h"
 
 #include <QFile>
-#include <QImageReader>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -21,19 +20,14 @@
 namespace modGDIPlusResize {
 namespace {
 
-    // Qt's image readers refuse anything above 128 MiB decoded by default; the loader's own limit
-    // is checked before any reader allocates, so Qt's must not be the lower one.
-    constexpr int kQtAllocationLimitMiB
-        = static_cast<int>(imaging::kMaxRasterPixels * 4 / (1024 * 1024)) + 1;
-
-    // The tokens handed out and not yet closed. Qt's allocation limit is process-wide, so it is
-    // raised while any token is open and put back when the last one closes.
+    // The tokens handed out and not yet closed. Qt's message handler is process-wide, so the
+    // loader's is installed while any token is open and the one before put back when the last one
+    // closes.
     struct LibraryState
     {
         std::mutex mutex;
         std::vector<std::uintptr_t> openTokens;
         std::uintptr_t lastToken = 0;
-        int savedAllocationLimit = 0;
         QtMessageHandler savedMessageHandler = nullptr;
     };
 
@@ -83,7 +77,8 @@ namespace {
     };
 
     // Makes the width x height raster that the image will be drawn on. At the image's own size a
-    // decoder that already holds its pixels lends them, so nothing is copied.
+    // decoder that already holds its pixels lends them, so nothing is copied. False when memory
+    // runs out.
     bool PrepareCanvas(Canvas &canvas, imaging::DecodedImage &image, analysis::ColourValue colour,
         std::int32_t width, std::int32_t height)
     {
@@ -97,13 +92,18 @@ namespace {
 
     // Draws the image over the background into the canvas: directly at its own size, otherwise at
     // its own size first and resampled into the canvas from there.
-    bool RenderImage(imaging::DecodedImage &image, Canvas &canvas)
+    imaging::LoadFailure RenderImage(imaging::DecodedImage &image, Canvas &canvas)
     {
         if (canvas.raster.Size() == image.Size())
             return image.DrawOver(canvas.raster, canvas.background);
         imaging::Raster ownSize = image.TakeRaster();
-        return !ownSize.IsNull() && image.DrawOver(ownSize, canvas.background)
-            && imaging::ResampleBicubic(ownSize, canvas.raster);
+        if (ownSize.IsNull())
+            return imaging::LoadFailure::OutOfMemory;
+        if (const imaging::LoadFailure failure = image.DrawOver(ownSize, canvas.background);
+            failure != imaging::LoadFailure::None)
+            return failure;
+        return imaging::ResampleBicubic(ownSize, canvas.raster) ? imaging::LoadFailure::None
+                                                                : imaging::LoadFailure::OutOfMemory;
     }
 
     // Takes the finished raster out of the canvas, which keeps nothing of it.
@@ -123,9 +123,10 @@ namespace {
 
 } // namespace
 
-LoadError::LoadError(const QString &path)
+LoadError::LoadError(const QString &path, imaging::LoadFailure reason)
     : std::runtime_error((QStringLiteral("Error loading picture ") + path).toStdString())
     , description(QStringLiteral("Error loading picture ") + path)
+    , reason(reason)
 {
 }
 
@@ -134,9 +135,6 @@ std::uintptr_t GdiPlusOpen()
     LibraryState &library = Library();
     const std::lock_guard lock(library.mutex);
     if (library.openTokens.empty()) {
-        library.savedAllocationLimit = QImageReader::allocationLimit();
-        QImageReader::setAllocationLimit(
-            std::max(library.savedAllocationLimit, kQtAllocationLimitMiB));
         library.savedMessageHandler = qInstallMessageHandler(DropMessagesDuringLoads);
         messagesOutsideLoads.store(library.savedMessageHandler);
     }
@@ -155,7 +153,6 @@ void GdiPlusClose(std::uintptr_t token)
     library.openTokens.erase(found);
     if (!library.openTokens.empty())
         return;
-    QImageReader::setAllocationLimit(library.savedAllocationLimit);
     // Someone else's handler installed since the open stays in place.
     const QtMessageHandler current = qInstallMessageHandler(library.savedMessageHandler);
     if (current != DropMessagesDuringLoads)
@@ -166,28 +163,34 @@ namespace {
 
     // Everything after the opening, shared by files and bytes in memory; shownPath is the name
     // the load error shows.
-    QImage LoadOpened(const std::function<std::unique_ptr<imaging::DecodedImage>()> &open,
-        const QString &shownPath, std::int32_t &width, std::int32_t &height,
-        analysis::ColourValue colour)
+    QImage LoadOpened(const std::function<imaging::OpenedImage()> &open, const QString &shownPath,
+        std::int32_t &width, std::int32_t &height, analysis::ColourValue colour)
     {
+        using imaging::LoadFailure;
         if (!IsStarted())
             throw LoadError(shownPath);
         const QuietLoad quiet;
         try {
-            std::unique_ptr<imaging::DecodedImage> image = open();
+            imaging::OpenedImage opened = open();
+            std::unique_ptr<imaging::DecodedImage> image = std::move(opened.image);
             if (!image)
-                throw LoadError(shownPath);
+                throw LoadError(shownPath, opened.failure);
             // The caller's sizes change only when the load succeeds.
             const bool ownSize = width == -1 || height == -1;
             const std::int32_t canvasWidth = ownSize ? image->Size().width() : width;
             const std::int32_t canvasHeight = ownSize ? image->Size().height() : height;
+            // Only a requested size can be refused here; one below 1 says nothing of the picture.
             if (!imaging::IsAllowedRasterSize(canvasWidth, canvasHeight))
-                throw LoadError(shownPath);
+                throw LoadError(shownPath,
+                    canvasWidth < 1 || canvasHeight < 1 ? LoadFailure::None
+                                                        : LoadFailure::TooLarge);
 
             Canvas canvas;
-            if (!PrepareCanvas(canvas, *image, colour, canvasWidth, canvasHeight)
-                || !RenderImage(*image, canvas))
-                throw LoadError(shownPath);
+            if (!PrepareCanvas(canvas, *image, colour, canvasWidth, canvasHeight))
+                throw LoadError(shownPath, LoadFailure::OutOfMemory);
+            if (const LoadFailure failure = RenderImage(*image, canvas);
+                failure != LoadFailure::None)
+                throw LoadError(shownPath, failure);
             image.reset(); // from here on nothing refers to the file
             QImage picture = WrapBitmap(DetachCanvas(canvas));
             width = canvasWidth;
@@ -195,7 +198,7 @@ namespace {
             return picture;
         } catch (const std::bad_alloc &) {
             // A picture too big for the memory left is a load failure too.
-            throw LoadError(shownPath);
+            throw LoadError(shownPath, LoadFailure::OutOfMemory);
         }
     }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/colour_math.h"
+#include "imaging/load_failure.h"
 #include "imaging/picture_rows.h"
 
 #include <QByteArray>
@@ -10,22 +11,26 @@
 #include <cstdint>
 #include <stdexcept>
 
-// The picture loader: an image file (BMP, PNG, GIF, JPEG, ICO, recognised by content) becomes an
-// opaque raster composed over a background colour.
+// The picture loader: an image file of a format in imaging/picture_formats.h, recognised by
+// content, becomes an opaque raster composed over a background colour.
 namespace modGDIPlusResize {
 
-// The load error: number 999, source "GDI+ Module", description "Error loading picture " + path.
+// The load error: number 999, source "GDI+ Module", description "Error loading picture " + path,
+// and why the picture could not be loaded (None where no reason is known).
 class LoadError : public std::runtime_error
 {
 public:
-    explicit LoadError(const QString &path);
+    explicit LoadError(
+        const QString &path, imaging::LoadFailure reason = imaging::LoadFailure::None);
 
     [[nodiscard]] int Number() const { return 999; }
     [[nodiscard]] QString Source() const { return QStringLiteral("GDI+ Module"); }
     [[nodiscard]] QString Description() const { return description; }
+    [[nodiscard]] imaging::LoadFailure Reason() const { return reason; }
 
 private:
     QString description;
+    imaging::LoadFailure reason;
 };
 
 // Starts the image libraries for one load; returns a non-zero token for GdiPlusClose. While any
@@ -39,9 +44,9 @@ void GdiPlusClose(std::uintptr_t token);
 // Decodes the file at path and draws it over colour (0x00BBGGRR) into an opaque Format_RGB32
 // picture of exactly width x height pixels, resampled bicubically when that differs from the
 // image's own size. With -1 in either size the image's own size is used and, once the load has
-// succeeded, written back to both. Needs an open GdiPlusOpen token. Throws LoadError for anything
-// that is not a complete, readable picture of at most 16384 x 16384 pixels, and for requested sizes
-// below 1 or above that limit.
+// succeeded, written back to both. Needs an open GdiPlusOpen token. Throws LoadError, with its
+// reason, for anything that is not a complete, readable picture of at most 16384 x 16384 pixels,
+// and for requested sizes below 1 (no reason) or above that limit (TooLarge).
 [[nodiscard]] QImage LoadPictureScaled(
     const QString &path, std::int32_t &width, std::int32_t &height, analysis::ColourValue colour);
 

@@ -1,4 +1,5 @@
 #include "imaging/formats_module.h"
+#include "imaging/picture_formats.h"
 #include "imaging/quiet_stderr.h"
 
 #include <cstddef>
@@ -54,24 +55,34 @@ namespace {
         return nullptr;
     }
 
-    // Loaded once and never unloaded: the images it makes run its code until they go.
-    FormatsModuleEntry ModuleEntry()
+    // The module's entry, or null with the reason it could not be had.
+    struct ModuleState
     {
-        static FormatsModuleEntry entry = nullptr;
+        FormatsModuleEntry entry = nullptr;
+        LoadFailure failure = LoadFailure::ModuleMissing;
+    };
+
+    // Loaded once and never unloaded: the images it makes run its code until they go.
+    const ModuleState &Module()
+    {
+        static ModuleState state;
         static std::once_flag loaded;
         std::call_once(loaded, [] {
             std::string why;
             if (void *module = OpenModuleOnProgramPath(why)) {
-                entry = reinterpret_cast<FormatsModuleEntry>(::dlsym(module, kFormatsModuleEntry));
-                if (!entry)
+                state.entry
+                    = reinterpret_cast<FormatsModuleEntry>(::dlsym(module, kFormatsModuleEntry));
+                if (!state.entry) {
+                    state.failure = LoadFailure::ModuleMismatch;
                     why = std::string(kFormatsModuleName) + " is from another build";
+                }
             }
-            if (!entry)
-                WriteToStderr("quillmere: the decoders of WebP, TIFF, HEIF, AVIF and JPEG XL are "
-                              "not available: "
-                    + why + "\n");
+            if (!state.entry)
+                WriteToStderr("quillmere: the decoders of "
+                    + FormatNamesIn(DecoderHome::FormatsModule) + " are not available: " + why
+                    + "\n");
         });
-        return entry;
+        return state;
     }
 
     // A QuietStderr for the calls that need one, nothing for the rest.
@@ -88,8 +99,8 @@ namespace {
         std::optional<QuietStderr> silence;
     };
 
-    // A picture decoded in the module. Debian's libjxl prints a line on stderr for each flaw it
-    // meets, so its calls run with stderr silenced; the programs' own lines still get through.
+    // A picture decoded in the module. The calls of a format whose library prints on stderr (the
+    // row's quietStderr) run with stderr silenced; the programs' own lines still get through.
     class ModuleImage final : public DecodedImage
     {
     public:
@@ -102,13 +113,13 @@ namespace {
 
         [[nodiscard]] Raster TakeRaster() override { return decoded->TakeRaster(); }
 
-        [[nodiscard]] bool DrawOver(Raster &raster, QRgb background) override
+        [[nodiscard]] LoadFailure DrawOver(Raster &raster, QRgb background) override
         {
             const SilenceWhen silence(quiet);
             return decoded->DrawOver(raster, background);
         }
 
-        [[nodiscard]] bool DrawRows(analysis::RowSink &sink, QRgb background) override
+        [[nodiscard]] LoadFailure DrawRows(analysis::RowSink &sink, QRgb background) override
         {
             const SilenceWhen silence(quiet);
             return decoded->DrawRows(sink, background);
@@ -121,22 +132,27 @@ namespace {
 
 } // namespace
 
-bool LoadFormatsModule() { return ModuleEntry() != nullptr; }
+bool LoadFormatsModule() { return Module().entry != nullptr; }
 
-std::unique_ptr<DecodedImage> OpenNewerFormat(NewerFormat format, FilePtr file)
+OpenedImage OpenInFormatsModule(const PictureFormat &format, FilePtr file)
 {
-    const FormatsModuleEntry entry = ModuleEntry();
-    if (!entry || !file)
-        return nullptr;
-    const bool quiet = format == NewerFormat::Jxl;
+    const ModuleState &module = Module();
+    if (!module.entry)
+        return { nullptr, module.failure };
+    if (!file)
+        return { nullptr, LoadFailure::ReadError };
     std::unique_ptr<DecodedImage> decoded;
+    int failure = static_cast<int>(LoadFailure::Damaged);
     {
-        const SilenceWhen silence(quiet);
-        decoded.reset(entry(static_cast<int>(format), file.release()));
+        const SilenceWhen silence(format.quietStderr);
+        decoded.reset(module.entry(static_cast<int>(format.id), file.release(), &failure));
     }
-    if (!decoded)
-        return nullptr;
-    return std::make_unique<ModuleImage>(std::move(decoded), quiet);
+    if (!decoded) {
+        const auto reason = static_cast<LoadFailure>(failure);
+        return { nullptr, reason == LoadFailure::None ? LoadFailure::Damaged : reason };
+    }
+    return { std::make_unique<ModuleImage>(std::move(decoded), format.quietStderr),
+        LoadFailure::None };
 }
 
 } // namespace imaging

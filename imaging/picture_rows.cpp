@@ -1,7 +1,7 @@
 #include "imaging/picture_rows.h"
 
 #include "imaging/compose.h"
-#include "imaging/decoded_image.h"
+#include "imaging/open_image.h"
 
 #include <memory>
 #include <new>
@@ -10,24 +10,28 @@ namespace modGDIPlusResize {
 namespace {
 
     template <typename Open>
-    bool DrawOpenedRows(Open open, analysis::RowSink &sink, analysis::ColourValue colour)
+    imaging::LoadFailure DrawOpenedRows(
+        Open open, analysis::RowSink &sink, analysis::ColourValue colour)
     {
         try {
-            const std::unique_ptr<imaging::DecodedImage> image = open();
-            return image && image->DrawRows(sink, imaging::ToQRgb(colour));
+            const imaging::OpenedImage opened = open();
+            if (!opened.image)
+                return opened.failure;
+            return opened.image->DrawRows(sink, imaging::ToQRgb(colour));
         } catch (const std::bad_alloc &) {
-            return false;
+            return imaging::LoadFailure::OutOfMemory;
         }
     }
 
 } // namespace
 
-bool DrawPictureRows(const NativePath &path, analysis::RowSink &sink, analysis::ColourValue colour)
+imaging::LoadFailure DrawPictureRows(
+    const NativePath &path, analysis::RowSink &sink, analysis::ColourValue colour)
 {
     return DrawOpenedRows([&path] { return imaging::LoadImageFromFile(path.bytes); }, sink, colour);
 }
 
-bool DrawPictureRows(
+imaging::LoadFailure DrawPictureRows(
     const PictureBytes &picture, analysis::RowSink &sink, analysis::ColourValue colour)
 {
     // The same in-memory file as a dropped or pasted picture: the decoders read it like a file.

@@ -2,6 +2,7 @@
 
 #include "analysis/colour_math.h"
 #include "analysis/row_sink.h"
+#include "imaging/load_failure.h"
 
 #include <string>
 
@@ -24,11 +25,11 @@ struct PictureBytes
 // Decodes the picture and hands its rows, drawn over colour (0x00BBGGRR) at its own size, to sink
 // top to bottom, holding no more of it than its format needs (a few rows for JPEG and PNG). Takes
 // pictures up to imaging::IsAllowedStreamSize where the format streams, otherwise up to the
-// window's limit. False for anything that is not a complete, readable picture, and when the sink
-// refuses it.
-[[nodiscard]] bool DrawPictureRows(
+// window's limit. None, or why the file is not a complete, readable picture or the sink refused
+// it.
+[[nodiscard]] imaging::LoadFailure DrawPictureRows(
     const NativePath &path, analysis::RowSink &sink, analysis::ColourValue colour);
-[[nodiscard]] bool DrawPictureRows(
+[[nodiscard]] imaging::LoadFailure DrawPictureRows(
     const PictureBytes &picture, analysis::RowSink &sink, analysis::ColourValue colour);
 
 } // namespace modGDIPlusResize

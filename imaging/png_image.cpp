@@ -7,6 +7,7 @@
 
 #include <csetjmp>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include <png.h>
@@ -14,11 +15,35 @@
 namespace imaging {
 namespace {
 
-    [[noreturn]] void OnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+    bool Mentions(png_const_charp message, const char *part)
+    {
+        return message != nullptr && std::strstr(message, part) != nullptr;
+    }
+
+    // libpng tells its errors by message alone; these are the words of its own (pngrutil.c,
+    // pngrio.c, pngerror.c).
+    [[noreturn]] void OnError(png_structp png, png_const_charp message)
+    {
+        auto *failure = static_cast<LoadFailure *>(png_get_error_ptr(png));
+        if (*failure == LoadFailure::None) {
+            if (Mentions(message, "Read Error") || Mentions(message, "Not enough image data"))
+                *failure = LoadFailure::CutShort;
+            else if (Mentions(message, "memory") || Mentions(message, "Out of"))
+                *failure = LoadFailure::OutOfMemory;
+            else
+                *failure = LoadFailure::Damaged;
+        }
+        png_longjmp(png, 1);
+    }
 
     // libpng's warnings are about metadata (colour profiles, text chunks); damage to the image
-    // data is an error of its own.
-    void OnWarning(png_structp, png_const_charp) { }
+    // data is an error of its own. A size past the user limits is a warning followed by a
+    // general "Invalid IHDR data" error, so the warning keeps the reason.
+    void OnWarning(png_structp png, png_const_charp message)
+    {
+        if (Mentions(message, "exceeds user limit"))
+            *static_cast<LoadFailure *>(png_get_error_ptr(png)) = LoadFailure::TooLarge;
+    }
 
     class PngImage final : public DecodedImage
     {
@@ -31,15 +56,23 @@ namespace {
         PngImage(const PngImage &) = delete;
         PngImage &operator=(const PngImage &) = delete;
 
-        [[nodiscard]] bool ReadHeader();
-        [[nodiscard]] bool DrawOver(Raster &raster, QRgb background) override
+        [[nodiscard]] LoadFailure ReadHeader();
+        [[nodiscard]] LoadFailure DrawOver(Raster &raster, QRgb background) override
         {
             return DrawOverThroughRows(raster, background);
         }
-        [[nodiscard]] bool DrawRows(analysis::RowSink &sink, QRgb background) override;
+        [[nodiscard]] LoadFailure DrawRows(analysis::RowSink &sink, QRgb background) override;
 
     private:
+        // The reason libpng's error handler found, Damaged where it found none.
+        [[nodiscard]] LoadFailure ErrorFailure() const
+        {
+            return failure != LoadFailure::None ? failure : LoadFailure::Damaged;
+        }
+
         FilePtr file;
+        // Written by the error and warning handlers.
+        LoadFailure failure = LoadFailure::None;
         // State libpng's error jump may skip over lives in members, never in locals.
         png_structp png = nullptr;
         png_infop info = nullptr;
@@ -50,16 +83,16 @@ namespace {
         std::vector<png_byte> plainRow;
     };
 
-    bool PngImage::ReadHeader()
+    LoadFailure PngImage::ReadHeader()
     {
-        png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnError, OnWarning);
+        png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &failure, OnError, OnWarning);
         if (!png)
-            return false;
+            return LoadFailure::OutOfMemory;
         info = png_create_info_struct(png);
         if (!info)
-            return false;
+            return LoadFailure::OutOfMemory;
         if (setjmp(png_jmpbuf(png)))
-            return false;
+            return ErrorFailure();
         png_init_io(png, file.get());
         png_set_user_limits(png, kMaxRasterSide, kMaxRasterSide);
         png_read_info(png, info);
@@ -69,11 +102,11 @@ namespace {
         png_get_IHDR(
             png, info, &width, &height, &bitDepth, &colourType, &interlace, nullptr, nullptr);
         if (!IsAllowedStreamSize(width, height))
-            return false;
-        if (interlace != PNG_INTERLACE_NONE
-            && (!IsAllowedRasterSize(width, height)
-                || !MemoryAllows(std::int64_t { width } * height * 4)))
-            return false;
+            return SizeFailure(width, height);
+        if (interlace != PNG_INTERLACE_NONE && !IsAllowedRasterSize(width, height))
+            return LoadFailure::TooLarge;
+        if (interlace != PNG_INTERLACE_NONE && !MemoryAllows(std::int64_t { width } * height * 4))
+            return LoadFailure::OutOfMemory;
         size = QSize(static_cast<int>(width), static_cast<int>(height));
         hasAlpha = (colourType & PNG_COLOR_MASK_ALPHA) != 0
             || png_get_valid(png, info, PNG_INFO_tRNS) != 0;
@@ -86,7 +119,8 @@ namespace {
             plainChannels = colourType == PNG_COLOR_TYPE_RGB ? 3 : 4;
             plainRow.resize(static_cast<std::size_t>(width) * plainChannels);
             png_read_update_info(png, info);
-            return png_get_rowbytes(png, info) == plainRow.size();
+            return png_get_rowbytes(png, info) == plainRow.size() ? LoadFailure::None
+                                                                  : LoadFailure::Unsupported;
         }
 
         // Every other variant becomes 8-bit B, G, R, A/X bytes: the Format_RGB32 / ARGB32 layout.
@@ -98,23 +132,25 @@ namespace {
             png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
         passes = png_set_interlace_handling(png);
         png_read_update_info(png, info);
-        return png_get_rowbytes(png, info) == static_cast<png_size_t>(width) * 4;
+        return png_get_rowbytes(png, info) == static_cast<png_size_t>(width) * 4
+            ? LoadFailure::None
+            : LoadFailure::Unsupported;
     }
 
-    bool PngImage::DrawRows(analysis::RowSink &sink, QRgb background)
+    LoadFailure PngImage::DrawRows(analysis::RowSink &sink, QRgb background)
     {
         const int width = size.width();
         const int height = size.height();
         if (!sink.Start(width, height))
-            return false;
+            return kSinkRefused;
         if (setjmp(png_jmpbuf(png)))
-            return false;
+            return ErrorFailure();
         std::ptrdiff_t stride = 0;
         if (passes == 1) {
             for (int y = 0; y < height; ++y) {
                 std::uint32_t *row = sink.RowSpace(y, 1, stride);
                 if (!row)
-                    return false;
+                    return LoadFailure::OutOfMemory;
                 if (plainChannels == 0) {
                     png_read_row(png, reinterpret_cast<png_bytep>(row), nullptr);
                     if (hasAlpha)
@@ -132,7 +168,7 @@ namespace {
             // Each pass fills in pixels of rows the earlier passes began, so all rows stay put.
             std::uint32_t *const rows = sink.RowSpace(0, height, stride);
             if (!rows)
-                return false;
+                return LoadFailure::OutOfMemory;
             for (int pass = 0; pass < passes; ++pass) {
                 for (int y = 0; y < height; ++y)
                     png_read_row(png, reinterpret_cast<png_bytep>(rows + y * stride), nullptr);
@@ -143,17 +179,11 @@ namespace {
         }
         // Reads up to IEND, so a file cut short after its image data is caught too.
         png_read_end(png, nullptr);
-        return true;
+        return LoadFailure::None;
     }
 
 } // namespace
 
-std::unique_ptr<DecodedImage> OpenPng(FilePtr file)
-{
-    auto image = std::make_unique<PngImage>(std::move(file));
-    if (!image->ReadHeader())
-        return nullptr;
-    return image;
-}
+OpenedImage OpenPng(FilePtr file) { return Open<PngImage>(std::move(file)); }
 
 } // namespace imaging

@@ -15,16 +15,52 @@
 namespace imaging {
 namespace {
 
+    // What libtiff's messages told about the file: the first error's reason, and whether a
+    // warning said the data was cut.
+    struct TiffMessages
+    {
+        LoadFailure error = LoadFailure::None;
+        bool cut = false;
+    };
+
+    bool Mentions(const char *text, const char *part) { return std::strstr(text, part) != nullptr; }
+
+    // libtiff's messages are its only account of a failure; the words below are those its own
+    // messages use (tif_read.c, tif_dirread.c, tif_getimage.c, tif_open.c).
+    LoadFailure ReasonOfMessage(const char *format)
+    {
+        if (Mentions(format, "Read error") || Mentions(format, "Cannot read")
+            || Mentions(format, "Can not read") || Mentions(format, "Seek error")
+            || Mentions(format, "EOF") || Mentions(format, "IO error")
+            || Mentions(format, "past end"))
+            return LoadFailure::CutShort;
+        if (Mentions(format, "Sorry") || Mentions(format, "not supported")
+            || Mentions(format, "not configured") || Mentions(format, "not implemented")
+            || Mentions(format, "an not handle") || Mentions(format, "annot handle"))
+            return LoadFailure::Unsupported;
+        if (Mentions(format, "Maximum single memory") || Mentions(format, "too large"))
+            return LoadFailure::TooLarge;
+        if (Mentions(format, "memory") || Mentions(format, "allocate"))
+            return LoadFailure::OutOfMemory;
+        return LoadFailure::Damaged;
+    }
+
     // libtiff prints its messages on stderr unless a handler takes them; the programs print only
     // their own lines, and an error already is the load error.
-    int OnError(TIFF *, void *, const char *, const char *, va_list) { return 1; }
+    int OnError(TIFF *, void *seen, const char *, const char *format, va_list)
+    {
+        auto *messages = static_cast<TiffMessages *>(seen);
+        if (messages->error == LoadFailure::None)
+            messages->error = ReasonOfMessage(format);
+        return 1;
+    }
 
     // A tag whose data lies past the end of the file is dropped with only a warning, and libtiff
     // carries on: a palette file cut inside its colour map would be read as gray.
-    int OnWarning(TIFF *, void *damaged, const char *, const char *format, va_list)
+    int OnWarning(TIFF *, void *seen, const char *, const char *format, va_list)
     {
         if (std::strncmp(format, "IO error", 8) == 0)
-            *static_cast<bool *>(damaged) = true;
+            static_cast<TiffMessages *>(seen)->cut = true;
         return 1;
     }
 
@@ -46,74 +82,89 @@ namespace {
                 TIFFClose(tiff);
         }
 
-        [[nodiscard]] bool ReadHeader(FilePtr file);
-        [[nodiscard]] bool DrawOver(Raster &raster, QRgb background) override;
+        explicit TiffImage(FilePtr source)
+            : file(std::move(source))
+        {
+        }
+
+        [[nodiscard]] LoadFailure ReadHeader();
+        [[nodiscard]] LoadFailure DrawOver(Raster &raster, QRgb background) override;
 
     private:
+        // The reason of a failed call: what libtiff's messages said, or `otherwise`.
+        [[nodiscard]] LoadFailure Failure(LoadFailure otherwise) const
+        {
+            if (messages.cut)
+                return LoadFailure::CutShort;
+            return messages.error != LoadFailure::None ? messages.error : otherwise;
+        }
+
+        FilePtr file; // until libtiff has a descriptor of its own
         TIFF *tiff = nullptr;
-        bool damaged = false;
+        TiffMessages messages;
     };
 
-    bool TiffImage::ReadHeader(FilePtr file)
+    LoadFailure TiffImage::ReadHeader()
     {
         // libtiff reads through a descriptor of its own and closes it with the handle.
         const int fd = ::dup(fileno(file.get()));
+        file.reset();
         if (fd < 0)
-            return false;
+            return LoadFailure::OutOfMemory;
         const std::unique_ptr<TIFFOpenOptions, decltype(&TIFFOpenOptionsFree)> options(
             TIFFOpenOptionsAlloc(), TIFFOpenOptionsFree);
         if (!options) {
             ::close(fd);
-            return false;
+            return LoadFailure::OutOfMemory;
         }
-        TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnError, nullptr);
-        TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnWarning, &damaged);
+        TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnError, &messages);
+        TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnWarning, &messages);
         // No single buffer of libtiff's needs more than a raster's worth of 16-bit RGBA.
         TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxRasterPixels * 8);
         tiff = TIFFFdOpenExt(fd, "picture", "r", options.get());
         if (!tiff) {
             ::close(fd);
-            return false;
+            return Failure(
+                messages.error != LoadFailure::None ? messages.error : LoadFailure::Damaged);
         }
         std::uint32_t width = 0, height = 0;
         if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width)
-            || !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height)
-            || !IsAllowedRasterSize(width, height))
-            return false;
+            || !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height))
+            return Failure(LoadFailure::Damaged);
+        if (!IsAllowedRasterSize(width, height))
+            return SizeFailure(width, height);
+        if (messages.cut)
+            return LoadFailure::CutShort;
+        // Its message tells why, in the words OnError knows.
         char message[1024] = {};
-        if (damaged || !TIFFRGBAImageOK(tiff, message))
-            return false;
+        if (!TIFFRGBAImageOK(tiff, message))
+            return ReasonOfMessage(message);
         size = QSize(static_cast<int>(width), static_cast<int>(height));
-        return true;
+        return LoadFailure::None;
     }
 
-    bool TiffImage::DrawOver(Raster &raster, QRgb background)
+    LoadFailure TiffImage::DrawOver(Raster &raster, QRgb background)
     {
         // libtiff writes the whole picture as one block of width x height pixels.
         if (raster.Size() != size || raster.Stride() != size.width())
-            return false;
+            return LoadFailure::OutOfMemory;
         auto *pixels = raster.Bits();
         if (!TIFFReadRGBAImageOriented(tiff, static_cast<std::uint32_t>(size.width()),
-                static_cast<std::uint32_t>(size.height()), pixels, ORIENTATION_TOPLEFT, 1)
-            || damaged)
-            return false;
+                static_cast<std::uint32_t>(size.height()), pixels, ORIENTATION_TOPLEFT, 1))
+            return Failure(LoadFailure::Damaged);
+        if (messages.cut)
+            return LoadFailure::CutShort;
         for (int y = 0; y < size.height(); ++y) {
             std::uint32_t *row = pixels + static_cast<std::size_t>(y) * size.width();
             ConvertRgbaRow(row, size.width());
             // Opaque files come with alpha 0xFF, which the composition passes through.
             ComposePremultipliedRowOver(row, size.width(), background);
         }
-        return true;
+        return LoadFailure::None;
     }
 
 } // namespace
 
-std::unique_ptr<DecodedImage> OpenTiff(FilePtr file)
-{
-    auto image = std::make_unique<TiffImage>();
-    if (!image->ReadHeader(std::move(file)))
-        return nullptr;
-    return image;
-}
+OpenedImage OpenTiff(FilePtr file) { return Open<TiffImage>(std::move(file)); }
 
 } // namespace imaging

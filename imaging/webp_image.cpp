@@ -14,43 +14,72 @@
 namespace imaging {
 namespace {
 
+    LoadFailure FailureOf(VP8StatusCode status)
+    {
+        switch (status) {
+        case VP8_STATUS_OK:
+            return LoadFailure::None;
+        case VP8_STATUS_OUT_OF_MEMORY:
+            return LoadFailure::OutOfMemory;
+        case VP8_STATUS_UNSUPPORTED_FEATURE:
+            return LoadFailure::Unsupported;
+        case VP8_STATUS_NOT_ENOUGH_DATA:
+            return LoadFailure::CutShort;
+        default:
+            return LoadFailure::Damaged;
+        }
+    }
+
     class WebpImage final : public DecodedImage
     {
     public:
-        [[nodiscard]] bool ReadHeader(std::FILE *file);
-        [[nodiscard]] bool DrawOver(Raster &raster, QRgb background) override;
+        explicit WebpImage(FilePtr source)
+            : file(std::move(source))
+        {
+        }
+
+        [[nodiscard]] LoadFailure ReadHeader();
+        [[nodiscard]] LoadFailure DrawOver(Raster &raster, QRgb background) override;
 
     private:
-        [[nodiscard]] bool DrawStill(Raster &raster, QRgb background);
-        [[nodiscard]] bool DrawFirstFrame(Raster &raster, QRgb background);
+        [[nodiscard]] LoadFailure DrawStill(Raster &raster, QRgb background);
+        [[nodiscard]] LoadFailure DrawFirstFrame(Raster &raster, QRgb background);
+        [[nodiscard]] LoadFailure AnimationFailure() const;
 
+        FilePtr file; // until its bytes are read
         std::vector<unsigned char> bytes;
         WebPBitstreamFeatures features {};
     };
 
-    bool WebpImage::ReadHeader(std::FILE *file)
+    LoadFailure WebpImage::ReadHeader()
     {
-        if (!ReadRemainingBytes(file, bytes)
-            || WebPGetFeatures(bytes.data(), bytes.size(), &features) != VP8_STATUS_OK
-            || !IsAllowedRasterSize(features.width, features.height))
-            return false;
+        const LoadFailure read = ReadRemainingBytes(file.get(), bytes);
+        file.reset();
+        if (read != LoadFailure::None)
+            return read;
+        if (const LoadFailure failure
+            = FailureOf(WebPGetFeatures(bytes.data(), bytes.size(), &features));
+            failure != LoadFailure::None)
+            return failure;
+        if (!IsAllowedRasterSize(features.width, features.height))
+            return SizeFailure(features.width, features.height);
         size = QSize(features.width, features.height);
-        return true;
+        return LoadFailure::None;
     }
 
-    bool WebpImage::DrawOver(Raster &raster, QRgb background)
+    LoadFailure WebpImage::DrawOver(Raster &raster, QRgb background)
     {
         if (raster.Size() != size)
-            return false;
+            return LoadFailure::OutOfMemory;
         return features.has_animation ? DrawFirstFrame(raster, background)
                                       : DrawStill(raster, background);
     }
 
-    bool WebpImage::DrawStill(Raster &raster, QRgb background)
+    LoadFailure WebpImage::DrawStill(Raster &raster, QRgb background)
     {
         WebPDecoderConfig config;
         if (!WebPInitDecoderConfig(&config))
-            return false;
+            return LoadFailure::Unsupported; // a libwebp of another version
         // B, G, R, A bytes are the raster's own layout, so libwebp writes the final rows itself
         // and only translucent files need a second pass.
         config.output.colorspace = MODE_BGRA;
@@ -61,26 +90,26 @@ namespace {
         const VP8StatusCode status = WebPDecode(bytes.data(), bytes.size(), &config);
         WebPFreeDecBuffer(&config.output);
         if (status != VP8_STATUS_OK)
-            return false;
+            return FailureOf(status);
         if (features.has_alpha) {
             for (int y = 0; y < size.height(); ++y)
                 ComposeRowOver(raster.Row(y), size.width(), background);
         }
-        return true;
+        return LoadFailure::None;
     }
 
     // Frames may cover part of the canvas and blend with earlier ones; libwebp's animation decoder
     // builds the first whole canvas, which is then composed row by row.
-    bool WebpImage::DrawFirstFrame(Raster &raster, QRgb background)
+    LoadFailure WebpImage::DrawFirstFrame(Raster &raster, QRgb background)
     {
         WebPAnimDecoderOptions options;
         if (!WebPAnimDecoderOptionsInit(&options))
-            return false;
+            return LoadFailure::Unsupported;
         options.color_mode = MODE_RGBA;
         const WebPData data { bytes.data(), bytes.size() };
         WebPAnimDecoder *decoder = WebPAnimDecoderNew(&data, &options);
         if (!decoder)
-            return false;
+            return AnimationFailure();
         WebPAnimInfo info {};
         std::uint8_t *canvas = nullptr;
         int timestamp = 0;
@@ -95,17 +124,22 @@ namespace {
                     size.width(), background);
         }
         WebPAnimDecoderDelete(decoder);
-        return ok;
+        return ok ? LoadFailure::None : AnimationFailure();
+    }
+
+    // The animation decoder says no more than no; a file shorter than its RIFF header says was cut.
+    LoadFailure WebpImage::AnimationFailure() const
+    {
+        if (bytes.size() < 8)
+            return LoadFailure::CutShort;
+        const std::uint64_t riffSize = std::uint64_t { bytes[4] }
+            | (std::uint64_t { bytes[5] } << 8) | (std::uint64_t { bytes[6] } << 16)
+            | (std::uint64_t { bytes[7] } << 24);
+        return bytes.size() < riffSize + 8 ? LoadFailure::CutShort : LoadFailure::Damaged;
     }
 
 } // namespace
 
-std::unique_ptr<DecodedImage> OpenWebp(FilePtr file)
-{
-    auto image = std::make_unique<WebpImage>();
-    if (!image->ReadHeader(file.get()))
-        return nullptr;
-    return image;
-}
+OpenedImage OpenWebp(FilePtr file) { return Open<WebpImage>(std::move(file)); }
 
 } // namespace imaging

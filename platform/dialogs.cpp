@@ -8,10 +8,16 @@
 
 namespace platform {
 
+QString PictureFilter(const QString &description, imaging::DecoderHome home)
+{
+    return description + QStringLiteral(" (")
+        + QString::fromStdString(imaging::FilePatternsIn(home)) + QLatin1Char(')');
+}
+
 QStringList MorePictureFilters()
 {
-    return { QCoreApplication::translate("OpenFileRequest", "新图片格式")
-            + QStringLiteral(" (*.webp *.tif *.tiff *.heic *.heif *.avif *.jxl)"),
+    return { PictureFilter(QCoreApplication::translate("OpenFileRequest", "新图片格式"),
+                 imaging::DecoderHome::FormatsModule),
         QCoreApplication::translate("OpenFileRequest", "所有文件") + QStringLiteral(" (*)") };
 }
 namespace {
@@ -79,11 +85,13 @@ std::optional<analysis::ColourValue> ChooseColour(QWidget *owner, CustomColours 
     return chosen;
 }
 
-void ShowError(QWidget *owner, const QString &text)
+void ShowError(QWidget *owner, const QString &text, const QString &details)
 {
     QMessageBox box(
         QMessageBox::Critical, QStringLiteral("Quillmere"), text, QMessageBox::Ok, owner);
     box.setObjectName(QStringLiteral("ErrorMessage"));
+    if (!details.isEmpty())
+        box.setDetailedText(details);
     box.exec();
 }
 

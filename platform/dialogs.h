@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/colour_math.h"
+#include "imaging/picture_formats.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,6 +17,10 @@ namespace platform {
 // at the next start. Pointing every settings location at /dev/null stops both; call it right after
 // the application object exists, before any dialog.
 void DisableSettingsFiles();
+
+// An open dialog entry for the formats decoded in home: "description (*.a *.b ...)", the patterns
+// from the table of formats.
+[[nodiscard]] QString PictureFilter(const QString &description, imaging::DecoderHome home);
 
 // The open dialog's entries after the caller's own, in the desktop's language: the formats phones
 // and the web brought (matched in any case, like every entry), then every file.
@@ -42,7 +47,8 @@ using CustomColours = std::array<analysis::ColourValue, 16>;
 [[nodiscard]] std::optional<analysis::ColourValue> ChooseColour(
     QWidget *owner, CustomColours &custom);
 
-// Modal message box owned by `owner` reporting an error the user can act on.
-void ShowError(QWidget *owner, const QString &text);
+// Modal message box owned by `owner` reporting an error the user can act on; details, where given,
+// are behind the box's details button.
+void ShowError(QWidget *owner, const QString &text, const QString &details = QString());
 
 } // namespace platform

@@ -1,18 +1,14 @@
 #include "platform/picture_input.h"
 
+#include "imaging/picture_formats.h"
+
 #include <QMimeData>
 #include <QUrl>
 
-#include <array>
+#include <string_view>
 
 namespace platform {
 namespace {
-
-    // Image types worth asking for bytes, the loader's own formats first; anything else under
-    // image/ is tried after these. Browsers offer several types for one picture.
-    constexpr std::array kPreferredTypes = { "image/png", "image/jpeg", "image/gif", "image/bmp",
-        "image/x-icon", "image/vnd.microsoft.icon", "image/webp", "image/tiff", "image/heic",
-        "image/heif", "image/avif", "image/jxl" };
 
     bool HasLocalFile(const QMimeData &mime)
     {
@@ -50,10 +46,14 @@ std::optional<PictureInput> PictureFromMime(const QMimeData &mime, const QString
         }
     }
 
+    // Image types worth asking for bytes, the loader's own formats first; anything else under
+    // image/ is tried after these. Browsers offer several types for one picture.
     QStringList types;
-    for (const char *type : kPreferredTypes)
-        if (mime.hasFormat(QString::fromLatin1(type)))
-            types << QString::fromLatin1(type);
+    for (const std::string_view type : imaging::OfferedMimeTypes()) {
+        const QString name = QString::fromLatin1(type.data(), static_cast<qsizetype>(type.size()));
+        if (mime.hasFormat(name))
+            types << name;
+    }
     for (const QString &type : mime.formats())
         if (type.startsWith(QStringLiteral("image/")) && !types.contains(type))
             types << type;

@@ -28,7 +28,7 @@ int RunAvg(int argc, const char *const *argv)
     const AvgArguments arguments = ParseAvgArguments(argc, argv);
     switch (arguments.action) {
     case AvgArguments::Action::Help:
-        return PrintAndExit(std::string(kAvgUsage) + '\n' + std::string(kAvgHelpText));
+        return PrintAndExit(std::string(kAvgUsage) + '\n' + AvgHelpText());
     case AvgArguments::Action::Version:
         return PrintAndExit("quillmere-avg " QUILLMERE_VERSION_TEXT);
     case AvgArguments::Action::UsageError:

@@ -1,6 +1,7 @@
 #include "tools/avg_job.h"
 
 #include "analysis/pixel_statistics.h"
+#include "imaging/load_failure.h"
 #include "imaging/picture_rows.h"
 #include "tools/avg_output.h"
 
@@ -36,19 +37,19 @@ namespace {
             return Outcome {};
         // The text line shows the means alone: the other figures are not worked out for it.
         analysis::StatisticsSink sink(!settings.json);
-        bool drawn = false;
+        imaging::LoadFailure failure = imaging::LoadFailure::None;
         if (path == "-") {
             modGDIPlusResize::PictureBytes picture;
             if (!ReadAllOf(stdin, picture.bytes))
                 return Failure(path, "standard input could not be read", settings.json);
-            drawn = modGDIPlusResize::DrawPictureRows(picture, sink, settings.background);
+            failure = modGDIPlusResize::DrawPictureRows(picture, sink, settings.background);
         } else {
             // The name goes to the file system as the shell gave it, whatever its encoding.
-            drawn = modGDIPlusResize::DrawPictureRows(
+            failure = modGDIPlusResize::DrawPictureRows(
                 modGDIPlusResize::NativePath { path }, sink, settings.background);
         }
-        if (!drawn)
-            return Failure(path, "not a complete, readable picture", settings.json);
+        if (failure != imaging::LoadFailure::None)
+            return Failure(path, imaging::LoadFailureText(failure), settings.json);
         const analysis::PictureStatistics statistics = sink.Statistics();
         return Outcome { Outcome::Where::Out,
             settings.json ? FormatJsonLine(statistics, path)

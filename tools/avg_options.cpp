@@ -1,17 +1,17 @@
 #include "tools/avg_options.h"
 
+#include "imaging/picture_formats.h"
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
 
 namespace tools {
 
-// The format list is the loader's; the rest describes the options below.
-const std::string_view kAvgHelpText
-    = R"(Prints the average colour of each image file (BMP, PNG, GIF, JPEG, ICO, WebP, TIFF,
-HEIC/HEIF, AVIF, JPEG XL), composed over the background colour, one line per file in the
-order given.
+namespace {
 
+    // The help's text after its first paragraph, which names the formats.
+    constexpr std::string_view kOptionsHelp = R"(
   --background #RRGGBB  colour behind transparent pixels (default #FFFFFF)
   --json                one JSON object per line instead of the text line (see below)
   -j N, --jobs N        work on N files at once (default: one per core); the output stays
@@ -30,6 +30,37 @@ that fails gives {"path":...,"error":"..."}. A path that is not valid UTF-8 show
 outside a valid sequence as U+FFFD, and "path_bytes" then holds the exact name in base64.
 When standard error is a terminal and more than one file is given, a progress bar shows there.
 Exit status: 0 when every picture loaded, 1 when any failed, 2 for a usage error.)";
+
+    // Words joined by spaces into lines of at most `width` characters (a longer word alone).
+    std::string Wrapped(std::string_view text, std::size_t width)
+    {
+        std::string wrapped, line;
+        std::size_t at = 0;
+        while (at < text.size()) {
+            const std::size_t end = std::min(text.find(' ', at), text.size());
+            const std::string_view word = text.substr(at, end - at);
+            if (!line.empty() && line.size() + 1 + word.size() > width) {
+                wrapped += line + '\n';
+                line.clear();
+            }
+            if (!line.empty())
+                line += ' ';
+            line += word;
+            at = end + 1;
+        }
+        return wrapped + line;
+    }
+
+} // namespace
+
+std::string AvgHelpText()
+{
+    return Wrapped("Prints the average colour of each image file (" + imaging::FormatNamesForHelp()
+                   + "), composed over the background colour, one line per file in the order "
+                     "given.",
+               90)
+        + '\n' + std::string(kOptionsHelp);
+}
 
 namespace {
 

@@ -13,8 +13,8 @@ namespace tools {
 inline constexpr std::string_view kAvgUsage
     = "usage: quillmere-avg [--background #RRGGBB] [--json] [-j N] [-r] FILE...";
 
-// What --help prints after the usage line.
-extern const std::string_view kAvgHelpText;
+// What --help prints after the usage line; its list of formats is the loader's.
+[[nodiscard]] std::string AvgHelpText();
 
 // What the command line asks for.
 struct AvgArguments

@@ -207,7 +207,7 @@ std::string FormatJsonLine(const analysis::PictureStatistics &statistics, std::s
 std::string FormatFailureLine(std::string_view path, std::string_view reason, bool json)
 {
     if (!json)
-        return "Error loading picture " + std::string(path);
+        return "Error loading picture " + std::string(path) + ": " + std::string(reason);
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
     AddJsonPath(object, path);
     object["error"] = std::string(reason);

@@ -34,7 +34,7 @@ void AddJsonPath(nlohmann::ordered_json &object, std::string_view path);
     const analysis::PictureStatistics &statistics, std::string_view path);
 
 // The line for a file that failed, without the line break: in JSON {"path":...,"error":reason},
-// otherwise "Error loading picture PATH" (for standard error; the reason is not shown there yet).
+// otherwise "Error loading picture PATH: reason" (for standard error).
 [[nodiscard]] std::string FormatFailureLine(
     std::string_view path, std::string_view reason, bool json);
 

@@ -1,6 +1,6 @@
 #include "tools/avg_walk.h"
 
-#include "imaging/decoded_image.h"
+#include "imaging/picture_formats.h"
 
 #include <algorithm>
 #include <fcntl.h>

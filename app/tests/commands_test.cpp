@@ -5,11 +5,13 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -232,6 +234,49 @@ TEST(OpenImage, UndecodableFirstFileLeavesThePaneHidden)
     EXPECT_FALSE(window.Pane().IsPaneVisible());
     EXPECT_EQ(fixture.HexText(), "#000000");
     EXPECT_TRUE(fixture.InfoText().isEmpty());
+}
+
+// The message stays "Error loading picture " + path; the box's details say why, in the window's
+// words (app::LoadFailureMessage) and by default in Chinese.
+TEST(OpenImage, TheLoadErrorsDetailsSayWhy)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const auto write = [&folder](const char *name, const QByteArray &content) {
+        const QString path = folder.filePath(QString::fromUtf8(name));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        return path;
+    };
+    QDir(folder.path()).mkdir(QStringLiteral("folder.png"));
+    const struct
+    {
+        const char *name;
+        QString path;
+        QString details;
+    } cases[] = {
+        { "missing", folder.filePath(QStringLiteral("missing.png")),
+            QStringLiteral("找不到该文件。") },
+        { "folder", folder.filePath(QStringLiteral("folder.png")),
+            QStringLiteral("这不是一个普通文件。") },
+        { "empty", write("empty.png", QByteArray()), QStringLiteral("文件是空的。") },
+        { "text", write("text.png", "not a picture at all"),
+            QStringLiteral("这不是本程序能读取的图片格式。") },
+        { "PNG cut inside its header",
+            write("cut.png", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)),
+            QStringLiteral("文件不完整，图片在结束前就中断了。") },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Form1Fixture fixture;
+        fixture.filesToChoose = { c.path };
+        fixture.Window().OpenImage();
+        ASSERT_EQ(fixture.errors.size(), 1u);
+        EXPECT_EQ(fixture.errors.front(), "Error loading picture " + c.path);
+        ASSERT_EQ(fixture.errorDetails.size(), 1u);
+        EXPECT_EQ(fixture.errorDetails.front(), c.details);
+    }
 }
 
 // A picture whose first row is one colour and the rest another: a stop after row 0 shows the

@@ -60,7 +60,10 @@ Form1Fixture::Form1Fixture()
         return app::LoadPicture(input, colour);
     };
     seams.createScreenSource = [this] { return std::make_unique<FixtureScreen>(screen); };
-    seams.showError = [this](QWidget *, const QString &text) { errors.push_back(text); };
+    seams.showError = [this](QWidget *, const QString &text, const QString &details) {
+        errors.push_back(text);
+        errorDetails.push_back(details);
+    };
     seams.endProgram = [this] {
         ++endRequests;
         endedWhileCalculating = window->Scanner().IsCalculating();

@@ -40,6 +40,8 @@ public:
     QImage screen;
 
     std::vector<QString> errors;
+    // The details of each error, in step with errors.
+    std::vector<QString> errorDetails;
     int endRequests = 0;
     bool endedWhileCalculating = false;
 

@@ -1,5 +1,6 @@
 #include "app/language.h"
 
+#include "app/picture_load.h"
 #include "app/tests/form1_fixture.h"
 
 #include <QCoreApplication>
@@ -115,6 +116,28 @@ TEST(Language, TheWindowShowsEnglishTextsOnlyUnderAnEnglishDesktop)
             "New picture formats (*.webp *.tif *.tiff *.heic *.heif *.avif *.jxl)",
             "All files (*)" }));
     EXPECT_EQ(app::InstallTranslations(Environment({ { "LANG", "zh_CN.UTF-8" } })), nullptr);
+}
+
+// Every reason a load can fail for has its English text; the Chinese source never shows through.
+TEST(Language, LoadFailureReasonsAreTranslated)
+{
+    using imaging::LoadFailure;
+    QTranslator *english = app::InstallTranslations(Environment({ { "LANG", "en_US.UTF-8" } }));
+    ASSERT_NE(english, nullptr);
+    EXPECT_EQ(app::LoadFailureMessage(LoadFailure::None), QString());
+    EXPECT_EQ(app::LoadFailureMessage(LoadFailure::NotFound), "No such file.");
+    EXPECT_EQ(app::LoadFailureMessage(LoadFailure::CutShort),
+        "The file is cut short: the picture ends before it is complete.");
+    for (int reason = static_cast<int>(LoadFailure::NotFound);
+         reason <= static_cast<int>(LoadFailure::ModuleMismatch); ++reason) {
+        SCOPED_TRACE(reason);
+        const QString text = app::LoadFailureMessage(static_cast<LoadFailure>(reason));
+        EXPECT_FALSE(text.isEmpty());
+        EXPECT_FALSE(text.contains(QRegularExpression(QStringLiteral("[\\x{4e00}-\\x{9fff}]"))))
+            << text.toStdString();
+    }
+    QCoreApplication::removeTranslator(english);
+    delete english;
 }
 
 } // namespace

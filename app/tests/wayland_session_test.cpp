@@ -392,7 +392,9 @@ protected:
     static Form1::Seams TestSeams(std::vector<QString> &messages)
     {
         Form1::Seams seams;
-        seams.showError = [&messages](QWidget *, const QString &text) { messages.push_back(text); };
+        seams.showError = [&messages](QWidget *, const QString &text, const QString &) {
+            messages.push_back(text);
+        };
         // Closing is not part of these tests; the process must end through gtest.
         seams.endProgram = [] {};
         return seams;

@@ -50,6 +50,61 @@ here to stop</translation>
     </message>
 </context>
 <context>
+    <name>LoadedPicture</name>
+    <message>
+        <source>找不到该文件。</source>
+        <translation>No such file.</translation>
+    </message>
+    <message>
+        <source>没有读取该文件的权限。</source>
+        <translation>You are not allowed to read the file.</translation>
+    </message>
+    <message>
+        <source>这不是一个普通文件。</source>
+        <translation>This is not a regular file.</translation>
+    </message>
+    <message>
+        <source>文件是空的。</source>
+        <translation>The file is empty.</translation>
+    </message>
+    <message>
+        <source>读取文件时出错。</source>
+        <translation>The file could not be read.</translation>
+    </message>
+    <message>
+        <source>这不是本程序能读取的图片格式。</source>
+        <translation>This is not a picture format Quillmere reads.</translation>
+    </message>
+    <message>
+        <source>文件不完整，图片在结束前就中断了。</source>
+        <translation>The file is cut short: the picture ends before it is complete.</translation>
+    </message>
+    <message>
+        <source>图片数据已损坏。</source>
+        <translation>The picture&apos;s data is damaged.</translation>
+    </message>
+    <message>
+        <source>不支持这种图片格式的变体。</source>
+        <translation>This variant of the picture format is not supported.</translation>
+    </message>
+    <message>
+        <source>图片太大。</source>
+        <translation>The picture is too large.</translation>
+    </message>
+    <message>
+        <source>内存不足。</source>
+        <translation>There is not enough memory for the picture.</translation>
+    </message>
+    <message>
+        <source>找不到新图片格式的解码模块。</source>
+        <translation>The decoders of the newer picture formats are missing.</translation>
+    </message>
+    <message>
+        <source>新图片格式的解码模块来自另一个版本。</source>
+        <translation>The decoders of the newer picture formats are from another build.</translation>
+    </message>
+</context>
+<context>
     <name>OpenFileRequest</name>
     <message>
         <source>新图片格式</source>
@@ -65,6 +120,26 @@ here to stop</translation>
     <message>
         <source>无法读取屏幕内容</source>
         <translation>The screen cannot be read</translation>
+    </message>
+    <message>
+        <source>窗口系统没有给出屏幕的图像</source>
+        <translation>The window system gave no picture of the screen</translation>
+    </message>
+    <message>
+        <source>没有可以截取屏幕的桌面门户</source>
+        <translation>No desktop portal is there to take a screenshot</translation>
+    </message>
+    <message>
+        <source>桌面门户拒绝了截图</source>
+        <translation>The desktop portal refused the screenshot</translation>
+    </message>
+    <message>
+        <source>桌面门户没有及时回答</source>
+        <translation>The desktop portal did not answer in time</translation>
+    </message>
+    <message>
+        <source>桌面门户的回答无法使用</source>
+        <translation>The desktop portal&apos;s answer could not be used</translation>
     </message>
 </context>
 <context>

@@ -44,7 +44,10 @@ CaptureFixture::CaptureFixture(QWidget *mainWindow)
             ++sourcesCreated;
             return std::make_unique<FakeScreenSource>(screen);
         },
-        [this](const QString &text) { messages.push_back(text); })
+        [this](const QString &text, const QString &details) {
+            messages.push_back(text);
+            messageDetails.push_back(details);
+        })
 {
     QObject::connect(
         &capture, &ScreenCapture::BlockCaptured, [this](const QImage &pixels, const QRect &block) {

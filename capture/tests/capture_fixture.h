@@ -96,6 +96,7 @@ public:
     platform::PicBox pane;
     analysis::ColourScanner scanner;
     std::vector<QString> messages;
+    std::vector<QString> messageDetails;
     int sourcesCreated = 0;
     ScreenCapture capture;
 

@@ -270,6 +270,8 @@ namespace {
         f.capture.Run();
         ASSERT_TRUE(QTest::qWaitFor([&] { return !f.messages.empty(); }, 5000));
         EXPECT_EQ(f.messages, std::vector<QString> { QStringLiteral("无法读取屏幕内容") });
+        EXPECT_EQ(f.messageDetails,
+            std::vector<QString> { QStringLiteral("窗口系统没有给出屏幕的图像") });
         EXPECT_FALSE(f.capture.Overlay()->isVisible());
         EXPECT_FALSE(f.capture.Overlay()->Timer1().isActive());
         EXPECT_EQ(f.capture.Overlay()->FrozenCopy(), frozenBefore);

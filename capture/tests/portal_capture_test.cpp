@@ -72,9 +72,13 @@ protected:
     std::string hexText;
     int analyses = 0;
     std::vector<QString> messages;
+    std::vector<QString> messageDetails;
     capture::ScreenCapture capture { nullptr,
         [this] { return std::make_unique<platform::PortalScreenSource>(bus.bus, timeout); },
-        [this](const QString &text) { messages.push_back(text); } };
+        [this](const QString &text, const QString &details) {
+            messages.push_back(text);
+            messageDetails.push_back(details);
+        } };
     // The window's side: the pane filled from the block, then the analysis.
     QMetaObject::Connection handOver = QObject::connect(&capture,
         &capture::ScreenCapture::BlockCaptured, [this](const QImage &pixels, const QRect &block) {
@@ -124,6 +128,7 @@ struct NoPictureCase
 {
     const char *name;
     const char *mode; // of the stand-in; null for no portal at all
+    const char *details; // the reason behind the message
 };
 
 void PrintTo(const NoPictureCase &c, std::ostream *out) { *out << c.name; }
@@ -149,6 +154,8 @@ TEST_P(PortalCaptureWithoutPicture, ShowsTheMessageAndLeavesTheWindowAsItWas)
     ASSERT_TRUE(QTest::qWaitFor([this] { return !messages.empty(); }, 10000));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages.front(), QStringLiteral("无法读取屏幕内容"));
+    ASSERT_EQ(messageDetails.size(), 1u);
+    EXPECT_EQ(messageDetails.front(), QString::fromUtf8(GetParam().details));
     EXPECT_FALSE(capture.Overlay()->isVisible());
     EXPECT_FALSE(capture.Overlay()->Timer1().isActive());
     EXPECT_EQ(analyses, 0);
@@ -161,9 +168,12 @@ TEST_P(PortalCaptureWithoutPicture, ShowsTheMessageAndLeavesTheWindowAsItWas)
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, PortalCaptureWithoutPicture,
-    testing::Values(NoPictureCase { "refused", "refuse" }, NoPictureCase { "error", "error" },
-        NoPictureCase { "no_uri", "no-uri" }, NoPictureCase { "bad_signature", "bad-signature" },
-        NoPictureCase { "no_answer", "silent" }, NoPictureCase { "no_portal", nullptr }),
+    testing::Values(NoPictureCase { "refused", "refuse", "桌面门户拒绝了截图" },
+        NoPictureCase { "error", "error", "桌面门户拒绝了截图" },
+        NoPictureCase { "no_uri", "no-uri", "桌面门户的回答无法使用" },
+        NoPictureCase { "bad_signature", "bad-signature", "桌面门户的回答无法使用" },
+        NoPictureCase { "no_answer", "silent", "桌面门户没有及时回答" },
+        NoPictureCase { "no_portal", nullptr, "没有可以截取屏幕的桌面门户" }),
     [](const testing::TestParamInfo<NoPictureCase> &info) { return info.param.name; });
 
 } // namespace

@@ -72,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         analysis::StatisticsSink sums;
         if (modGDIPlusResize::DrawPictureRows(
                 modGDIPlusResize::NativePath { QFile::encodeName(path).toStdString() }, sums,
-                background)) {
+                background)
+            == imaging::LoadFailure::None) {
             const analysis::PictureStatistics figures = sums.Statistics();
             if (figures.totals.count
                 != static_cast<std::uint64_t>(figures.width)

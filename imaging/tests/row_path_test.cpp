@@ -4,9 +4,8 @@
 #include "imaging/mod_gdi_plus_resize.h"
 
 #include "analysis/pixel_statistics.h"
+#include "analysis/raster.h"
 #include "imaging/colour_text.h"
-#include "imaging/decoded_image.h"
-#include "imaging/image_pixels.h"
 #include "imaging/raster_memory.h"
 #include "imaging/tests/fixtures.h"
 
@@ -23,6 +22,21 @@ namespace {
 using analysis::ColourValue;
 using fixtures::JpegVariant;
 using fixtures::PngVariant;
+
+// The window's picture as the image pane hands it to the scan: each Format_RGB32 pixel read as
+// 0x00BBGGRR (platform::PicBox::ReadPixelInside).
+analysis::Raster AsScanned(const QImage &picture)
+{
+    analysis::Raster raster(picture.width(), picture.height());
+    for (int y = 0; y < picture.height(); ++y) {
+        const auto *row = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb p = row[x];
+            raster.SetPixel(x, y, ((p >> 16) & 0xFFu) | (p & 0xFF00u) | ((p & 0xFFu) << 16));
+        }
+    }
+    return raster;
+}
 
 // Keeps what the window's scan shows.
 struct ShownText
@@ -206,10 +220,11 @@ TEST_P(RowPathTest, GivesTheWindowsPixelsAndTheWindowsAnswer)
         analysis::ColourScanner scanner;
         ShownText shown;
         scanner.CalcColor(
-            imaging::ImagePixels(window), [] {}, shown);
+            AsScanned(window), [] {}, shown);
 
         RecordingSink rows;
-        ASSERT_TRUE(modGDIPlusResize::DrawPictureRows(native, rows, background));
+        ASSERT_EQ(modGDIPlusResize::DrawPictureRows(native, rows, background),
+            imaging::LoadFailure::None);
         EXPECT_EQ(rows.starts, 1);
         EXPECT_EQ(rows.nextRow, height) << "every row delivered";
         EXPECT_TRUE(rows.picture == window) << "the rows differ from the window's raster";
@@ -218,7 +233,8 @@ TEST_P(RowPathTest, GivesTheWindowsPixelsAndTheWindowsAnswer)
         for (const bool meansOnly : { false, true }) {
             SCOPED_TRACE(meansOnly ? "means only" : "all figures");
             analysis::StatisticsSink sums(meansOnly);
-            ASSERT_TRUE(modGDIPlusResize::DrawPictureRows(native, sums, background));
+            ASSERT_EQ(modGDIPlusResize::DrawPictureRows(native, sums, background),
+                imaging::LoadFailure::None);
             const analysis::PictureStatistics statistics = sums.Statistics();
             EXPECT_EQ(statistics.width, width);
             EXPECT_EQ(statistics.height, height);
@@ -314,8 +330,10 @@ TEST_P(RowPathRefusalTest, FailsAfterFewRows)
     const QString path = this->dir.filePath(QString::fromUtf8(GetParam().name));
     fixtures::WriteFile(path, GetParam().encode());
     CountingSink sink;
-    EXPECT_FALSE(modGDIPlusResize::DrawPictureRows(
-        modGDIPlusResize::NativePath { QFile::encodeName(path).toStdString() }, sink, 0xFFFFFF));
+    EXPECT_NE(
+        modGDIPlusResize::DrawPictureRows(
+            modGDIPlusResize::NativePath { QFile::encodeName(path).toStdString() }, sink, 0xFFFFFF),
+        imaging::LoadFailure::None);
     EXPECT_LE(sink.rows, GetParam().maxRows);
 }
 

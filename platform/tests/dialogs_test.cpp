@@ -295,5 +295,37 @@ namespace {
         EXPECT_EQ(session.offered[7], 0u) << "the dialog offers the caller's colours only";
     }
 
+    // The load error's reason sits behind the details button; without one there is no button.
+    TEST(ErrorMessage, ShowsTheTextAndTheDetailsWhereGiven)
+    {
+        const struct
+        {
+            const char *name;
+            QString details;
+        } cases[] = {
+            { "with details", QString::fromUtf8("文件是空的。") },
+            { "without details", QString() },
+        };
+        for (const auto &c : cases) {
+            SCOPED_TRACE(c.name);
+            QString text, details;
+            bool shown = false;
+            const ModalDriver driver([&](QWidget *modal) {
+                auto *box = qobject_cast<QMessageBox *>(modal);
+                if (!box)
+                    return true;
+                shown = box->objectName() == QStringLiteral("ErrorMessage");
+                text = box->text();
+                details = box->detailedText();
+                box->accept();
+                return false;
+            });
+            ShowError(nullptr, QStringLiteral("Error loading picture /tmp/a.png"), c.details);
+            EXPECT_TRUE(shown);
+            EXPECT_EQ(text, QStringLiteral("Error loading picture /tmp/a.png"));
+            EXPECT_EQ(details, c.details);
+        }
+    }
+
 } // namespace
 } // namespace platform

@@ -49,15 +49,14 @@ TEST_F(AvgJobTest, WalkedFilesThatAreNotPicturesAreSkippedByContent)
         { Named("good.data"), false, Where::Out, good + "good.data", false },
         { Walked("notes.png"), false, Where::Nowhere, "", false },
         { Walked("empty.png"), false, Where::Nowhere, "", false },
-        { Named("notes.png"), false, Where::Err, "Error loading picture notes.png", true },
-        { Walked("cut.png"), false, Where::Err, "Error loading picture cut.png", true },
-        { Walked("missing.png"), false, Where::Err, "Error loading picture missing.png", true },
+        { Named("notes.png"), false, Where::Err, "Error loading picture notes.png: not a picture format Quillmere reads", true },
+        { Walked("cut.png"), false, Where::Err, "Error loading picture cut.png: cut short", true },
+        { Walked("missing.png"), false, Where::Err, "Error loading picture missing.png: no such file", true },
         { Walked("cut.png"), true, Where::Out,
-            R"({"path":"cut.png","error":"not a complete, readable picture"})", true },
+            R"({"path":"cut.png","error":"cut short"})", true },
         { AvgJob { "locked", false, true }, true, Where::Out,
             R"({"path":"locked","error":"the folder could not be read"})", true },
-        { AvgJob { "locked", false, true }, false, Where::Err, "Error loading picture locked",
-            true },
+        { AvgJob { "locked", false, true }, false, Where::Err, "Error loading picture locked: the folder could not be read", true },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(

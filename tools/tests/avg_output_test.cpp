@@ -121,9 +121,8 @@ TEST(AvgOutput, TextAndFailureLines)
     } cases[] = {
         { tools::FormatAvgLine(analysis::Summarise(RedBlue().totals), "sub folder/彩色.png"),
             "#7F007F R:127 G:0 B:127 H:300 S:100 L:50  sub folder/彩色.png" },
-        // The text form has no place for the reason yet.
         { tools::FormatFailureLine("caf\xe9.png", "cut short", false),
-            "Error loading picture caf\xe9.png" },
+            "Error loading picture caf\xe9.png: cut short" },
         { tools::FormatFailureLine("a\"b", "the \"folder\"", true),
             R"({"path":"a\"b","error":"the \"folder\""})" },
     };
