@@ -1,11 +1,13 @@
 #include "app/tests/form1_fixture.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScreen>
+#include <QTest>
 
 namespace {
 
@@ -98,4 +100,18 @@ QImage TwoColourPicture(int width, int height, QRgb left, QRgb right)
         for (int x = 0; x < width; ++x)
             image.setPixel(x, y, x < width / 2 ? left : right);
     return image;
+}
+
+QWidget *WaitForShownOverlay()
+{
+    QWidget *overlay = nullptr;
+    static_cast<void>(QTest::qWaitFor(
+        [&] {
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (w->objectName() == QLatin1String("Form2") && w->isVisible())
+                    overlay = w;
+            return overlay != nullptr;
+        },
+        10000));
+    return overlay;
 }

@@ -60,3 +60,6 @@ private:
 
 // A picture of two colours side by side; means worked out by hand in each test.
 QImage TwoColourPicture(int width, int height, QRgb left, QRgb right);
+
+// The capture overlay once it shows, or null when it does not within ten seconds.
+QWidget *WaitForShownOverlay();

@@ -331,13 +331,7 @@ TEST(Form1CloseDeathTest, TheProcessEndsInsideAScanAndWithTheOverlayAlive)
             Form1 window(seams);
             window.show();
             window.ScreenCap->click();
-            const auto overlayShown = [] {
-                for (QWidget *w : QApplication::topLevelWidgets())
-                    if (w->objectName() == "Form2" && w->isVisible())
-                        return true;
-                return false;
-            };
-            if (!QTest::qWaitFor(overlayShown, 10000))
+            if (!WaitForShownOverlay())
                 std::abort();
             window.close();
             std::fprintf(stderr, "the program went on after the window closed\n");

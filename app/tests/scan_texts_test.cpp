@@ -103,13 +103,8 @@ TEST(ScanTexts, TheCaptureReadoutShowsTheWindowsHex)
     for (const auto &band : bands) {
         SCOPED_TRACE(band.what);
         window.ScreenCap->click();
-        QWidget *overlay = nullptr;
-        ASSERT_TRUE(QTest::qWaitFor([&] {
-            for (QWidget *w : QApplication::topLevelWidgets())
-                if (w->objectName() == "Form2" && w->isVisible())
-                    overlay = w;
-            return overlay != nullptr;
-        }));
+        QWidget *overlay = WaitForShownOverlay();
+        ASSERT_NE(overlay, nullptr);
         QTest::mousePress(overlay, Qt::LeftButton, Qt::NoModifier, band.press);
         QTest::mouseMove(overlay, band.release);
         const auto *readout = overlay->findChild<QLabel *>(QStringLiteral("ReadoutHex"));

@@ -410,13 +410,8 @@ TEST(WaysIn, ScreenCaptureDuringALoadWins)
 
     QTimer::singleShot(0, &window, [&] {
         window.ScreenCap->click();
-        QWidget *overlay = nullptr;
-        ASSERT_TRUE(QTest::qWaitFor([&] {
-            for (QWidget *w : QApplication::topLevelWidgets())
-                if (w->objectName() == "Form2" && w->isVisible())
-                    overlay = w;
-            return overlay != nullptr;
-        }));
+        QWidget *overlay = WaitForShownOverlay();
+        ASSERT_NE(overlay, nullptr);
         QTest::mousePress(overlay, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
         QTest::mouseRelease(overlay, Qt::LeftButton, Qt::NoModifier, QPoint(15, 25));
         EXPECT_EQ(fixture.HexText(), "#0AC81E") << "the captured region's results";
