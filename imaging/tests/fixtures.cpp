@@ -10,7 +10,10 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <grp.h>
 #include <map>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <jpeglib.h>
 #include <png.h>
@@ -653,6 +656,41 @@ QImage Bands(int width, int height, int bandWidth, const std::vector<QRgb> &colo
             line[x] = colours[static_cast<std::size_t>(x / bandWidth) % colours.size()];
     }
     return image;
+}
+
+std::string AsUnprivilegedUser(const std::function<std::string()> &check)
+{
+    if (::geteuid() != 0)
+        return check();
+    int pipeEnds[2];
+    if (::pipe(pipeEnds) != 0)
+        return "no pipe to the child";
+    const pid_t child = ::fork();
+    if (child < 0)
+        return "no child process";
+    if (child == 0) {
+        ::close(pipeEnds[0]);
+        // 65534 is nobody on Debian.
+        std::string result
+            = ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0
+            ? check()
+            : std::string("could not drop to the user nobody");
+        if (result.empty())
+            result = "ok";
+        const ssize_t written = ::write(pipeEnds[1], result.data(), result.size());
+        ::_exit(written == static_cast<ssize_t>(result.size()) ? 0 : 1);
+    }
+    ::close(pipeEnds[1]);
+    std::string result;
+    char chunk[256];
+    for (ssize_t n; (n = ::read(pipeEnds[0], chunk, sizeof chunk)) > 0;)
+        result.append(chunk, static_cast<std::size_t>(n));
+    ::close(pipeEnds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return "the child process failed: " + result;
+    return result == "ok" ? std::string() : result;
 }
 
 } // namespace fixtures

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -129,6 +130,12 @@ struct BmpLayout
 
 // Writes bytes to path, failing the current test if it cannot.
 void WriteFile(const QString &path, const QByteArray &bytes);
+
+// Runs check as a user without privileges, so permission bits count: in a child process that
+// drops to the user nobody when the tests run as root, in this process otherwise. The folders on
+// the way to what the check reads must let that user through. Gives what check gives (empty for
+// a pass, otherwise what went wrong), or a sentence saying why the check could not run.
+[[nodiscard]] std::string AsUnprivilegedUser(const std::function<std::string()> &check);
 
 // A width x height picture of vertical bands, each bandWidth wide, coloured in turn from colours.
 [[nodiscard]] QImage Bands(int width, int height, int bandWidth, const std::vector<QRgb> &colours);
