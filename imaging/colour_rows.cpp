@@ -200,51 +200,28 @@ void MatrixShaperStage::Linear16(const std::uint16_t *rgba, int n, LinearBlock &
     ApplyMatrix(n, out);
 }
 
-LcmsStage::LcmsStage(ContextPtr contextIn, Transform transformIn, bool greyIn)
-    : context(std::move(contextIn))
-    , transform(std::move(transformIn))
-    , grey(greyIn)
-{
-}
+namespace {
 
-void LcmsStage::Run(int n, LinearBlock &out)
-{
-    cmsDoTransform(transform.get(), in.data(), linear.data(), static_cast<cmsUInt32Number>(n));
-    for (int i = 0; i < n; ++i) {
-        out.r[i] = linear[3 * i];
-        out.g[i] = linear[3 * i + 1];
-        out.b[i] = linear[3 * i + 2];
-    }
-}
-
-void LcmsStage::Linear8(const std::uint32_t *pixels, int n, LinearBlock &out)
-{
-    if (grey) {
-        for (int i = 0; i < n; ++i)
-            in[i] = static_cast<float>((pixels[i] >> 16) & 0xFFu) / 255.0f;
-    } else {
-        for (int i = 0; i < n; ++i) {
-            in[3 * i] = static_cast<float>((pixels[i] >> 16) & 0xFFu) / 255.0f;
-            in[3 * i + 1] = static_cast<float>((pixels[i] >> 8) & 0xFFu) / 255.0f;
-            in[3 * i + 2] = static_cast<float>(pixels[i] & 0xFFu) / 255.0f;
+    std::vector<std::uint32_t> TestGrid()
+    {
+        std::vector<std::uint32_t> grid;
+        for (std::uint32_t v = 0; v < 256; ++v) {
+            grid.push_back(v << 16);
+            grid.push_back(v << 8);
+            grid.push_back(v);
+            grid.push_back(v * 0x010101u);
         }
-    }
-    Run(n, out);
-}
-
-void LcmsStage::Linear16(const std::uint16_t *rgba, int n, LinearBlock &out)
-{
-    if (grey) {
-        for (int i = 0; i < n; ++i)
-            in[i] = static_cast<float>(rgba[4 * i]) / 65535.0f;
-    } else {
-        for (int i = 0; i < n; ++i) {
-            for (int c = 0; c < 3; ++c)
-                in[3 * i + c] = static_cast<float>(rgba[4 * i + c]) / 65535.0f;
+        constexpr std::uint32_t kLattice[] = { 0, 36, 73, 109, 146, 182, 219, 255 };
+        for (std::uint32_t r : kLattice) {
+            for (std::uint32_t g : kLattice) {
+                for (std::uint32_t b : kLattice)
+                    grid.push_back((r << 16) | (g << 8) | b);
+            }
         }
+        return grid;
     }
-    Run(n, out);
-}
+
+} // namespace
 
 RowConverter::RowConverter(std::unique_ptr<SourceStage> sourceIn)
     : source(std::move(sourceIn))
@@ -282,20 +259,7 @@ std::uint64_t RowConverter::ConvertRow16(
 
 bool RowConverter::KeepsSrgbCodes()
 {
-    std::vector<std::uint32_t> grid;
-    for (std::uint32_t v = 0; v < 256; ++v) {
-        grid.push_back(v << 16);
-        grid.push_back(v << 8);
-        grid.push_back(v);
-        grid.push_back(v * 0x010101u);
-    }
-    constexpr std::uint32_t kLattice[] = { 0, 36, 73, 109, 146, 182, 219, 255 };
-    for (std::uint32_t r : kLattice) {
-        for (std::uint32_t g : kLattice) {
-            for (std::uint32_t b : kLattice)
-                grid.push_back((r << 16) | (g << 8) | b);
-        }
-    }
+    const std::vector<std::uint32_t> grid = TestGrid();
     for (std::size_t start = 0; start < grid.size(); start += kBlockPixels) {
         const int count
             = static_cast<int>(std::min<std::size_t>(kBlockPixels, grid.size() - start));
@@ -312,6 +276,145 @@ bool RowConverter::KeepsSrgbCodes()
         }
     }
     return true;
+}
+
+LutStage::LutStage(cmsContext context, cmsHPROFILE source, bool grey)
+    : lab(cmsGetPCS(source) == cmsSigLabData)
+{
+    const Profile pcs(
+        lab ? cmsCreateLab4ProfileTHR(context, nullptr) : cmsCreateXYZProfileTHR(context));
+    if (!pcs)
+        return;
+    const Transform transform(
+        cmsCreateTransformTHR(context, source, grey ? TYPE_GRAY_FLT : TYPE_RGB_FLT, pcs.get(),
+            lab ? TYPE_Lab_FLT : TYPE_XYZ_FLT, INTENT_RELATIVE_COLORIMETRIC, 0));
+    if (!transform)
+        return;
+    constexpr int kPoints = kGridPoints * kGridPoints * kGridPoints;
+    std::vector<float> in;
+    in.reserve(3 * kPoints);
+    for (int r = 0; r < kGridPoints; ++r) {
+        for (int g = 0; g < kGridPoints; ++g) {
+            for (int b = 0; b < kGridPoints; ++b) {
+                in.push_back(static_cast<float>(r) / (kGridPoints - 1));
+                if (!grey) {
+                    in.push_back(static_cast<float>(g) / (kGridPoints - 1));
+                    in.push_back(static_cast<float>(b) / (kGridPoints - 1));
+                }
+            }
+        }
+    }
+    grid.resize(3 * kPoints);
+    cmsDoTransform(transform.get(), in.data(), grid.data(), kPoints);
+    for (float &value : grid) {
+        if (std::isnan(value))
+            value = 0;
+    }
+    const Matrix3 toSrgb = LinearSrgbFromXyz(context);
+    for (int i = 0; i < 9; ++i)
+        fromXyz[i] = static_cast<float>(toSrgb[i]);
+    for (int v = 0; v < 256; ++v) {
+        const float position = v * (kGridPoints - 1) / 255.0f;
+        cell8[v] = std::min(static_cast<int>(position), kGridPoints - 2);
+        fraction8[v] = position - cell8[v];
+    }
+}
+
+void LutStage::Interpolate(const int cell[3], const float f[3], float linear[3]) const
+{
+    constexpr int kStrideR = 3 * kGridPoints * kGridPoints;
+    constexpr int kStrideG = 3 * kGridPoints;
+    constexpr int kStrideB = 3;
+    const float *c0 = grid.data() + cell[0] * kStrideR + cell[1] * kStrideG + cell[2] * kStrideB;
+    const float *c111 = c0 + kStrideR + kStrideG + kStrideB;
+    // The tetrahedron of the cell that holds the point, chosen by the order of the fractions.
+    const float *a;
+    const float *b;
+    float fa, fb, fc;
+    if (f[0] >= f[1] && f[1] >= f[2]) {
+        a = c0 + kStrideR;
+        b = c0 + kStrideR + kStrideG;
+        fa = f[0], fb = f[1], fc = f[2];
+    } else if (f[0] >= f[2] && f[2] >= f[1]) {
+        a = c0 + kStrideR;
+        b = c0 + kStrideR + kStrideB;
+        fa = f[0], fb = f[2], fc = f[1];
+    } else if (f[2] >= f[0] && f[0] >= f[1]) {
+        a = c0 + kStrideB;
+        b = c0 + kStrideB + kStrideR;
+        fa = f[2], fb = f[0], fc = f[1];
+    } else if (f[1] >= f[0] && f[0] >= f[2]) {
+        a = c0 + kStrideG;
+        b = c0 + kStrideG + kStrideR;
+        fa = f[1], fb = f[0], fc = f[2];
+    } else if (f[1] >= f[2] && f[2] >= f[0]) {
+        a = c0 + kStrideG;
+        b = c0 + kStrideG + kStrideB;
+        fa = f[1], fb = f[2], fc = f[0];
+    } else {
+        a = c0 + kStrideB;
+        b = c0 + kStrideB + kStrideG;
+        fa = f[2], fb = f[1], fc = f[0];
+    }
+    float pcs[3];
+    for (int c = 0; c < 3; ++c)
+        pcs[c] = c0[c] + fa * (a[c] - c0[c]) + fb * (b[c] - a[c]) + fc * (c111[c] - b[c]);
+    float xyz[3];
+    if (lab) {
+        // CIE 1976 L*a*b* back to XYZ relative to D50, as lcms2's cmsLab2XYZ.
+        const cmsCIEXYZ *white = cmsD50_XYZ();
+        const float fy = (pcs[0] + 16) / 116;
+        const float fx = fy + pcs[1] / 500;
+        const float fz = fy - pcs[2] / 200;
+        const auto inverse = [](float t) {
+            constexpr float kLimit = 6.0f / 29;
+            return t > kLimit ? t * t * t : 3 * kLimit * kLimit * (t - 4.0f / 29);
+        };
+        xyz[0] = static_cast<float>(white->X) * inverse(fx);
+        xyz[1] = static_cast<float>(white->Y) * inverse(fy);
+        xyz[2] = static_cast<float>(white->Z) * inverse(fz);
+    } else {
+        xyz[0] = pcs[0];
+        xyz[1] = pcs[1];
+        xyz[2] = pcs[2];
+    }
+    for (int c = 0; c < 3; ++c)
+        linear[c]
+            = fromXyz[3 * c] * xyz[0] + fromXyz[3 * c + 1] * xyz[1] + fromXyz[3 * c + 2] * xyz[2];
+}
+
+void LutStage::Linear8(const std::uint32_t *pixels, int n, LinearBlock &out)
+{
+    for (int i = 0; i < n; ++i) {
+        const std::uint32_t p = pixels[i];
+        const std::uint32_t codes[3] = { (p >> 16) & 0xFFu, (p >> 8) & 0xFFu, p & 0xFFu };
+        const int cell[3] = { cell8[codes[0]], cell8[codes[1]], cell8[codes[2]] };
+        const float fraction[3] = { fraction8[codes[0]], fraction8[codes[1]], fraction8[codes[2]] };
+        float linear[3];
+        Interpolate(cell, fraction, linear);
+        out.r[i] = linear[0];
+        out.g[i] = linear[1];
+        out.b[i] = linear[2];
+    }
+}
+
+void LutStage::Linear16(const std::uint16_t *rgba, int n, LinearBlock &out)
+{
+    for (int i = 0; i < n; ++i) {
+        const std::uint16_t *p = rgba + 4 * static_cast<std::ptrdiff_t>(i);
+        int cell[3];
+        float fraction[3];
+        for (int c = 0; c < 3; ++c) {
+            const float position = p[c] * (kGridPoints - 1) / 65535.0f;
+            cell[c] = std::min(static_cast<int>(position), kGridPoints - 2);
+            fraction[c] = position - cell[c];
+        }
+        float linear[3];
+        Interpolate(cell, fraction, linear);
+        out.r[i] = linear[0];
+        out.g[i] = linear[1];
+        out.b[i] = linear[2];
+    }
 }
 
 } // namespace imaging::colour

@@ -108,21 +108,6 @@ namespace {
             return Unusable();
         const bool grey = space == cmsSigGrayData;
 
-        std::unique_ptr<SourceStage> stage;
-        if (UsedAsMatrixShaper(profile.get())) {
-            stage = MatrixShaperFor(context, profile.get());
-        } else {
-            const Curve linear = GammaCurve(context->Id(), 1.0);
-            const Profile linearSrgb = RgbProfile(context->Id(), kSrgbXy, linear.get());
-            Transform transform(cmsCreateTransformTHR(context->Id(), profile.get(),
-                grey ? TYPE_GRAY_FLT : TYPE_RGB_FLT, linearSrgb.get(), TYPE_RGB_FLT,
-                INTENT_RELATIVE_COLORIMETRIC, 0));
-            if (transform)
-                stage = std::make_unique<LcmsStage>(context, std::move(transform), grey);
-        }
-        if (!stage)
-            return Unusable();
-
         std::string name;
         if (!grey) {
             if (const auto colorants = ColorantMatrix(profile.get()))
@@ -132,9 +117,23 @@ namespace {
             name = Description(profile.get());
         if (name.empty())
             name = "ICC profile";
-        SourceChoice choice = Converting(std::move(stage), std::move(name));
-        if (choice.rows->KeepsSrgbCodes())
+
+        std::unique_ptr<RowConverter> rows;
+        if (UsedAsMatrixShaper(profile.get())) {
+            if (auto stage = MatrixShaperFor(context, profile.get()))
+                rows = std::make_unique<RowConverter>(std::move(stage));
+        } else {
+            auto lut = std::make_unique<LutStage>(context->Id(), profile.get(), grey);
+            if (lut->Valid())
+                rows = std::make_unique<RowConverter>(std::move(lut));
+        }
+        if (!rows)
+            return Unusable();
+        if (rows->KeepsSrgbCodes())
             return SourceChoice {};
+        SourceChoice choice;
+        choice.rows = std::move(rows);
+        choice.name = std::move(name);
         return choice;
     }
 

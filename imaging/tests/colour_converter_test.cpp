@@ -366,8 +366,8 @@ TEST(ColourConverterTest, LookupTableProfileCloseToItsMatrixTwin)
     int worst = 0;
     for (std::size_t i = 0; i < a.size(); ++i)
         worst = std::max(worst, ChannelDifference(a[i], b[i]));
-    // A 33-point grid interpolates the curves; a few codes near black are the price.
-    EXPECT_LE(worst, 4);
+    // The profile's own 33-point Lab grid is up to 7 codes off its matrix twin near black.
+    EXPECT_LE(worst, 8);
     EXPECT_GT(lut.ClippedPixels(), 0u);
     // Pixels right at the edge of sRGB may fall either side after interpolation.
     EXPECT_NEAR(static_cast<double>(lut.ClippedPixels()),
