@@ -13,6 +13,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -666,6 +667,31 @@ TEST(ColourConverterTest, HlgFromTheFormula)
         hlg.ConvertRow(&converted, 1);
         ASSERT_LE(ChannelDifference(converted, Bt2020LinearToSrgb(HlgNits(signal))), 1)
             << std::hex << converted;
+    }
+}
+
+// quillmere-avg -j makes and runs converters on several threads at once.
+TEST(ColourConverterTest, ConvertersOnSeveralThreadsAgree)
+{
+    const ColourDescription descriptions[]
+        = { Icc(LutIcc()), Icc(FileBytes(kGhostscriptIcc + "a98.icc")), Cicp(9, 18) };
+    const std::vector<std::uint32_t> grid = DenseGrid(false);
+    for (const ColourDescription &description : descriptions) {
+        std::vector<std::uint32_t> expected = grid;
+        ColourConverter::For(description)
+            .ConvertRow(expected.data(), static_cast<std::int32_t>(expected.size()));
+        std::vector<std::vector<std::uint32_t>> results(4, grid);
+        std::vector<std::thread> threads;
+        for (auto &result : results) {
+            threads.emplace_back([&description, &result] {
+                ColourConverter::For(description)
+                    .ConvertRow(result.data(), static_cast<std::int32_t>(result.size()));
+            });
+        }
+        for (auto &thread : threads)
+            thread.join();
+        for (const auto &result : results)
+            EXPECT_EQ(result, expected);
     }
 }
 
