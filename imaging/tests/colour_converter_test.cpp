@@ -108,23 +108,23 @@ int SampleLab(const cmsUInt16Number in[], cmsUInt16Number out[], void *transform
     return 1;
 }
 
-// A lookup-table profile (no colorants, an AToB0 grid) that stands for Display P3. Version 2, so
-// lcms2 writes the grid alone as a lut16 (its v4 writer wants curves around it).
-std::vector<std::uint8_t> LutIcc()
+// A lookup-table profile (no colorants, an AToB0 grid into Lab or XYZ) that stands for Display P3.
+// Version 2, so lcms2 writes the grid alone as a lut16 (its v4 writer wants curves around it).
+std::vector<std::uint8_t> LutIcc(bool lab = true)
 {
     cmsHPROFILE p3 = MakeRgb(kP3, SrgbTrc());
-    cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
-    cmsHTRANSFORM toLab = cmsCreateTransform(
-        p3, TYPE_RGB_16, lab, TYPE_LabV2_16, INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOOPTIMIZE);
+    cmsHPROFILE pcs = lab ? cmsCreateLab4Profile(nullptr) : cmsCreateXYZProfile();
+    cmsHTRANSFORM toPcs = cmsCreateTransform(p3, TYPE_RGB_16, pcs,
+        lab ? TYPE_LabV2_16 : TYPE_XYZ_16, INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOOPTIMIZE);
     cmsPipeline *lut = cmsPipelineAlloc(nullptr, 3, 3);
     cmsStage *grid = cmsStageAllocCLut16bit(nullptr, 33, 3, 3, nullptr);
-    cmsStageSampleCLut16bit(grid, SampleLab, toLab, 0);
+    cmsStageSampleCLut16bit(grid, SampleLab, toPcs, 0);
     cmsPipelineInsertStage(lut, cmsAT_BEGIN, grid);
     cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
     cmsSetProfileVersion(profile, 2.1);
     cmsSetDeviceClass(profile, cmsSigDisplayClass);
     cmsSetColorSpace(profile, cmsSigRgbData);
-    cmsSetPCS(profile, cmsSigLabData);
+    cmsSetPCS(profile, lab ? cmsSigLabData : cmsSigXYZData);
     cmsWriteTag(profile, cmsSigAToB0Tag, lut);
     cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
     cmsMLU *text = cmsMLUalloc(nullptr, 1);
@@ -132,8 +132,8 @@ std::vector<std::uint8_t> LutIcc()
     cmsWriteTag(profile, cmsSigProfileDescriptionTag, text);
     cmsMLUfree(text);
     cmsPipelineFree(lut);
-    cmsDeleteTransform(toLab);
-    cmsCloseProfile(lab);
+    cmsDeleteTransform(toPcs);
+    cmsCloseProfile(pcs);
     cmsCloseProfile(p3);
     return Bytes(profile);
 }
@@ -259,6 +259,13 @@ std::vector<ProfileCase> ProfileCases()
         { "LUT profile", Icc(LutIcc()),
             [] {
                 const auto bytes = LutIcc();
+                return cmsOpenProfileFromMem(
+                    bytes.data(), static_cast<cmsUInt32Number>(bytes.size()));
+            },
+            "Quillmere test LUT" },
+        { "LUT profile into XYZ", Icc(LutIcc(false)),
+            [] {
+                const auto bytes = LutIcc(false);
                 return cmsOpenProfileFromMem(
                     bytes.data(), static_cast<cmsUInt32Number>(bytes.size()));
             },
