@@ -7,7 +7,7 @@ QUILLMERE_BUILD_PACKAGES=(
   qt6-base-dev qt6-wayland libqt6opengl6-dev qt6-l10n-tools qt6-tools-dev
   libpng-dev libjpeg62-turbo-dev libgif-dev libstb-dev
   libwebp-dev libtiff-dev libheif-dev libavif-dev libjxl-dev
-  libcli11-dev nlohmann-json3-dev
+  libcli11-dev nlohmann-json3-dev liblcms2-dev
   fonts-wqy-microhei
 )
 
@@ -23,6 +23,7 @@ QUILLMERE_TEST_PACKAGES=(
   xvfb xdotool x11-xserver-utils x11-utils icewm xclip
   dbus python3 python3-dbus valgrind
   dpkg-dev file desktop-file-utils appstream
+  libgs-common  # Ghostscript's ICC profiles, for the colour conversion tests
 )
 
 # Only for the real Wayland session test: a headless sway desktop with the wlr screenshot portal,
