@@ -54,12 +54,21 @@ namespace {
         bool beforeImage = true;
         Chunk cicp = Chunk::Absent, iccp = Chunk::Absent, srgb = Chunk::Absent;
         Chunk gama = Chunk::Absent, chrm = Chunk::Absent;
-        // A colour chunk libpng dropped before it reached OnChunk.
-        Chunk damagedByLibpng = Chunk::Absent;
         Cicp codePoints;
         std::vector<std::uint8_t> icc;
         double gamma = 0;
         std::array<double, 8> chromaticities {};
+
+        // The state of the chunk of that four-letter name, or null for other chunks.
+        Chunk *Slot(const char *name)
+        {
+            Chunk *states[] = { &cicp, &iccp, &srgb, &gama, &chrm };
+            for (int i = 0; i < kColourChunkCount; ++i) {
+                if (std::memcmp(name, kColourChunks + 5 * i, 4) == 0)
+                    return states[i];
+            }
+            return nullptr;
+        }
     };
 
     std::uint32_t ReadBe32(const png_byte *bytes)
@@ -73,6 +82,8 @@ namespace {
     // gives another length than it has.
     std::vector<std::uint8_t> InflateProfile(const png_byte *data, std::size_t length)
     {
+        if (length < 3)
+            return {};
         const auto *end = static_cast<const png_byte *>(
             std::memchr(data, 0, std::min<std::size_t>(length, 80)));
         if (!end || end == data || static_cast<std::size_t>(end - data) + 2 > length || end[1] != 0)
@@ -165,25 +176,11 @@ namespace {
                 colour.chromaticities = chunks.chromaticities;
             colour.damaged = chunks.gama == Chunk::Damaged || chunks.chrm == Chunk::Damaged;
         }
-        if (colour.damaged
-            || (colour.kind == Kind::Unspecified && chunks.damagedByLibpng != Chunk::Absent)) {
+        if (colour.damaged) {
             colour = {};
             colour.damaged = true;
         }
         return colour;
-    }
-
-    // A colour chunk libpng itself refused (a CRC error, one past its memory limit): its warnings
-    // begin with the chunk's name.
-    bool NamesColourChunk(png_const_charp message)
-    {
-        if (message == nullptr || std::strlen(message) < 5 || message[4] != ':')
-            return false;
-        for (int i = 0; i < kColourChunkCount; ++i) {
-            if (std::memcmp(message, kColourChunks + 5 * i, 4) == 0)
-                return true;
-        }
-        return false;
     }
 
     // libpng's warnings are about metadata (colour profiles, text chunks); damage to the image
@@ -193,10 +190,13 @@ namespace {
     {
         if (Mentions(message, "exceeds user limit"))
             *static_cast<LoadFailure *>(png_get_error_ptr(png)) = LoadFailure::TooLarge;
-        if (NamesColourChunk(message)) {
-            auto *chunks = static_cast<ColourChunks *>(png_get_user_chunk_ptr(png));
-            if (chunks && chunks->beforeImage && chunks->damagedByLibpng == Chunk::Absent)
-                chunks->damagedByLibpng = Chunk::Damaged;
+        // A colour chunk libpng refused itself (a CRC error, one past its memory limit), before
+        // or after OnChunk saw it: its warnings begin with the chunk's name.
+        auto *chunks = static_cast<ColourChunks *>(png_get_user_chunk_ptr(png));
+        if (chunks && chunks->beforeImage && message && std::strlen(message) > 5
+            && message[4] == ':') {
+            if (Chunk *slot = chunks->Slot(message))
+                *slot = Chunk::Damaged;
         }
     }
 
