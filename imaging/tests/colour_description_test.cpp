@@ -153,18 +153,45 @@ QByteArray JpegWith(
     return jpeg;
 }
 
+QByteArray Le32(std::uint32_t v)
+{
+    return Bytes({ static_cast<int>(v & 0xFF), static_cast<int>((v >> 8) & 0xFF),
+        static_cast<int>((v >> 16) & 0xFF), static_cast<int>((v >> 24) & 0xFF) });
+}
+
 // An icon whose one entry is the PNG.
 QByteArray IcoWith(const QByteArray &png)
 {
     QByteArray ico("\0\0\1\0\1\0", 6);
     ico += QByteArray("\x10\x10\0\0\1\0\x20\0", 8);
-    const auto le32 = [](qsizetype v) {
-        return Bytes({ static_cast<int>(v & 0xFF), static_cast<int>((v >> 8) & 0xFF),
-            static_cast<int>((v >> 16) & 0xFF), static_cast<int>((v >> 24) & 0xFF) });
-    };
-    ico += le32(png.size()) + le32(22);
+    ico += Le32(static_cast<std::uint32_t>(png.size())) + Le32(22);
     return ico + png;
 }
+
+// A 24-bit BMP with a V4 (108) or V5 (124) header naming the colour space, and the profile after
+// the pixels where one is given; profileLength replaces its length when not 0.
+QByteArray BmpWith(std::uint32_t headerSize, std::uint32_t space, const QByteArray &profile = {},
+    std::uint32_t profileLength = 0)
+{
+    fixtures::BmpLayout layout;
+    layout.headerSize = headerSize;
+    layout.width = 16;
+    layout.height = 16;
+    layout.pixels = fixtures::PackBmpRows(
+        std::vector<std::vector<std::uint32_t>>(16, std::vector<std::uint32_t>(16, 0xC83C28)), 24);
+    QByteArray bmp = fixtures::EncodeBmp(layout);
+    bmp.replace(14 + 56, 4, Le32(space));
+    if (!profile.isEmpty()) {
+        bmp.replace(14 + 112, 4, Le32(static_cast<std::uint32_t>(bmp.size() - 14)));
+        bmp.replace(14 + 116, 4,
+            Le32(profileLength != 0 ? profileLength : static_cast<std::uint32_t>(profile.size())));
+        bmp += profile;
+        bmp.replace(2, 4, Le32(static_cast<std::uint32_t>(bmp.size())));
+    }
+    return bmp;
+}
+
+constexpr std::uint32_t kBmpSrgb = 0x73524742, kBmpWindows = 0x57696E20, kBmpEmbedded = 0x4D424544;
 
 QByteArray Encoded(const char *program, const QStringList &arguments, const char *suffix,
     const QByteArray &input, const QByteArray &extra = QByteArray())
@@ -317,6 +344,21 @@ std::vector<DescriptionCase> Cases()
             png },
         { "IcoPngIccp", nullptr, [] { return IcoWith(PngWith({ IccpChunk(DisplayP3()) })); }, p3Icc,
             [] { return IcoWith(PngWith({})); } },
+
+        { "BmpV5Srgb", nullptr, [] { return BmpWith(124, kBmpSrgb); }, { Kind::Srgb },
+            [] { return BmpWith(124, 0); } },
+        { "BmpV4WindowsSpace", nullptr, [] { return BmpWith(108, kBmpWindows); }, { Kind::Srgb },
+            [] { return BmpWith(108, 0); } },
+        { "BmpV5EmbeddedProfile", nullptr, [] { return BmpWith(124, kBmpEmbedded, AdobeRgb()); },
+            adobeIcc, [] { return BmpWith(124, 0); } },
+        { "BmpV5ProfilePastTheEnd", nullptr,
+            [] {
+                return BmpWith(124, kBmpEmbedded, AdobeRgb(),
+                    static_cast<std::uint32_t>(AdobeRgb().size() + 1));
+            },
+            damaged, [] { return BmpWith(124, 0); } },
+        // Calibrated RGB's endpoints are left unread.
+        { "BmpV5CalibratedRgb", nullptr, [] { return BmpWith(124, 0); }, none },
 
         { "TiffProfileTag", nullptr,
             [] { return fixtures::EncodeTiff(Picture(), fixtures::TiffVariant::Rgb8, AdobeRgb()); },
