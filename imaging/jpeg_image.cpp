@@ -238,6 +238,8 @@ namespace {
             }
             segments[number - 1] = marker;
         }
+        if (segments.empty())
+            return colour;
         for (const jpeg_marker_struct *segment : segments) {
             if (!segment) {
                 colour.damaged = true;
@@ -247,8 +249,6 @@ namespace {
             colour.icc.insert(
                 colour.icc.end(), segment->data + kIccHeader, segment->data + segment->data_length);
         }
-        if (segments.empty())
-            return colour;
         if (colour.icc.empty()) {
             colour.damaged = true;
             return colour;
