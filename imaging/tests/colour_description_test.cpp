@@ -321,7 +321,7 @@ std::vector<DescriptionCase> Cases()
             { Kind::Srgb }, png },
         { "PngUntagged", nullptr, png, none, png },
         { "PngIccpBadZlib", nullptr,
-            [] { return PngWith({ PngChunk("iCCP", QByteArray("P3\0\0\x78\x9C garbage", 16)) }); },
+            [] { return PngWith({ PngChunk("iCCP", QByteArray("P3\0\0\x78\x9C garbage", 14)) }); },
             damaged, png },
         { "PngIccpWrongLength", nullptr,
             [wrongLength] { return PngWith({ IccpChunk(wrongLength) }); }, damaged, png },
