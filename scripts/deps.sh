@@ -6,6 +6,7 @@ QUILLMERE_BUILD_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-wayland libqt6opengl6-dev qt6-l10n-tools qt6-tools-dev
   libpng-dev libjpeg62-turbo-dev libgif-dev libstb-dev
+  zlib1g-dev
   libwebp-dev libtiff-dev libheif-dev libavif-dev libjxl-dev
   libcli11-dev nlohmann-json3-dev
   fonts-wqy-microhei
@@ -18,6 +19,7 @@ QUILLMERE_COMPARE_PACKAGES=(python3-pil imagemagick time libjpeg-turbo-progs)
 # Tests and benchmarks.
 QUILLMERE_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
+  liblcms2-dev
   webp libheif-examples libavif-bin libjxl-tools
   clang libclang-rt-14-dev
   xvfb xdotool x11-xserver-utils x11-utils icewm xclip
