@@ -42,6 +42,31 @@ namespace {
         }
     }
 
+    // The ICC profile where there is one (the code points still decide libavif's YUV to RGB),
+    // else the code points. libavif reports a file without a colr box, whose AV1 data says
+    // nothing either, as "unspecified" (2) throughout: that is Unspecified here. Unspecified
+    // primaries or transfer beside values that are given are sRGB's.
+    ColourDescription DescriptionOf(const avifImage &image)
+    {
+        ColourDescription colour;
+        if (image.icc.size > 0) {
+            colour.kind = ColourDescription::Kind::Icc;
+            colour.icc.assign(image.icc.data, image.icc.data + image.icc.size);
+            return colour;
+        }
+        if (image.colorPrimaries == AVIF_COLOR_PRIMARIES_UNSPECIFIED
+            && image.transferCharacteristics == AVIF_TRANSFER_CHARACTERISTICS_UNSPECIFIED
+            && image.matrixCoefficients == AVIF_MATRIX_COEFFICIENTS_UNSPECIFIED)
+            return colour;
+        const int primaries = image.colorPrimaries, transfer = image.transferCharacteristics;
+        colour.kind = ColourDescription::Kind::Cicp;
+        colour.cicp.primaries = static_cast<std::uint8_t>(primaries == 2 ? 1 : primaries);
+        colour.cicp.transfer = static_cast<std::uint8_t>(transfer == 2 ? 13 : transfer);
+        colour.cicp.matrix = static_cast<std::uint8_t>(image.matrixCoefficients);
+        colour.cicp.fullRange = image.yuvRange == AVIF_RANGE_FULL;
+        return colour;
+    }
+
     class AvifImage final : public DecodedImage
     {
     public:
@@ -104,6 +129,7 @@ namespace {
         const avifImage *image = decoder->image;
         if (!IsAllowedRasterSize(image->width, image->height))
             return SizeFailure(image->width, image->height);
+        colour = DescriptionOf(*image);
         coded = QSize(static_cast<int>(image->width), static_cast<int>(image->height));
         crop = { 0, 0, image->width, image->height };
         // A crop rectangle that breaks the rules is left out: the whole picture is still one.

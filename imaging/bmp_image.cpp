@@ -101,6 +101,8 @@ namespace {
     private:
         [[nodiscard]] LoadFailure ReadDib(std::int64_t infoAt, std::int64_t fileLength);
         [[nodiscard]] bool SetMasks(const std::array<std::uint32_t, 4> &masks);
+        void ReadColourSpace(const unsigned char *info, std::int64_t infoAt, std::uint32_t infoSize,
+            std::int64_t fileLength);
         [[nodiscard]] LoadFailure DrawStoredRows(
             std::uint32_t *bits, std::ptrdiff_t stride, QRgb background);
         [[nodiscard]] LoadFailure DrawRle(
@@ -169,6 +171,40 @@ namespace {
             && std::endian::native == std::endian::little;
         return red.Set(masks[0]) && green.Set(masks[1]) && blue.Set(masks[2])
             && alpha.Set(masks[3]);
+    }
+
+    // A V4 or V5 header's colour space. Calibrated RGB (its endpoints and gamma values) is left
+    // Unspecified: writers fill it with zeros or with sRGB's numbers far more often than with
+    // anything meant. A linked profile names a file elsewhere and is not followed.
+    void BmpImage::ReadColourSpace(const unsigned char *info, std::int64_t infoAt,
+        std::uint32_t infoSize, std::int64_t fileLength)
+    {
+        constexpr std::uint32_t kSrgbSpace = 0x73524742; // 'sRGB'
+        constexpr std::uint32_t kWindowsSpace = 0x57696E20; // 'Win '
+        constexpr std::uint32_t kEmbedded = 0x4D424544; // 'MBED'
+        constexpr std::int64_t kMaxProfile = 32 << 20;
+        const std::uint32_t space = ReadLe(info + 56, 4);
+        if (space == kSrgbSpace || space == kWindowsSpace) {
+            colour.kind = ColourDescription::Kind::Srgb;
+            return;
+        }
+        if (space != kEmbedded || infoSize < kMaxHeader)
+            return;
+        // The profile's offset counts from the start of the header.
+        const std::int64_t at = infoAt + ReadLe(info + 112, 4);
+        const std::int64_t length = ReadLe(info + 116, 4);
+        colour.damaged = true;
+        if (length < 132 || length > kMaxProfile || at < infoAt + infoSize
+            || at + length > fileLength
+            || std::fseek(file.get(), static_cast<long>(at), SEEK_SET) != 0)
+            return;
+        std::vector<std::uint8_t> profile(static_cast<std::size_t>(length));
+        // Read after the palette; the pixels are read from their own offset.
+        if (std::fread(profile.data(), 1, profile.size(), file.get()) != profile.size())
+            return;
+        colour.damaged = false;
+        colour.kind = ColourDescription::Kind::Icc;
+        colour.icc = std::move(profile);
     }
 
     LoadFailure BmpImage::ReadDib(std::int64_t infoAt, std::int64_t fileLength)
@@ -286,6 +322,8 @@ namespace {
             return LoadFailure::Damaged;
         }
 
+        if (container == Container::Bmp && infoSize >= 108)
+            ReadColourSpace(info, infoAt, infoSize, fileLength);
         size = QSize(static_cast<int>(width), static_cast<int>(height));
         rowBytes = static_cast<std::size_t>((width * bitCount + 31) / 32 * 4);
         if (compression == kRle8 || compression == kRle4)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/row_sink.h"
+#include "imaging/colour_description.h"
 #include "imaging/load_failure.h"
 #include "imaging/raster_memory.h"
 
@@ -26,6 +27,10 @@ public:
     // to IsAllowedStreamSize and refuse beyond IsAllowedRasterSize only on DrawOver.
     [[nodiscard]] QSize Size() const { return size; }
 
+    // What the file says about its colours, read with the header; Unspecified where the format
+    // or the file says nothing, damaged where what it says could not be read.
+    [[nodiscard]] const ColourDescription &Colour() const { return colour; }
+
     // A raster of Size() for DrawOver, or null when memory runs out. Decoders that already hold
     // their pixels hand those over instead of a copy; call it once.
     [[nodiscard]] virtual Raster TakeRaster();
@@ -46,6 +51,7 @@ protected:
     [[nodiscard]] LoadFailure DrawOverThroughRows(Raster &raster, QRgb background);
 
     QSize size;
+    ColourDescription colour;
 };
 
 // The reason a decoder gives when the sink's Start turns the picture down: the sinks refuse only

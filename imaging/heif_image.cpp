@@ -78,6 +78,16 @@ namespace {
         return at < bytes.size(); // a box header cut in two
     }
 
+    // Code points as the file gives them, with "unspecified" (2) primaries and transfer read as
+    // sRGB's, as a file without any says nothing but sRGB.
+    Cicp CicpOf(int primaries, int transfer, int matrix, bool fullRange)
+    {
+        constexpr int kUnspecified = 2;
+        return { static_cast<std::uint8_t>(primaries == kUnspecified ? 1 : primaries),
+            static_cast<std::uint8_t>(transfer == kUnspecified ? 13 : transfer),
+            static_cast<std::uint8_t>(matrix), fullRange };
+    }
+
     class HeifImage final : public DecodedImage
     {
     public:
@@ -90,6 +100,8 @@ namespace {
         [[nodiscard]] LoadFailure DrawOver(Raster &raster, QRgb background) override;
 
     private:
+        void ReadColourProfile();
+
         // FailureOf, with damage at the end of a file that was cut told as such.
         [[nodiscard]] LoadFailure Failure(const heif_error &error) const
         {
@@ -135,7 +147,39 @@ namespace {
             return SizeFailure(width, height);
         size = QSize(width, height);
         hasAlpha = heif_image_handle_has_alpha_channel(primary.get()) != 0;
+        ReadColourProfile();
         return LoadFailure::None;
+    }
+
+    // The primary image's colr box. libheif names the ICC profile when the file has both an ICC
+    // and code points; the code points still steer its own YUV to RGB conversion.
+    void HeifImage::ReadColourProfile()
+    {
+        const heif_color_profile_type type
+            = heif_image_handle_get_color_profile_type(primary.get());
+        if (type == heif_color_profile_type_prof || type == heif_color_profile_type_rICC) {
+            const std::size_t length = heif_image_handle_get_raw_color_profile_size(primary.get());
+            colour.icc.resize(length);
+            if (length == 0
+                || heif_image_handle_get_raw_color_profile(primary.get(), colour.icc.data()).code
+                    != heif_error_Ok) {
+                colour.icc.clear();
+                colour.damaged = true;
+                return;
+            }
+            colour.kind = ColourDescription::Kind::Icc;
+        } else if (type == heif_color_profile_type_nclx) {
+            heif_color_profile_nclx *nclx = nullptr;
+            if (heif_image_handle_get_nclx_color_profile(primary.get(), &nclx).code != heif_error_Ok
+                || !nclx) {
+                colour.damaged = true;
+                return;
+            }
+            colour.kind = ColourDescription::Kind::Cicp;
+            colour.cicp = CicpOf(nclx->color_primaries, nclx->transfer_characteristics,
+                nclx->matrix_coefficients, nclx->full_range_flag != 0);
+            heif_nclx_color_profile_free(nclx);
+        }
     }
 
     LoadFailure HeifImage::DrawOver(Raster &raster, QRgb background)

@@ -210,6 +210,53 @@ namespace {
         return true;
     }
 
+    // An ICC profile's APP2 segments: "ICC_PROFILE\0", the segment's number (from 1), the count.
+    constexpr unsigned char kIccTag[] = "ICC_PROFILE";
+    constexpr std::size_t kIccHeader = sizeof(kIccTag) + 2;
+
+    // The profile split over the saved APP2 markers, joined in the order of their numbers
+    // whatever order they come in. Unspecified without one; damaged where a number is missing,
+    // repeated or out of range, or the segments disagree on their count.
+    ColourDescription ReadIccSegments(const jpeg_decompress_struct &cinfo)
+    {
+        ColourDescription colour;
+        std::vector<const jpeg_marker_struct *> segments;
+        int count = 0;
+        for (const jpeg_marker_struct *marker = cinfo.marker_list; marker; marker = marker->next) {
+            if (marker->marker != JPEG_APP0 + 2 || marker->data_length < kIccHeader
+                || std::memcmp(marker->data, kIccTag, sizeof(kIccTag)) != 0)
+                continue;
+            const int number = marker->data[sizeof(kIccTag)];
+            const int total = marker->data[sizeof(kIccTag) + 1];
+            if (segments.empty()) {
+                count = total;
+                segments.assign(static_cast<std::size_t>(count), nullptr);
+            }
+            if (total != count || number < 1 || number > count || segments[number - 1]) {
+                colour.damaged = true;
+                return colour;
+            }
+            segments[number - 1] = marker;
+        }
+        if (segments.empty())
+            return colour;
+        for (const jpeg_marker_struct *segment : segments) {
+            if (!segment) {
+                colour.damaged = true;
+                colour.icc.clear();
+                return colour;
+            }
+            colour.icc.insert(
+                colour.icc.end(), segment->data + kIccHeader, segment->data + segment->data_length);
+        }
+        if (colour.icc.empty()) {
+            colour.damaged = true;
+            return colour;
+        }
+        colour.kind = ColourDescription::Kind::Icc;
+        return colour;
+    }
+
     // (a * b) / 255 rounded, for 8-bit a and b.
     std::uint32_t Scale(std::uint32_t a, std::uint32_t b)
     {
@@ -265,6 +312,7 @@ namespace {
         progress.progress_monitor = OnProgress;
         cinfo.progress = &progress;
         jpeg_stdio_src(&cinfo, file.get());
+        jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
         jpeg_read_header(&cinfo, TRUE);
         if (errors.failure != LoadFailure::None)
             return errors.failure;
@@ -276,6 +324,7 @@ namespace {
             && !IsAllowedRasterSize(cinfo.image_width, cinfo.image_height))
             return LoadFailure::TooLarge;
         size = QSize(static_cast<int>(cinfo.image_width), static_cast<int>(cinfo.image_height));
+        colour = ReadIccSegments(cinfo);
         cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
         if (cmyk) {
             cinfo.out_color_space = JCS_CMYK;

@@ -6,6 +6,7 @@
 #include "imaging/file_bytes.h"
 #include "imaging/raster_memory.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -54,6 +55,59 @@ namespace {
             target->background);
     }
 
+    // The code points of an exact colour encoding, where H.273 has them: JPEG XL's transfer
+    // numbers are H.273's, its primaries nearly so. False for custom primaries or white points,
+    // other gammas, XYB and unknown spaces.
+    bool CicpOfEncoding(const JxlColorEncoding &encoding, Cicp &cicp)
+    {
+        if (encoding.color_space != JXL_COLOR_SPACE_RGB
+            && encoding.color_space != JXL_COLOR_SPACE_GRAY)
+            return false;
+        cicp = {};
+        if (encoding.color_space == JXL_COLOR_SPACE_GRAY) {
+            if (encoding.white_point != JXL_WHITE_POINT_D65)
+                return false;
+            cicp.primaries = 1; // grey has no primaries; only the white and the curve count
+        } else if (encoding.primaries == JXL_PRIMARIES_SRGB
+            && encoding.white_point == JXL_WHITE_POINT_D65) {
+            cicp.primaries = 1;
+        } else if (encoding.primaries == JXL_PRIMARIES_2100
+            && encoding.white_point == JXL_WHITE_POINT_D65) {
+            cicp.primaries = 9;
+        } else if (encoding.primaries == JXL_PRIMARIES_P3
+            && encoding.white_point == JXL_WHITE_POINT_D65) {
+            cicp.primaries = 12; // Display P3
+        } else if (encoding.primaries == JXL_PRIMARIES_P3
+            && encoding.white_point == JXL_WHITE_POINT_DCI) {
+            cicp.primaries = 11; // DCI-P3
+        } else {
+            return false;
+        }
+        switch (encoding.transfer_function) {
+        case JXL_TRANSFER_FUNCTION_709:
+        case JXL_TRANSFER_FUNCTION_LINEAR:
+        case JXL_TRANSFER_FUNCTION_SRGB:
+        case JXL_TRANSFER_FUNCTION_PQ:
+        case JXL_TRANSFER_FUNCTION_DCI:
+        case JXL_TRANSFER_FUNCTION_HLG:
+            cicp.transfer = static_cast<std::uint8_t>(encoding.transfer_function);
+            return true;
+        case JXL_TRANSFER_FUNCTION_GAMMA:
+            // The encoding exponent: 1/2.2 is H.273's 4, 1/2.8 its 5, 1 is linear.
+            if (std::abs(encoding.gamma - 1 / 2.2) < 1e-4)
+                cicp.transfer = 4;
+            else if (std::abs(encoding.gamma - 1 / 2.8) < 1e-4)
+                cicp.transfer = 5;
+            else if (std::abs(encoding.gamma - 1) < 1e-6)
+                cicp.transfer = 8;
+            else
+                return false;
+            return true;
+        default:
+            return false;
+        }
+    }
+
     class JxlImage final : public DecodedImage
     {
     public:
@@ -73,6 +127,11 @@ namespace {
         std::unique_ptr<void, RunnerDeleter> runner;
         std::unique_ptr<JxlDecoder, JxlDeleter> decoder;
         bool hasAlpha = false;
+        // Where the decoder stopped before the colour encoding: DrawOver's answer, without
+        // going on.
+        LoadFailure headerFailure = LoadFailure::None;
+
+        void ReadColourEncoding();
     };
 
     // The input is left open: libjxl prints a line on stderr when a closed input turns out short,
@@ -96,7 +155,8 @@ namespace {
             return LoadFailure::OutOfMemory;
         if (JxlDecoderSetParallelRunner(decoder.get(), JxlThreadParallelRunner, runner.get())
                 != JXL_DEC_SUCCESS
-            || JxlDecoderSubscribeEvents(decoder.get(), JXL_DEC_BASIC_INFO | JXL_DEC_FULL_IMAGE)
+            || JxlDecoderSubscribeEvents(
+                   decoder.get(), JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE)
                 != JXL_DEC_SUCCESS
             || JxlDecoderSetUnpremultiplyAlpha(decoder.get(), JXL_TRUE) != JXL_DEC_SUCCESS
             || JxlDecoderSetInput(decoder.get(), bytes.data(), bytes.size()) != JXL_DEC_SUCCESS)
@@ -116,13 +176,58 @@ namespace {
             return SizeFailure(width, height);
         size = QSize(static_cast<int>(width), static_cast<int>(height));
         hasAlpha = info.alpha_bits > 0;
+        // A file that ends or breaks before its colour encoding opens as before and fails as
+        // before when drawn.
+        if (const JxlDecoderStatus status = JxlDecoderProcessInput(decoder.get());
+            status != JXL_DEC_COLOR_ENCODING) {
+            headerFailure = FailureOf(status);
+            colour.damaged = true;
+            return LoadFailure::None;
+        }
+        ReadColourEncoding();
         return LoadFailure::None;
+    }
+
+    // The colours of the pixels the decoder hands out (the data target): for files stored as
+    // they came, the original's; for XYB files, what libjxl converts them to. The exact encoding
+    // where H.273 names it, else the ICC profile (the file's own, or libjxl's rendering of its
+    // encoding).
+    void JxlImage::ReadColourEncoding()
+    {
+        JxlColorEncoding encoding {};
+        if (JxlDecoderGetColorAsEncodedProfile(
+                decoder.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &encoding)
+                == JXL_DEC_SUCCESS
+            && CicpOfEncoding(encoding, colour.cicp)) {
+            colour.kind = ColourDescription::Kind::Cicp;
+            return;
+        }
+        colour.cicp = {};
+        std::size_t length = 0;
+        if (JxlDecoderGetICCProfileSize(
+                decoder.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &length)
+                != JXL_DEC_SUCCESS
+            || length == 0) {
+            colour.damaged = true;
+            return;
+        }
+        colour.icc.resize(length);
+        if (JxlDecoderGetColorAsICCProfile(decoder.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
+                colour.icc.data(), colour.icc.size())
+            != JXL_DEC_SUCCESS) {
+            colour.icc.clear();
+            colour.damaged = true;
+            return;
+        }
+        colour.kind = ColourDescription::Kind::Icc;
     }
 
     LoadFailure JxlImage::DrawOver(Raster &raster, QRgb background)
     {
         if (raster.Size() != size)
             return LoadFailure::OutOfMemory;
+        if (headerFailure != LoadFailure::None)
+            return headerFailure;
         Target target { raster.Bits(), raster.Stride(), background };
         const JxlPixelFormat format { hasAlpha ? 4u : 3u, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0 };
         for (;;) {

@@ -109,6 +109,7 @@ namespace {
             , quiet(quiet)
         {
             size = this->decoded->Size();
+            colour = this->decoded->Colour();
         }
 
         [[nodiscard]] Raster TakeRaster() override { return decoded->TakeRaster(); }

@@ -140,6 +140,14 @@ namespace {
         if (!TIFFRGBAImageOK(tiff, message))
             return ReasonOfMessage(message);
         size = QSize(static_cast<int>(width), static_cast<int>(height));
+        std::uint32_t profileBytes = 0;
+        const void *profile = nullptr;
+        if (TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &profileBytes, &profile) && profile
+            && profileBytes > 0) {
+            const auto *bytes = static_cast<const std::uint8_t *>(profile);
+            colour.kind = ColourDescription::Kind::Icc;
+            colour.icc.assign(bytes, bytes + profileBytes);
+        }
         return LoadFailure::None;
     }
 

@@ -45,6 +45,7 @@ namespace {
         [[nodiscard]] LoadFailure DrawStill(Raster &raster, QRgb background);
         [[nodiscard]] LoadFailure DrawFirstFrame(Raster &raster, QRgb background);
         [[nodiscard]] LoadFailure AnimationFailure() const;
+        void ReadProfile();
 
         FilePtr file; // until its bytes are read
         std::vector<unsigned char> bytes;
@@ -64,7 +65,32 @@ namespace {
         if (!IsAllowedRasterSize(features.width, features.height))
             return SizeFailure(features.width, features.height);
         size = QSize(features.width, features.height);
+        ReadProfile();
         return LoadFailure::None;
+    }
+
+    // The ICCP chunk of an extended file. A container the demuxer cannot walk is left for the
+    // decoder to judge; a file whose header promises a profile it does not hold is damaged.
+    void WebpImage::ReadProfile()
+    {
+        const WebPData data { bytes.data(), bytes.size() };
+        WebPDemuxer *demux = WebPDemux(&data);
+        if (!demux)
+            return;
+        WebPChunkIterator chunk {};
+        const bool promised = (WebPDemuxGetI(demux, WEBP_FF_FORMAT_FLAGS) & ICCP_FLAG) != 0;
+        if (WebPDemuxGetChunk(demux, "ICCP", 1, &chunk)) {
+            if (chunk.chunk.size > 0) {
+                colour.kind = ColourDescription::Kind::Icc;
+                colour.icc.assign(chunk.chunk.bytes, chunk.chunk.bytes + chunk.chunk.size);
+            } else {
+                colour.damaged = true;
+            }
+            WebPDemuxReleaseChunkIterator(&chunk);
+        } else if (promised) {
+            colour.damaged = true;
+        }
+        WebPDemuxDelete(demux);
     }
 
     LoadFailure WebpImage::DrawOver(Raster &raster, QRgb background)

@@ -6,6 +6,7 @@ QUILLMERE_BUILD_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-wayland libqt6opengl6-dev qt6-l10n-tools qt6-tools-dev
   libpng-dev libjpeg62-turbo-dev libgif-dev libstb-dev
+  zlib1g-dev
   libwebp-dev libtiff-dev libheif-dev libavif-dev libjxl-dev
   libcli11-dev nlohmann-json3-dev liblcms2-dev libxcb1-dev
   fonts-wqy-microhei

@@ -9,6 +9,7 @@ import os
 import struct
 import subprocess
 import tempfile
+import zlib
 
 from PIL import Image
 
@@ -174,6 +175,114 @@ def main():
            ["avifenc", "-l", "--irot", "3", "--imir", "1", "--crop", "2,2,8,6", "{in}", "{out}"])
     encode("lossless-alpha.jxl", picture("RGBA"), ["cjxl", "-d", "0", "{in}", "{out}"])
     encode("lossy.jxl", picture("RGB"), ["cjxl", "-d", "2", "{in}", "{out}"])
+    tagged()
+
+
+def s15(value):
+    return struct.pack(">i", round(value * 65536))
+
+
+def p3_profile():
+    """A small Display P3 matrix-shaper profile (version 2, gamma 2.2 curves), built tag by tag
+    so the seeds need no colour library."""
+    def xyz(x, y, z):
+        return b"XYZ " + bytes(4) + s15(x) + s15(y) + s15(z)
+    text = b"Display P3"
+    tags = [
+        (b"desc", b"desc" + bytes(4) + struct.pack(">I", len(text) + 1) + text + b"\0"
+         + bytes(4 + 4 + 2 + 1 + 67)),
+        (b"wtpt", xyz(0.9642, 1.0, 0.8249)),
+        # Display P3's primaries adapted to D50.
+        (b"rXYZ", xyz(0.5151, 0.2412, -0.0011)),
+        (b"gXYZ", xyz(0.2920, 0.6922, 0.0419)),
+        (b"bXYZ", xyz(0.1571, 0.0666, 0.7841)),
+        (b"rTRC", b"curv" + bytes(4) + struct.pack(">IH", 1, 0x0233) + bytes(2)),
+    ]
+    tags += [(b"gTRC", tags[-1][1]), (b"bTRC", tags[-1][1])]
+    table = b""
+    body = b""
+    at = 128 + 4 + 12 * len(tags)
+    for signature, data in tags:
+        table += signature + struct.pack(">II", at + len(body), len(data))
+        body += data + bytes(-len(data) % 4)
+    size = at + len(body)
+    header = (struct.pack(">I", size) + bytes(4) + struct.pack(">I", 0x02100000) + b"mntrRGB XYZ "
+              + bytes(12) + b"acsp" + bytes(24) + struct.pack(">I", 0) + s15(0.9642) + s15(1.0)
+              + s15(0.8249) + bytes(48))
+    return header + struct.pack(">I", len(tags)) + table + body
+
+
+def png_chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+def with_png_chunks(png, chunks):
+    """The PNG with chunks after its IHDR (the 8-byte signature and 25-byte IHDR)."""
+    return png[:33] + b"".join(chunks) + png[33:]
+
+
+def tagged():
+    """Pictures that describe their colours: the description readers' own paths. Built from the
+    untagged seeds, so this part runs without Pillow too."""
+    profile = p3_profile()
+    with open(os.path.join(OUT, "rgb.png"), "rb") as f:
+        png = f.read()
+    iccp = png_chunk(b"iCCP", b"Display P3\0\0" + zlib.compress(profile))
+    gama = png_chunk(b"gAMA", struct.pack(">I", 45455))
+    chrm = png_chunk(b"cHRM", struct.pack(">8I", 31270, 32900, 64000, 33000, 30000, 60000, 15000,
+                                          6000))
+    write("iccp-over-srgb.png", with_png_chunks(png, [png_chunk(b"sRGB", b"\0"), iccp]))
+    write("cicp-gama-chrm.png", with_png_chunks(
+        png, [png_chunk(b"cICP", bytes([12, 13, 0, 1])), gama, chrm]))
+    # The profile in two APP2 segments, the second first.
+    with open(os.path.join(OUT, "baseline.jpg"), "rb") as f:
+        jpeg = f.read()
+    half = len(profile) // 2
+    segments = b""
+    for number, piece in ((2, profile[half:]), (1, profile[:half])):
+        data = b"ICC_PROFILE\0" + bytes([number, 2]) + piece
+        segments += b"\xFF\xE2" + struct.pack(">H", len(data) + 2) + data
+    write("icc-segments.jpg", jpeg[:2] + segments + jpeg[2:])
+    write("icc.tif", tiff_with_profile(profile))
+    tagged_png = with_png_chunks(png, [iccp])
+    encode_file("icc.webp", tagged_png, ["cwebp", "-quiet", "-metadata", "icc", "{in}", "-o", "{out}"])
+    encode_file("icc.avif", tagged_png, ["avifenc", "-l", "{in}", "{out}"])
+    encode_file("cicp.avif", png, ["avifenc", "--cicp", "9/16/9", "{in}", "{out}"])
+    encode_file("icc.heic", tagged_png, ["heif-enc", "-q", "50", "{in}", "-o", "{out}"])
+    encode_file("icc.jxl", tagged_png, ["cjxl", "-d", "0", "{in}", "{out}"])
+
+
+def tiff_with_profile(profile, width=4, height=3):
+    """An uncompressed 8-bit RGB TIFF with the profile in tag 34675, written field by field."""
+    pixels = bytes((x * 60 + y * 7 + c * 90) % 256 for y in range(height) for x in range(width)
+                   for c in range(3))
+    entries = 11
+    ifd_at = 8
+    extra_at = ifd_at + 2 + 12 * entries + 4
+    bits_at, pixels_at = extra_at, extra_at + 6
+    profile_at = pixels_at + len(pixels)
+    fields = [(256, 3, 1, width), (257, 3, 1, height), (258, 3, 3, bits_at), (259, 3, 1, 1),
+              (262, 3, 1, 2), (273, 4, 1, pixels_at), (277, 3, 1, 3), (278, 3, 1, height),
+              (279, 4, 1, len(pixels)), (284, 3, 1, 1), (34675, 7, len(profile), profile_at)]
+    ifd = struct.pack("<H", entries)
+    for tag, kind, count, value in fields:
+        packed = struct.pack("<H", value) + bytes(2) if kind == 3 and count == 1 else struct.pack(
+            "<I", value)
+        ifd += struct.pack("<HHI", tag, kind, count) + packed
+    ifd += bytes(4)
+    return (b"II*\0" + struct.pack("<I", ifd_at) + ifd + struct.pack("<3H", 8, 8, 8) + pixels
+            + profile)
+
+
+def encode_file(name, data, command):
+    """encode() for a file given as its bytes."""
+    with tempfile.TemporaryDirectory() as work:
+        source = os.path.join(work, "in.png")
+        with open(source, "wb") as f:
+            f.write(data)
+        out = os.path.join(OUT, name)
+        subprocess.run([a.replace("{in}", source).replace("{out}", out) for a in command],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def write(name, data):

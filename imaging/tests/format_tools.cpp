@@ -81,7 +81,8 @@ namespace {
         return row;
     }
 
-    bool WriteTiffPage(TIFF *tiff, const QImage &picture, TiffVariant variant, bool negative)
+    bool WriteTiffPage(TIFF *tiff, const QImage &picture, TiffVariant variant, bool negative,
+        const QByteArray &icc)
     {
         const auto width = static_cast<std::uint32_t>(picture.width());
         const auto height = static_cast<std::uint32_t>(picture.height());
@@ -140,6 +141,9 @@ namespace {
         }
         if (photometric == PHOTOMETRIC_SEPARATED)
             TIFFSetField(tiff, TIFFTAG_INKSET, INKSET_CMYK);
+        if (!icc.isEmpty())
+            TIFFSetField(
+                tiff, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(icc.size()), icc.constData());
         if (!palette.empty()) {
             std::vector<std::uint16_t> r(256), g(256), b(256);
             for (std::size_t i = 0; i < palette.size(); ++i) {
@@ -188,14 +192,28 @@ bool HasProgram(const QString &program)
 QByteArray EncodeWithProgram(const QList<QImage> &pictures, const QString &program,
     const QStringList &arguments, const QString &outSuffix)
 {
+    QList<QByteArray> inputs;
+    for (const QImage &picture : pictures)
+        inputs.append(EncodePng(picture, PngVariant::Rgba8));
+    return EncodeFilesWithProgram(inputs, program, arguments, outSuffix);
+}
+
+QByteArray EncodeFilesWithProgram(const QList<QByteArray> &inputs, const QString &program,
+    const QStringList &arguments, const QString &outSuffix, const QByteArray &extra)
+{
     QTemporaryDir dir;
     const QString out = dir.filePath("encoded" + outSuffix);
     QStringList resolved = arguments;
-    for (qsizetype i = 0; i < pictures.size(); ++i) {
+    for (qsizetype i = 0; i < inputs.size(); ++i) {
         const QString name = i == 0 ? QStringLiteral("{in}") : QStringLiteral("{in%1}").arg(i + 1);
         const QString in = dir.filePath(QStringLiteral("source%1.png").arg(i));
-        WriteFile(in, EncodePng(pictures[i], PngVariant::Rgba8));
+        WriteFile(in, inputs[i]);
         resolved.replaceInStrings(name, in);
+    }
+    if (!extra.isNull()) {
+        const QString path = dir.filePath("extra");
+        WriteFile(path, extra);
+        resolved.replaceInStrings("{extra}", path);
     }
     resolved.replaceInStrings("{out}", out);
     QProcess process;
@@ -211,7 +229,7 @@ QByteArray EncodeWithProgram(const QList<QImage> &pictures, const QString &progr
     return bytes;
 }
 
-QByteArray EncodeTiff(const QImage &picture, TiffVariant variant)
+QByteArray EncodeTiff(const QImage &picture, TiffVariant variant, const QByteArray &icc)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("picture.tif");
@@ -222,9 +240,9 @@ QByteArray EncodeTiff(const QImage &picture, TiffVariant variant)
         return {};
     }
     const QImage argb = picture.convertToFormat(QImage::Format_ARGB32);
-    bool written = WriteTiffPage(tiff, argb, variant, false);
+    bool written = WriteTiffPage(tiff, argb, variant, false, icc);
     if (written && variant == TiffVariant::TwoPagesRgb8)
-        written = WriteTiffPage(tiff, argb, variant, true);
+        written = WriteTiffPage(tiff, argb, variant, true, icc);
     TIFFClose(tiff);
     if (!written) {
         ADD_FAILURE() << "libtiff could not write the variant";

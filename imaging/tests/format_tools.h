@@ -19,6 +19,13 @@ namespace fixtures {
 [[nodiscard]] QByteArray EncodeWithProgram(const QList<QImage> &pictures, const QString &program,
     const QStringList &arguments, const QString &outSuffix);
 
+// EncodeWithProgram for input files given as they are (a PNG with colour chunks, say), each
+// written as "source<n>.png". Where extra is not null it is written to a file of its own,
+// "{extra}" in arguments (a profile to embed, say).
+[[nodiscard]] QByteArray EncodeFilesWithProgram(const QList<QByteArray> &inputs,
+    const QString &program, const QStringList &arguments, const QString &outSuffix,
+    const QByteArray &extra = QByteArray());
+
 enum class TiffVariant {
     Rgb8,
     Rgba8, // unassociated (straight) alpha
@@ -33,7 +40,9 @@ enum class TiffVariant {
     TwoPagesRgb8, // the picture, then its negative
 };
 
-// The picture (read as non-premultiplied ARGB) as a TIFF of the given variant, through libtiff.
-[[nodiscard]] QByteArray EncodeTiff(const QImage &picture, TiffVariant variant);
+// The picture (read as non-premultiplied ARGB) as a TIFF of the given variant, through libtiff;
+// with an ICC profile in tag 34675 where icc is not empty.
+[[nodiscard]] QByteArray EncodeTiff(
+    const QImage &picture, TiffVariant variant, const QByteArray &icc = QByteArray());
 
 } // namespace fixtures
