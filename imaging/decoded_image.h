@@ -35,10 +35,10 @@ public:
 
     // Chooses, before the draw, whether the pixels are converted from Colour() to sRGB (the
     // default) or kept as stored (raw). Without a call the picture is drawn as stored.
-    void SetColourOptions(ColourOptions options);
+    virtual void SetColourOptions(ColourOptions options);
 
     // What the draw did to the picture's colours; complete once the draw has returned.
-    [[nodiscard]] ColourReport Report() const;
+    [[nodiscard]] virtual ColourReport Report() const;
 
     // A raster of Size() for DrawOver, or null when memory runs out. Decoders that already hold
     // their pixels hand those over instead of a copy; call it once.
