@@ -309,6 +309,14 @@ std::vector<MeansCase> Cases()
         { "Png16DisplayP3", nullptr,
             [] { return PngWith(Picture(), PngVariant::Rgb16, IccpChunk(DisplayP3())); }, p3,
             "Display P3" },
+        // PQ from a 16-bit PNG's cICP, its samples whole.
+        { "Png16CicpPq", nullptr,
+            [] {
+                QByteArray png = Png16Pq();
+                png.insert(33, PngChunk("cICP", QByteArray::fromHex("09100001")));
+                return png;
+            },
+            ThroughPq, "BT.2020 PQ", PqSource },
         { "PngTranslucentDisplayP3", nullptr,
             [] { return PngWith(TranslucentPicture(), PngVariant::Rgba8, IccpChunk(DisplayP3())); },
             p3, "Display P3", TranslucentPicture },
