@@ -126,6 +126,14 @@ namespace {
             return decoded->DrawRows(sink, background);
         }
 
+        // The module's decoder converts, so it holds the options and knows what it did.
+        void SetColourOptions(ColourOptions options) override
+        {
+            decoded->SetColourOptions(options);
+        }
+
+        [[nodiscard]] ColourReport Report() const override { return decoded->Report(); }
+
     private:
         std::unique_ptr<DecodedImage> decoded;
         bool quiet;

@@ -6,6 +6,7 @@
 #include "imaging/raster_memory.h"
 
 #include <array>
+#include <bit>
 #include <csetjmp>
 #include <cstdint>
 #include <cstring>
@@ -219,6 +220,10 @@ namespace {
         [[nodiscard]] LoadFailure DrawRows(analysis::RowSink &sink, QRgb background) override;
 
     private:
+        [[nodiscard]] LoadFailure SetEightBitTransforms();
+        [[nodiscard]] LoadFailure SetSixteenBitTransforms();
+        [[nodiscard]] LoadFailure DrawSixteenBitRows(analysis::RowSink &sink, QRgb background);
+
         // The reason libpng's error handler found, Damaged where it found none.
         [[nodiscard]] LoadFailure ErrorFailure() const
         {
@@ -237,6 +242,10 @@ namespace {
         int plainChannels = 0;
         std::vector<png_byte> plainRow;
         ColourChunks colourChunks;
+        // 16-bit files choose their transforms when drawn: cut to 8 bits as always, or kept
+        // whole for a conversion.
+        bool sixteenBits = false;
+        std::vector<std::uint16_t> samples;
     };
 
     LoadFailure PngImage::ReadHeader()
@@ -285,6 +294,16 @@ namespace {
                                                                   : LoadFailure::Unsupported;
         }
 
+        if (bitDepth == 16) {
+            sixteenBits = true;
+            return LoadFailure::None;
+        }
+        return SetEightBitTransforms();
+    }
+
+    LoadFailure PngImage::SetEightBitTransforms()
+    {
+        const int width = size.width();
         // Every other variant becomes 8-bit B, G, R, A/X bytes: the Format_RGB32 / ARGB32 layout.
         png_set_expand(png);
         png_set_scale_16(png);
@@ -299,6 +318,65 @@ namespace {
             : LoadFailure::Unsupported;
     }
 
+    LoadFailure PngImage::SetSixteenBitTransforms()
+    {
+        // R, G, B, A samples in host order for the conversion.
+        png_set_expand(png);
+        png_set_gray_to_rgb(png);
+        if (!hasAlpha)
+            png_set_filler(png, 0xFFFF, PNG_FILLER_AFTER);
+        if constexpr (std::endian::native == std::endian::little)
+            png_set_swap(png);
+        passes = png_set_interlace_handling(png);
+        png_read_update_info(png, info);
+        return png_get_rowbytes(png, info) == static_cast<png_size_t>(size.width()) * 8
+            ? LoadFailure::None
+            : LoadFailure::Unsupported;
+    }
+
+    LoadFailure PngImage::DrawSixteenBitRows(analysis::RowSink &sink, QRgb background)
+    {
+        const int width = size.width();
+        const int height = size.height();
+        if (const LoadFailure failure = SetSixteenBitTransforms(); failure != LoadFailure::None)
+            return failure;
+        // Interlaced files keep every row's samples until the last pass; the others one row.
+        const std::size_t rowSamples = static_cast<std::size_t>(width) * 4;
+        if (passes > 1 && !MemoryAllows(std::int64_t { width } * height * 8))
+            return LoadFailure::OutOfMemory;
+        samples.resize(rowSamples * (passes > 1 ? height : 1));
+        std::ptrdiff_t stride = 0;
+        if (passes == 1) {
+            for (int y = 0; y < height; ++y) {
+                std::uint32_t *row = sink.RowSpace(y, 1, stride);
+                if (!row)
+                    return LoadFailure::OutOfMemory;
+                png_read_row(png, reinterpret_cast<png_bytep>(samples.data()), nullptr);
+                converter.ConvertRow16(samples.data(), row, width);
+                if (hasAlpha)
+                    ComposeRowOver(row, width, background);
+                sink.RowsDone(y, 1);
+            }
+        } else {
+            for (int pass = 0; pass < passes; ++pass) {
+                for (int y = 0; y < height; ++y)
+                    png_read_row(
+                        png, reinterpret_cast<png_bytep>(samples.data() + rowSamples * y), nullptr);
+            }
+            std::uint32_t *const rows = sink.RowSpace(0, height, stride);
+            if (!rows)
+                return LoadFailure::OutOfMemory;
+            for (int y = 0; y < height; ++y) {
+                converter.ConvertRow16(samples.data() + rowSamples * y, rows + y * stride, width);
+                if (hasAlpha)
+                    ComposeRowOver(rows + y * stride, width, background);
+            }
+            sink.RowsDone(0, height);
+        }
+        png_read_end(png, nullptr);
+        return LoadFailure::None;
+    }
+
     LoadFailure PngImage::DrawRows(analysis::RowSink &sink, QRgb background)
     {
         const int width = size.width();
@@ -307,6 +385,12 @@ namespace {
             return kSinkRefused;
         if (setjmp(png_jmpbuf(png)))
             return ErrorFailure();
+        if (sixteenBits && ConvertsColours())
+            return DrawSixteenBitRows(sink, background);
+        if (sixteenBits) {
+            if (const LoadFailure failure = SetEightBitTransforms(); failure != LoadFailure::None)
+                return failure;
+        }
         std::ptrdiff_t stride = 0;
         if (passes == 1) {
             for (int y = 0; y < height; ++y) {
@@ -315,14 +399,21 @@ namespace {
                     return LoadFailure::OutOfMemory;
                 if (plainChannels == 0) {
                     png_read_row(png, reinterpret_cast<png_bytep>(row), nullptr);
+                    ConvertColours(row, width);
                     if (hasAlpha)
                         ComposeRowOver(row, width, background);
                 } else {
                     png_read_row(png, plainRow.data(), nullptr);
-                    if (plainChannels == 3)
+                    if (plainChannels == 3) {
                         ConvertRgbRow(plainRow.data(), row, width);
-                    else
+                        ConvertColours(row, width);
+                    } else if (!ConvertsColours()) {
                         ComposeRgbaRow(plainRow.data(), row, width, background);
+                    } else {
+                        UnpackRgbaRow(plainRow.data(), row, width);
+                        ConvertColours(row, width);
+                        ComposeRowOver(row, width, background);
+                    }
                 }
                 sink.RowsDone(y, 1);
             }
@@ -335,8 +426,11 @@ namespace {
                 for (int y = 0; y < height; ++y)
                     png_read_row(png, reinterpret_cast<png_bytep>(rows + y * stride), nullptr);
             }
-            for (int y = 0; hasAlpha && y < height; ++y)
-                ComposeRowOver(rows + y * stride, width, background);
+            for (int y = 0; y < height; ++y) {
+                ConvertColours(rows + y * stride, width);
+                if (hasAlpha)
+                    ComposeRowOver(rows + y * stride, width, background);
+            }
             sink.RowsDone(0, height);
         }
         // Reads up to IEND, so a file cut short after its image data is caught too.
