@@ -1,7 +1,9 @@
 #pragma once
 
 #include "analysis/row_sink.h"
+#include "imaging/colour_converter.h"
 #include "imaging/colour_description.h"
+#include "imaging/colour_report.h"
 #include "imaging/load_failure.h"
 #include "imaging/raster_memory.h"
 
@@ -31,6 +33,13 @@ public:
     // or the file says nothing, damaged where what it says could not be read.
     [[nodiscard]] const ColourDescription &Colour() const { return colour; }
 
+    // Chooses, before the draw, whether the pixels are converted from Colour() to sRGB (the
+    // default) or kept as stored (raw). Without a call the picture is drawn as stored.
+    void SetColourOptions(ColourOptions options);
+
+    // What the draw did to the picture's colours; complete once the draw has returned.
+    [[nodiscard]] ColourReport Report() const;
+
     // A raster of Size() for DrawOver, or null when memory runs out. Decoders that already hold
     // their pixels hand those over instead of a copy; call it once.
     [[nodiscard]] virtual Raster TakeRaster();
@@ -50,8 +59,27 @@ protected:
     // DrawOver for decoders that override DrawRows: the rows are decoded straight into raster.
     [[nodiscard]] LoadFailure DrawOverThroughRows(Raster &raster, QRgb background);
 
+    // Whether this draw converts its pixels; false for sRGB pictures and raw draws, whose
+    // pixels are then left exactly as decoded.
+    [[nodiscard]] bool ConvertsColours() const { return convertsColours; }
+
+    // Converts n non-premultiplied 0xAARRGGBB pixels in place when the draw converts.
+    void ConvertColours(std::uint32_t *row, std::int32_t n)
+    {
+        if (convertsColours)
+            converter.ConvertRow(row, n);
+    }
+
     QSize size;
     ColourDescription colour;
+    // The draw's conversion, from SetColourOptions; the identity until then.
+    ColourConverter converter;
+    // Pixels clipped by converters other than `converter` (a decoder's per-thread ones).
+    std::uint64_t otherClippedPixels = 0;
+
+private:
+    bool convertsColours = false;
+    bool rawColours = false;
 };
 
 // The reason a decoder gives when the sink's Start turns the picture down: the sinks refuse only

@@ -5,6 +5,25 @@ namespace imaging {
 
 Raster DecodedImage::TakeRaster() { return AllocateRaster(size); }
 
+void DecodedImage::SetColourOptions(ColourOptions options)
+{
+    // Built for raw draws too, so the report still names the colours the picture came in.
+    converter = ColourConverter::For(colour);
+    rawColours = options.raw;
+    convertsColours = !options.raw && !converter.IsIdentity();
+}
+
+ColourReport DecodedImage::Report() const
+{
+    ColourReport report;
+    report.sourceName = converter.SourceName();
+    report.raw = rawColours;
+    report.converted = convertsColours;
+    report.unusable = !rawColours && converter.Unusable();
+    report.clippedPixels = convertsColours ? converter.ClippedPixels() + otherClippedPixels : 0;
+    return report;
+}
+
 namespace {
 
     // The window's sink: each row is decoded in place in its raster.

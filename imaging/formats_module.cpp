@@ -4,7 +4,7 @@
 #include <new>
 
 extern "C" __attribute__((visibility("default"))) imaging::DecodedImage *
-quillmere_open_newer_format_v3(int format, std::FILE *file, int *failure)
+quillmere_open_newer_format_v4(int format, std::FILE *file, int *failure)
 {
     using imaging::LoadFailure;
     imaging::FilePtr owned(file);

@@ -20,7 +20,7 @@ inline constexpr const char *kFormatsModuleName = "libquillmere-formats.so";
 // PictureFormatId) and returns the image, or null with the reason (a LoadFailure) in *failure.
 // The name carries a version so a module left over from another build is refused rather than
 // misused.
-inline constexpr const char *kFormatsModuleEntry = "quillmere_open_newer_format_v3";
+inline constexpr const char *kFormatsModuleEntry = "quillmere_open_newer_format_v4";
 using FormatsModuleEntry = DecodedImage *(*)(int format, std::FILE *file, int *failure);
 
 // Loads the module now rather than at the first picture that needs it; true when its decoders are

@@ -164,7 +164,8 @@ namespace {
     // Everything after the opening, shared by files and bytes in memory; shownPath is the name
     // the load error shows.
     QImage LoadOpened(const std::function<imaging::OpenedImage()> &open, const QString &shownPath,
-        std::int32_t &width, std::int32_t &height, analysis::ColourValue colour)
+        std::int32_t &width, std::int32_t &height, analysis::ColourValue colour,
+        imaging::ColourReport *report)
     {
         using imaging::LoadFailure;
         if (!IsStarted())
@@ -185,16 +186,21 @@ namespace {
                     canvasWidth < 1 || canvasHeight < 1 ? LoadFailure::None
                                                         : LoadFailure::TooLarge);
 
+            // The window always shows the colours converted to sRGB.
+            image->SetColourOptions({});
             Canvas canvas;
             if (!PrepareCanvas(canvas, *image, colour, canvasWidth, canvasHeight))
                 throw LoadError(shownPath, LoadFailure::OutOfMemory);
             if (const LoadFailure failure = RenderImage(*image, canvas);
                 failure != LoadFailure::None)
                 throw LoadError(shownPath, failure);
+            const imaging::ColourReport colourReport = image->Report();
             image.reset(); // from here on nothing refers to the file
             QImage picture = WrapBitmap(DetachCanvas(canvas));
             width = canvasWidth;
             height = canvasHeight;
+            if (report)
+                *report = colourReport;
             return picture;
         } catch (const std::bad_alloc &) {
             // A picture too big for the memory left is a load failure too.
@@ -204,30 +210,30 @@ namespace {
 
 } // namespace
 
-QImage LoadPictureScaled(
-    const QString &path, std::int32_t &width, std::int32_t &height, analysis::ColourValue colour)
+QImage LoadPictureScaled(const QString &path, std::int32_t &width, std::int32_t &height,
+    analysis::ColourValue colour, imaging::ColourReport *report)
 {
     return LoadOpened(
         [&path] { return imaging::LoadImageFromFile(QFile::encodeName(path).toStdString()); }, path,
-        width, height, colour);
+        width, height, colour, report);
 }
 
-QImage LoadPictureScaled(
-    const NativePath &path, std::int32_t &width, std::int32_t &height, analysis::ColourValue colour)
+QImage LoadPictureScaled(const NativePath &path, std::int32_t &width, std::int32_t &height,
+    analysis::ColourValue colour, imaging::ColourReport *report)
 {
     return LoadOpened([&path] { return imaging::LoadImageFromFile(path.bytes); },
-        QFile::decodeName(QByteArray::fromStdString(path.bytes)), width, height, colour);
+        QFile::decodeName(QByteArray::fromStdString(path.bytes)), width, height, colour, report);
 }
 
 QImage LoadPictureScaled(const QByteArray &data, const QString &name, std::int32_t &width,
-    std::int32_t &height, analysis::ColourValue colour)
+    std::int32_t &height, analysis::ColourValue colour, imaging::ColourReport *report)
 {
     return LoadOpened(
         [&data] {
             return imaging::LoadImageFromMemory(
                 std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
         },
-        name, width, height, colour);
+        name, width, height, colour, report);
 }
 
 } // namespace modGDIPlusResize

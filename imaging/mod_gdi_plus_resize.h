@@ -46,18 +46,21 @@ void GdiPlusClose(std::uintptr_t token);
 // image's own size. With -1 in either size the image's own size is used and, once the load has
 // succeeded, written back to both. Needs an open GdiPlusOpen token. Throws LoadError, with its
 // reason, for anything that is not a complete, readable picture of at most 16384 x 16384 pixels,
-// and for requested sizes below 1 (no reason) or above that limit (TooLarge).
-[[nodiscard]] QImage LoadPictureScaled(
-    const QString &path, std::int32_t &width, std::int32_t &height, analysis::ColourValue colour);
+// and for requested sizes below 1 (no reason) or above that limit (TooLarge). The pixels are
+// converted to sRGB from the colours the picture names; what was done goes into *report (when
+// given) once the load has succeeded.
+[[nodiscard]] QImage LoadPictureScaled(const QString &path, std::int32_t &width,
+    std::int32_t &height, analysis::ColourValue colour, imaging::ColourReport *report = nullptr);
 
 // LoadPictureScaled for a name that may not be text, such as one a shell passed on; the load
 // error shows the name decoded as well as it can be.
 [[nodiscard]] QImage LoadPictureScaled(const NativePath &path, std::int32_t &width,
-    std::int32_t &height, analysis::ColourValue colour);
+    std::int32_t &height, analysis::ColourValue colour, imaging::ColourReport *report = nullptr);
 
 // The same for the bytes of an image file held in memory, for a picture that comes without a
 // file; the load error names `name` where it would name the path. Nothing is written to disk.
 [[nodiscard]] QImage LoadPictureScaled(const QByteArray &data, const QString &name,
-    std::int32_t &width, std::int32_t &height, analysis::ColourValue colour);
+    std::int32_t &width, std::int32_t &height, analysis::ColourValue colour,
+    imaging::ColourReport *report = nullptr);
 
 } // namespace modGDIPlusResize

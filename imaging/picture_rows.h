@@ -2,6 +2,7 @@
 
 #include "analysis/colour_math.h"
 #include "analysis/row_sink.h"
+#include "imaging/colour_report.h"
 #include "imaging/load_failure.h"
 
 #include <string>
@@ -26,10 +27,13 @@ struct PictureBytes
 // top to bottom, holding no more of it than its format needs (a few rows for JPEG and PNG). Takes
 // pictures up to imaging::IsAllowedStreamSize where the format streams, otherwise up to the
 // window's limit. None, or why the file is not a complete, readable picture or the sink refused
-// it.
-[[nodiscard]] imaging::LoadFailure DrawPictureRows(
-    const NativePath &path, analysis::RowSink &sink, analysis::ColourValue colour);
-[[nodiscard]] imaging::LoadFailure DrawPictureRows(
-    const PictureBytes &picture, analysis::RowSink &sink, analysis::ColourValue colour);
+// it. The pixels are converted to sRGB from the colours the picture names unless options.raw;
+// what was done goes into *report (when given) once the picture was read.
+[[nodiscard]] imaging::LoadFailure DrawPictureRows(const NativePath &path, analysis::RowSink &sink,
+    analysis::ColourValue colour, imaging::ColourOptions options = {},
+    imaging::ColourReport *report = nullptr);
+[[nodiscard]] imaging::LoadFailure DrawPictureRows(const PictureBytes &picture,
+    analysis::RowSink &sink, analysis::ColourValue colour, imaging::ColourOptions options = {},
+    imaging::ColourReport *report = nullptr);
 
 } // namespace modGDIPlusResize
