@@ -80,6 +80,7 @@ namespace {
 
     private:
         [[nodiscard]] LoadFailure DecodeInto(Raster &raster, QRgb background);
+        [[nodiscard]] LoadFailure DecodeDeepInto(Raster &raster, QRgb background);
         void CopyTransformed(const Raster &whole, Raster &raster) const;
 
         FilePtr file; // until its bytes are read
@@ -175,6 +176,8 @@ namespace {
         if (static_cast<int>(image->width) != raster.Width()
             || static_cast<int>(image->height) != raster.Height())
             return LoadFailure::Damaged;
+        if (ConvertsColours() && image->depth > 8)
+            return DecodeDeepInto(raster, background);
         avifRGBImage rgb;
         avifRGBImageSetDefaults(&rgb, image);
         // B, G, R, A bytes at 8 bits are the raster's own layout; alpha comes out straight (not
@@ -187,8 +190,37 @@ namespace {
         if (const LoadFailure failure = FailureOf(avifImageYUVToRGB(image, &rgb));
             failure != LoadFailure::None)
             return failure;
+        for (int y = 0; ConvertsColours() && y < raster.Height(); ++y)
+            ConvertColours(raster.Row(y), raster.Width());
         if (decoder->alphaPresent) {
             for (int y = 0; y < raster.Height(); ++y)
+                ComposeRowOver(raster.Row(y), raster.Width(), background);
+        }
+        return LoadFailure::None;
+    }
+
+    LoadFailure AvifImage::DecodeDeepInto(Raster &raster, QRgb background)
+    {
+        // 10- and 12-bit samples go to the conversion whole: PQ and HLG pictures band at 8 bits.
+        // libavif scales them to 16 bits and keeps the transfer as stored.
+        const avifImage *image = decoder->image;
+        std::vector<std::uint16_t> samples;
+        samples.resize(static_cast<std::size_t>(raster.Width()) * raster.Height() * 4);
+        avifRGBImage rgb;
+        avifRGBImageSetDefaults(&rgb, image);
+        rgb.format = AVIF_RGB_FORMAT_RGBA;
+        rgb.depth = 16;
+        rgb.alphaPremultiplied = AVIF_FALSE;
+        rgb.pixels = reinterpret_cast<std::uint8_t *>(samples.data());
+        rgb.rowBytes = static_cast<std::uint32_t>(raster.Width()) * 8;
+        if (const LoadFailure failure = FailureOf(avifImageYUVToRGB(image, &rgb));
+            failure != LoadFailure::None)
+            return failure;
+        for (int y = 0; y < raster.Height(); ++y) {
+            converter.ConvertRow16(
+                samples.data() + static_cast<std::size_t>(y) * raster.Width() * 4, raster.Row(y),
+                raster.Width());
+            if (decoder->alphaPresent)
                 ComposeRowOver(raster.Row(y), raster.Width(), background);
         }
         return LoadFailure::None;

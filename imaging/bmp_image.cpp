@@ -380,7 +380,7 @@ namespace {
         }
         if (plain32) {
             std::memcpy(out, in, static_cast<std::size_t>(width) * 4);
-            if (hasAlpha)
+            if (hasAlpha && !ConvertsColours())
                 ComposeRowOver(out, width, background);
             else
                 MakeRowOpaque(out, width);
@@ -392,7 +392,7 @@ namespace {
             out[x] = ((hasAlpha ? alpha.Extract(p) : 255u) << 24) | (red.Extract(p) << 16)
                 | (green.Extract(p) << 8) | blue.Extract(p);
         }
-        if (hasAlpha)
+        if (hasAlpha && !ConvertsColours())
             ComposeRowOver(out, width, background);
     }
 
@@ -422,6 +422,12 @@ namespace {
             const int y = topDown ? i : height - 1 - i;
             std::uint32_t *out = bits + y * stride;
             ConvertRow(row.data(), out, background);
+            // Palette pictures were converted through their palette.
+            if (ConvertsColours() && bitCount > 8) {
+                ConvertColours(out, width);
+                if (hasAlpha)
+                    ComposeRowOver(out, width, background);
+            }
             if (iconMaskRowBytes == 0)
                 continue;
             const std::uint8_t *mask
@@ -501,6 +507,9 @@ namespace {
             return LoadFailure::OutOfMemory;
         auto *bits = raster.Bits();
         const std::ptrdiff_t stride = raster.Stride();
+        // A palette's colours are converted once instead of every pixel's.
+        if (ConvertsColours() && !palette.empty())
+            ConvertColours(palette.data(), static_cast<std::int32_t>(palette.size()));
         if (compression == kRle8 || compression == kRle4)
             return DrawRle(bits, stride, background);
         return DrawStoredRows(bits, stride, background);

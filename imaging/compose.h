@@ -70,12 +70,38 @@ inline void ComposePremultipliedRowOver(std::uint32_t *row, std::int32_t n, QRgb
     }
 }
 
+// Undoes the premultiplication of n 0xAARRGGBB pixels in place, rounded to nearest, for a
+// conversion that needs the colour itself; a channel above its alpha (damaged data) becomes 255.
+inline void UnpremultiplyRow(std::uint32_t *row, std::int32_t n)
+{
+    for (std::int32_t x = 0; x < n; ++x) {
+        const std::uint32_t p = row[x];
+        const std::uint32_t a = p >> 24;
+        if (a == 255 || a == 0)
+            continue;
+        std::uint32_t out = p & 0xFF000000u;
+        for (int i = 0; i < 3; ++i) {
+            const std::uint32_t c = std::min((p >> (8 * i)) & 0xFFu, a);
+            out |= ((c * 255 + a / 2) / a) << (8 * i);
+        }
+        row[x] = out;
+    }
+}
+
 // Converts n pixels of R, G, B bytes to opaque 0xFFRRGGBB.
 inline void ConvertRgbRow(const std::uint8_t *in, std::uint32_t *out, std::int32_t n)
 {
     for (std::int32_t x = 0; x < n; ++x, in += 3)
         out[x] = 0xFF000000u | (std::uint32_t { in[0] } << 16) | (std::uint32_t { in[1] } << 8)
             | in[2];
+}
+
+// Converts n pixels of non-premultiplied R, G, B, A bytes to 0xAARRGGBB, alpha kept.
+inline void UnpackRgbaRow(const std::uint8_t *in, std::uint32_t *out, std::int32_t n)
+{
+    for (std::int32_t x = 0; x < n; ++x, in += 4)
+        out[x] = (std::uint32_t { in[3] } << 24) | (std::uint32_t { in[0] } << 16)
+            | (std::uint32_t { in[1] } << 8) | in[2];
 }
 
 // Composes n pixels of non-premultiplied R, G, B, A bytes source-over an opaque background into

@@ -6,6 +6,7 @@
 #include "imaging/file_bytes.h"
 #include "imaging/raster_memory.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -100,6 +101,8 @@ namespace {
         [[nodiscard]] LoadFailure DrawOver(Raster &raster, QRgb background) override;
 
     private:
+        [[nodiscard]] LoadFailure DrawDeepRows(const std::uint8_t *plane, int stride, int bits,
+            bool premultiplied, Raster &raster, QRgb background);
         void ReadColourProfile();
 
         // FailureOf, with damage at the end of a file that was cut told as such.
@@ -189,37 +192,79 @@ namespace {
         HeifPtr<heif_decoding_options> options(heif_decoding_options_alloc());
         if (!options)
             return LoadFailure::OutOfMemory;
-        // 10- and 12-bit files come out as 8 bits like every other source of the raster.
-        options->convert_hdr_to_8bit = 1;
+        // 10- and 12-bit files come out as 8 bits like every other source of the raster, unless
+        // they are converted: then their samples go to the conversion whole.
+        const bool deep
+            = ConvertsColours() && heif_image_handle_get_luma_bits_per_pixel(primary.get()) > 8;
+        options->convert_hdr_to_8bit = deep ? 0 : 1;
+        const heif_chroma chroma = deep
+            ? (hasAlpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
+            : (hasAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
         heif_image *decoded = nullptr;
-        if (const LoadFailure failure
-            = Failure(heif_decode_image(primary.get(), &decoded, heif_colorspace_RGB,
-                hasAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
-                options.get()));
+        if (const LoadFailure failure = Failure(heif_decode_image(
+                primary.get(), &decoded, heif_colorspace_RGB, chroma, options.get()));
             failure != LoadFailure::None)
             return failure;
         const HeifPtr<heif_image> image(decoded);
         int stride = 0;
         const std::uint8_t *plane
             = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+        const int bits = heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
         if (!plane || heif_image_get_width(image.get(), heif_channel_interleaved) != size.width()
             || heif_image_get_height(image.get(), heif_channel_interleaved) != size.height()
-            || heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8)
+            || (deep ? bits <= 8 || bits > 16 : bits != 8))
             return LoadFailure::Unsupported;
         const bool premultiplied = hasAlpha && heif_image_is_premultiplied_alpha(image.get());
+        if (deep)
+            return DrawDeepRows(plane, stride, bits, premultiplied, raster, background);
         const int width = size.width();
         for (int y = 0; y < size.height(); ++y) {
             const std::uint8_t *in = plane + static_cast<std::ptrdiff_t>(stride) * y;
             auto *out = raster.Row(y);
             if (!hasAlpha) {
                 ConvertRgbRow(in, out, width);
-            } else if (!premultiplied) {
+                ConvertColours(out, width);
+            } else if (!ConvertsColours() && !premultiplied) {
                 ComposeRgbaRow(in, out, width, background);
             } else {
                 for (int x = 0; x < width; ++x, in += 4)
                     out[x] = qRgba(in[0], in[1], in[2], in[3]);
-                ComposePremultipliedRowOver(out, width, background);
+                if (!ConvertsColours()) {
+                    ComposePremultipliedRowOver(out, width, background);
+                    continue;
+                }
+                // The conversion needs the colour itself; the straight pixels compose as usual.
+                if (premultiplied)
+                    UnpremultiplyRow(out, width);
+                ConvertColours(out, width);
+                ComposeRowOver(out, width, background);
             }
+        }
+        return LoadFailure::None;
+    }
+
+    LoadFailure HeifImage::DrawDeepRows(const std::uint8_t *plane, int stride, int bits,
+        bool premultiplied, Raster &raster, QRgb background)
+    {
+        const int width = size.width();
+        const int channels = hasAlpha ? 4 : 3;
+        const std::uint32_t top = (1u << bits) - 1;
+        std::vector<std::uint16_t> samples(static_cast<std::size_t>(width) * 4);
+        for (int y = 0; y < size.height(); ++y) {
+            const std::uint8_t *in = plane + static_cast<std::ptrdiff_t>(stride) * y;
+            for (int x = 0; x < width; ++x) {
+                std::uint32_t c[4] = { 0, 0, 0, top };
+                for (int i = 0; i < channels; ++i, in += 2)
+                    c[i] = std::min<std::uint32_t>(in[0] | (std::uint32_t { in[1] } << 8), top);
+                for (int i = 0; i < 3 && premultiplied && c[3] != 0; ++i)
+                    c[i] = std::min(c[3], c[i]) * top / c[3];
+                for (int i = 0; i < 4; ++i)
+                    samples[static_cast<std::size_t>(x) * 4 + i]
+                        = static_cast<std::uint16_t>((c[i] * 65535 + top / 2) / top);
+            }
+            converter.ConvertRow16(samples.data(), raster.Row(y), width);
+            if (hasAlpha)
+                ComposeRowOver(raster.Row(y), width, background);
         }
         return LoadFailure::None;
     }

@@ -382,6 +382,9 @@ namespace {
                     rows[i] = reinterpret_cast<JSAMPROW>(space + i * stride);
                 done = jpeg_read_scanlines(&cinfo, rows, static_cast<JDIMENSION>(n));
             }
+            // libjpeg-turbo fills the X byte with 0xFF, so the rows are opaque pixels already.
+            for (JDIMENSION i = 0; ConvertsColours() && i < done; ++i)
+                ConvertColours(space + static_cast<std::ptrdiff_t>(i) * stride, size.width());
             if (done == 0)
                 return LoadFailure::CutShort; // only a suspending source gives no rows
             sink.RowsDone(y, static_cast<std::int32_t>(done));

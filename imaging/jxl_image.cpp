@@ -55,6 +55,47 @@ namespace {
             target->background);
     }
 
+    // The converting draw's state: one converter per decoder thread, since a converter serves one
+    // thread, and the 16-bit samples go to them whole.
+    struct ConvertingTarget
+    {
+        Target target;
+        const ColourDescription *colour = nullptr;
+        bool hasAlpha = false;
+        std::vector<ColourConverter> converters;
+        std::uint64_t clipped = 0;
+    };
+
+    void *StartConverters(void *opaque, std::size_t threads, std::size_t)
+    {
+        auto *converting = static_cast<ConvertingTarget *>(opaque);
+        converting->converters.clear();
+        for (std::size_t i = 0; i < threads; ++i)
+            converting->converters.push_back(ColourConverter::For(*converting->colour));
+        return converting;
+    }
+
+    void ConvertPixels(void *opaque, std::size_t thread, std::size_t x, std::size_t y,
+        std::size_t n, const void *pixels)
+    {
+        auto *converting = static_cast<ConvertingTarget *>(opaque);
+        const Target &target = converting->target;
+        std::uint32_t *row = target.bits + target.stride * static_cast<std::ptrdiff_t>(y)
+            + static_cast<std::ptrdiff_t>(x);
+        converting->converters[thread].ConvertRow16(
+            static_cast<const std::uint16_t *>(pixels), row, static_cast<int>(n));
+        if (converting->hasAlpha)
+            ComposeRowOver(row, static_cast<int>(n), target.background);
+    }
+
+    void StopConverters(void *opaque)
+    {
+        auto *converting = static_cast<ConvertingTarget *>(opaque);
+        for (const ColourConverter &converter : converting->converters)
+            converting->clipped += converter.ClippedPixels();
+        converting->converters.clear();
+    }
+
     // The code points of an exact colour encoding, where H.273 has them: JPEG XL's transfer
     // numbers are H.273's, its primaries nearly so. False for custom primaries or white points,
     // other gammas, XYB and unknown spaces.
@@ -230,18 +271,30 @@ namespace {
             return headerFailure;
         Target target { raster.Bits(), raster.Stride(), background };
         const JxlPixelFormat format { hasAlpha ? 4u : 3u, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0 };
+        // Converted pictures are asked for 16 bits, so the conversion (and libjxl's own rendering
+        // of XYB files, linear where no exact encoding fits) keeps its precision; alpha comes
+        // out opaque for pictures without it.
+        ConvertingTarget converting { target, &colour, hasAlpha, {}, 0 };
+        const JxlPixelFormat deepFormat { 4u, JXL_TYPE_UINT16, JXL_NATIVE_ENDIAN, 0 };
         for (;;) {
             switch (const JxlDecoderStatus status = JxlDecoderProcessInput(decoder.get())) {
             case JXL_DEC_NEED_IMAGE_OUT_BUFFER:
                 // Rows arrive from several threads at once, each its own span of pixels.
-                if (JxlDecoderSetImageOutCallback(decoder.get(), &format,
-                        hasAlpha ? ComposePixels : WriteOpaquePixels, &target)
-                    != JXL_DEC_SUCCESS)
+                if (ConvertsColours()) {
+                    if (JxlDecoderSetMultithreadedImageOutCallback(decoder.get(), &deepFormat,
+                            StartConverters, ConvertPixels, StopConverters, &converting)
+                        != JXL_DEC_SUCCESS)
+                        return LoadFailure::Unsupported;
+                } else if (JxlDecoderSetImageOutCallback(decoder.get(), &format,
+                               hasAlpha ? ComposePixels : WriteOpaquePixels, &target)
+                    != JXL_DEC_SUCCESS) {
                     return LoadFailure::Unsupported;
+                }
                 break;
             case JXL_DEC_FULL_IMAGE:
                 // The first frame (with later ones merged into it by the decoder when they are
                 // only parts of one picture) is all that is drawn.
+                otherClippedPixels += converting.clipped;
                 return LoadFailure::None;
             default:
                 // An error, or more input wanted after the whole file was given: damaged or cut.

@@ -315,14 +315,21 @@ namespace {
                     return LoadFailure::OutOfMemory;
                 if (plainChannels == 0) {
                     png_read_row(png, reinterpret_cast<png_bytep>(row), nullptr);
+                    ConvertColours(row, width);
                     if (hasAlpha)
                         ComposeRowOver(row, width, background);
                 } else {
                     png_read_row(png, plainRow.data(), nullptr);
-                    if (plainChannels == 3)
+                    if (plainChannels == 3) {
                         ConvertRgbRow(plainRow.data(), row, width);
-                    else
+                        ConvertColours(row, width);
+                    } else if (!ConvertsColours()) {
                         ComposeRgbaRow(plainRow.data(), row, width, background);
+                    } else {
+                        UnpackRgbaRow(plainRow.data(), row, width);
+                        ConvertColours(row, width);
+                        ComposeRowOver(row, width, background);
+                    }
                 }
                 sink.RowsDone(y, 1);
             }
@@ -335,8 +342,11 @@ namespace {
                 for (int y = 0; y < height; ++y)
                     png_read_row(png, reinterpret_cast<png_bytep>(rows + y * stride), nullptr);
             }
-            for (int y = 0; hasAlpha && y < height; ++y)
-                ComposeRowOver(rows + y * stride, width, background);
+            for (int y = 0; y < height; ++y) {
+                ConvertColours(rows + y * stride, width);
+                if (hasAlpha)
+                    ComposeRowOver(rows + y * stride, width, background);
+            }
             sink.RowsDone(0, height);
         }
         // Reads up to IEND, so a file cut short after its image data is caught too.

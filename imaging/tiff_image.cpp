@@ -165,6 +165,14 @@ namespace {
         for (int y = 0; y < size.height(); ++y) {
             std::uint32_t *row = pixels + static_cast<std::size_t>(y) * size.width();
             ConvertRgbaRow(row, size.width());
+            if (ConvertsColours()) {
+                // The conversion needs the colour itself, so the premultiplication is undone
+                // first; opaque pixels are left as they are by that.
+                UnpremultiplyRow(row, size.width());
+                ConvertColours(row, size.width());
+                ComposeRowOver(row, size.width(), background);
+                continue;
+            }
             // Opaque files come with alpha 0xFF, which the composition passes through.
             ComposePremultipliedRowOver(row, size.width(), background);
         }

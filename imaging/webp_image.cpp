@@ -117,6 +117,8 @@ namespace {
         WebPFreeDecBuffer(&config.output);
         if (status != VP8_STATUS_OK)
             return FailureOf(status);
+        for (int y = 0; ConvertsColours() && y < size.height(); ++y)
+            ConvertColours(raster.Row(y), size.width());
         if (features.has_alpha) {
             for (int y = 0; y < size.height(); ++y)
                 ComposeRowOver(raster.Row(y), size.width(), background);
@@ -145,9 +147,16 @@ namespace {
             && WebPAnimDecoderGetNext(decoder, &canvas, &timestamp) && canvas;
         if (ok) {
             const std::size_t rowBytes = static_cast<std::size_t>(size.width()) * 4;
-            for (int y = 0; y < size.height(); ++y)
-                ComposeRgbaRow(canvas + rowBytes * static_cast<std::size_t>(y), raster.Row(y),
-                    size.width(), background);
+            for (int y = 0; y < size.height(); ++y) {
+                const std::uint8_t *in = canvas + rowBytes * static_cast<std::size_t>(y);
+                if (!ConvertsColours()) {
+                    ComposeRgbaRow(in, raster.Row(y), size.width(), background);
+                    continue;
+                }
+                UnpackRgbaRow(in, raster.Row(y), size.width());
+                ConvertColours(raster.Row(y), size.width());
+                ComposeRowOver(raster.Row(y), size.width(), background);
+            }
         }
         WebPAnimDecoderDelete(decoder);
         return ok ? LoadFailure::None : AnimationFailure();

@@ -40,7 +40,7 @@ int RunAvg(int argc, const char *const *argv)
     }
 
     const std::vector<AvgJob> jobs = ListJobs(arguments.files, arguments.recursive);
-    const JobSettings settings { arguments.background, arguments.json };
+    const JobSettings settings { arguments.background, arguments.json, arguments.raw };
     ProgressBar bar(::isatty(STDERR_FILENO) == 1 && jobs.size() > 1, jobs.size());
     const bool allLoaded = RunInOrder(
         jobs.size(), arguments.jobs > 0 ? arguments.jobs : CoresToUse(),

@@ -38,21 +38,24 @@ namespace {
         // The text line shows the means alone: the other figures are not worked out for it.
         analysis::StatisticsSink sink(!settings.json);
         imaging::LoadFailure failure = imaging::LoadFailure::None;
+        const imaging::ColourOptions options { settings.raw };
+        imaging::ColourReport report;
         if (path == "-") {
             modGDIPlusResize::PictureBytes picture;
             if (!ReadAllOf(stdin, picture.bytes))
                 return Failure(path, "standard input could not be read", settings.json);
-            failure = modGDIPlusResize::DrawPictureRows(picture, sink, settings.background);
+            failure = modGDIPlusResize::DrawPictureRows(
+                picture, sink, settings.background, options, &report);
         } else {
             // The name goes to the file system as the shell gave it, whatever its encoding.
             failure = modGDIPlusResize::DrawPictureRows(
-                modGDIPlusResize::NativePath { path }, sink, settings.background);
+                modGDIPlusResize::NativePath { path }, sink, settings.background, options, &report);
         }
         if (failure != imaging::LoadFailure::None)
             return Failure(path, imaging::LoadFailureText(failure), settings.json);
         const analysis::PictureStatistics statistics = sink.Statistics();
         return Outcome { Outcome::Where::Out,
-            settings.json ? FormatJsonLine(statistics, path)
+            settings.json ? FormatJsonLine(statistics, path, report)
                           : FormatAvgLine(analysis::Summarise(statistics.totals), path),
             false };
     }

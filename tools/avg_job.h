@@ -11,6 +11,7 @@ struct JobSettings
 {
     analysis::ColourValue background = 0xFFFFFF; // 0x00BBGGRR
     bool json = false;
+    bool raw = false; // the stored numbers, not converted to sRGB
 };
 
 // The outcome for one job: the file's line on standard output, or its failure line (on standard

@@ -19,14 +19,19 @@ namespace {
   -r, --recursive       walk the directories given, in sorted order, without following
                         symbolic links inside them; files that are not pictures are
                         skipped, pictures that fail to load are errors
+  --raw                 average the numbers as stored, without converting the picture's
+                        colours (its profile or colour tags) to sRGB first
   -                     read one picture from standard input
   --                    everything after it is a file
   --help, --version
 
 Text line: #RRGGBB R:r G:g B:b H:h S:s L:l  path (channel means truncated to whole numbers).
 JSON: {"path":..., "width", "height", "pixels", "mean":{"hex","r","g","b","h","s","l"},
-"linear_mean":{"hex","r","g","b"}, "stddev":{"r","g","b"}, "min":{...}, "max":{...}}; a file
-that fails gives {"path":...,"error":"..."}. A path that is not valid UTF-8 shows each byte
+"linear_mean":{"hex","r","g","b"}, "stddev":{"r","g","b"}, "min":{...}, "max":{...},
+"colour_space":"...", "clipped_pixels":N} (the colours the picture came in, and how many pixels
+lay outside sRGB), with "raw":true after --raw and "colour_unusable":true when the picture's
+colour description could not be used and it was read as sRGB; a file that fails gives
+{"path":...,"error":"..."}. A path that is not valid UTF-8 shows each byte
 outside a valid sequence as U+FFFD, and "path_bytes" then holds the exact name in base64.
 When standard error is a terminal and more than one file is given, a progress bar shows there.
 Exit status: 0 when every picture loaded, 1 when any failed, 2 for a usage error.)";
@@ -121,6 +126,7 @@ namespace {
         app.add_flag_callback("--json", [&parsed] { parsed.json = true; })->trigger_on_parse();
         app.add_flag_callback("-r,--recursive", [&parsed] { parsed.recursive = true; })
             ->trigger_on_parse();
+        app.add_flag_callback("--raw", [&parsed] { parsed.raw = true; })->trigger_on_parse();
         app.add_option_function<std::string>(
                "-j,--jobs", [&parsed](const std::string &value) { parsed.jobs = ParseJobs(value); })
             ->type_name("a number of jobs")

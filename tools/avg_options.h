@@ -11,7 +11,7 @@
 namespace tools {
 
 inline constexpr std::string_view kAvgUsage
-    = "usage: quillmere-avg [--background #RRGGBB] [--json] [-j N] [-r] FILE...";
+    = "usage: quillmere-avg [--background #RRGGBB] [--json] [-j N] [-r] [--raw] FILE...";
 
 // What --help prints after the usage line; its list of formats is the loader's.
 [[nodiscard]] std::string AvgHelpText();
@@ -26,11 +26,12 @@ struct AvgArguments
     int jobs = 0; // files worked on at once; 0 for one per core
     bool json = false;
     bool recursive = false;
+    bool raw = false; // average the stored numbers, without converting them to sRGB
     std::string problem; // for UsageError: what was wrong, one line
 };
 
 // Parses argv[1..argc-1]: --background #RRGGBB (or --background=#RRGGBB), --json, -j N (or -jN,
-// --jobs N, --jobs=N; N 1..1024), -r (--recursive), --help (-h), --version, "--" to end the
+// --jobs N, --jobs=N; N 1..1024), -r (--recursive), --raw, --help (-h), --version, "--" to end the
 // options, every other argument (a lone "-" included) a file. The arguments are read in order
 // and the first that asks for help, the version or is wrong decides.
 [[nodiscard]] AvgArguments ParseAvgArguments(int argc, const char *const *argv);

@@ -204,6 +204,19 @@ std::string FormatJsonLine(const analysis::PictureStatistics &statistics, std::s
     return WriteJson(JsonFigures(statistics, path));
 }
 
+std::string FormatJsonLine(const analysis::PictureStatistics &statistics, std::string_view path,
+    const imaging::ColourReport &colour)
+{
+    nlohmann::ordered_json object = JsonFigures(statistics, path);
+    object["colour_space"] = colour.sourceName;
+    object["clipped_pixels"] = colour.clippedPixels;
+    if (colour.raw)
+        object["raw"] = true;
+    if (colour.unusable)
+        object["colour_unusable"] = true;
+    return WriteJson(object);
+}
+
 std::string FormatFailureLine(std::string_view path, std::string_view reason, bool json)
 {
     if (!json)

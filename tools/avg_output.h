@@ -2,6 +2,7 @@
 
 #include "analysis/calc_color.h"
 #include "analysis/pixel_statistics.h"
+#include "imaging/colour_report.h"
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -32,6 +33,12 @@ void AddJsonPath(nlohmann::ordered_json &object, std::string_view path);
 // The JSON line (no line break) for one picture's figures.
 [[nodiscard]] std::string FormatJsonLine(
     const analysis::PictureStatistics &statistics, std::string_view path);
+
+// The same with what the draw did to the picture's colours after the figures: "colour_space"
+// (the report's source name), "clipped_pixels", then "raw":true only for a raw draw and
+// "colour_unusable":true only when the description could not be used.
+[[nodiscard]] std::string FormatJsonLine(const analysis::PictureStatistics &statistics,
+    std::string_view path, const imaging::ColourReport &colour);
 
 // The line for a file that failed, without the line break: in JSON {"path":...,"error":reason},
 // otherwise "Error loading picture PATH: reason" (for standard error).

@@ -29,6 +29,7 @@ struct Accepted
     analysis::ColourValue background = 0xFFFFFF;
     bool json = false;
     bool recursive = false;
+    bool raw = false;
 };
 
 TEST(AvgOptions, EverySpellingIsRead)
@@ -46,6 +47,9 @@ TEST(AvgOptions, EverySpellingIsRead)
         { { "--jobs=0007", "a.png", "-j", "2" }, { "a.png" }, 2 },
         { { "-r", "a" }, { "a" }, 0, 0xFFFFFF, false, true },
         { { "--recursive", "--json", "a" }, { "a" }, 0, 0xFFFFFF, true, true },
+        { { "--raw", "a" }, { "a" }, 0, 0xFFFFFF, false, false, true },
+        { { "a", "--json", "--raw", "-r" }, { "a" }, 0, 0xFFFFFF, true, true, true },
+        { { "--", "--raw" }, { "--raw" } },
         // A lone dash, an empty name and "[a,b]" (a list to CLI11's vectors) are files as given.
         { { "-", "", "[a,b]", "x" }, { "-", "", "[a,b]", "x" } },
         // After "--" everything is a file, a second "--" too; before it, the values are values.
@@ -61,6 +65,7 @@ TEST(AvgOptions, EverySpellingIsRead)
         EXPECT_EQ(parsed.background, c.background);
         EXPECT_EQ(parsed.json, c.json);
         EXPECT_EQ(parsed.recursive, c.recursive);
+        EXPECT_EQ(parsed.raw, c.raw);
     }
 }
 
@@ -85,6 +90,8 @@ TEST(AvgOptions, TheFirstDecidingArgumentWins)
         { { "-rj", "2", "a" }, Action::UsageError, "unknown option '-rj'" },
         { { "-hx" }, Action::UsageError, "unknown option '-hx'" },
         { { "--json=1", "a" }, Action::UsageError, "unknown option '--json=1'" },
+        { { "--raw=1", "a" }, Action::UsageError, "unknown option '--raw=1'" },
+        { { "--raw" }, Action::UsageError, "no file given" },
         { { "--help=" }, Action::UsageError, "unknown option '--help='" },
         { { "-5", "a" }, Action::UsageError, "unknown option '-5'" },
         { { "---x", "a" }, Action::UsageError, "unknown option '---x'" },

@@ -112,6 +112,42 @@ TEST(AvgOutput, JsonFiguresKeepTheirOrderAndFourDecimals)
     }
 }
 
+// The colour members follow the figures; raw and colour_unusable appear only when true, and a
+// clipped count past 32 bits stays whole.
+TEST(AvgOutput, ColourMembersFollowTheFigures)
+{
+    const std::string figures = tools::FormatJsonLine(RedBlue(), "p.png");
+    const std::string head = figures.substr(0, figures.size() - 1);
+    const auto report = [](std::string name, bool raw, bool unusable, std::uint64_t clipped) {
+        imaging::ColourReport r;
+        r.sourceName = std::move(name);
+        r.raw = raw;
+        r.unusable = unusable;
+        r.converted = !raw && !unusable && r.sourceName != "sRGB";
+        r.clippedPixels = clipped;
+        return r;
+    };
+    const struct
+    {
+        imaging::ColourReport colour;
+        std::string tail;
+    } cases[] = {
+        { report("sRGB", false, false, 0), R"(,"colour_space":"sRGB","clipped_pixels":0})" },
+        { report("Display P3", false, false, 5'000'000'000),
+            R"(,"colour_space":"Display P3","clipped_pixels":5000000000})" },
+        { report("Adobe RGB (1998)", true, false, 0),
+            R"x(,"colour_space":"Adobe RGB (1998)","clipped_pixels":0,"raw":true})x" },
+        { report("sRGB", false, true, 0),
+            R"(,"colour_space":"sRGB","clipped_pixels":0,"colour_unusable":true})" },
+        { report("My \"Profile\"", false, false, 1),
+            R"(,"colour_space":"My \"Profile\"","clipped_pixels":1})" },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.colour.sourceName);
+        EXPECT_EQ(tools::FormatJsonLine(RedBlue(), "p.png", c.colour), head + c.tail);
+    }
+}
+
 TEST(AvgOutput, TextAndFailureLines)
 {
     const struct

@@ -316,7 +316,7 @@ TEST_F(AvgTest, UsageErrorsExitWithTwoAndOneUsageLine)
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err.find(
-                      "usage: quillmere-avg [--background #RRGGBB] [--json] [-j N] [-r] FILE..."),
+                      "usage: quillmere-avg [--background #RRGGBB] [--json] [-j N] [-r] [--raw] FILE..."),
             std::string::npos)
             << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
@@ -328,7 +328,7 @@ TEST_F(AvgTest, HelpAndVersion)
     const Outcome help = Avg({ "--help" });
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind(
-                  "usage: quillmere-avg [--background #RRGGBB] [--json] [-j N] [-r] FILE...\n", 0),
+                  "usage: quillmere-avg [--background #RRGGBB] [--json] [-j N] [-r] [--raw] FILE...\n", 0),
         0u);
     const Outcome version = Avg({ "--version" });
     EXPECT_EQ(version.status, 0);
