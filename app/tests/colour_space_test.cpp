@@ -166,7 +166,7 @@ TEST_F(ColourSpaceLine, SaysWhereTheColoursCameFromInBothLanguages)
 }
 
 // Shares are of all the picture's pixels, one decimal; a single clipped pixel still shows.
-TEST_F(ColourSpaceLine, DISABLED_ClippedPixelsGiveTheirShareInBothLanguages)
+TEST_F(ColourSpaceLine, ClippedPixelsGiveTheirShareInBothLanguages)
 {
     const Tagged cases[] = {
         { "half the pixels outside sRGB",
