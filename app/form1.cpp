@@ -174,10 +174,18 @@ void Form1::CreateControls()
     LbInfo->setAccessibleDescription(tr("平均色信息"));
     LbInfo->installEventFilter(this);
 
+    LblSpace = new QLabel(this);
+    LblSpace->setObjectName(QStringLiteral("LblSpace"));
+    LblSpace->setTextFormat(Qt::PlainText);
+    LblSpace->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    LblSpace->setWordWrap(true);
+    LblSpace->setAccessibleDescription(tr("图片的颜色空间"));
+    LblSpace->hide();
+
     // Focus order FileOpen, ScreenCap, Text1; labels, the frame and the pane never take focus.
     for (QWidget *control : { static_cast<QWidget *>(LblClr), static_cast<QWidget *>(Label1),
              static_cast<QWidget *>(PicFrame), static_cast<QWidget *>(PicBox),
-             static_cast<QWidget *>(LbInfo) })
+             static_cast<QWidget *>(LbInfo), static_cast<QWidget *>(LblSpace) })
         control->setFocusPolicy(Qt::NoFocus);
     setTabOrder(FileOpen, ScreenCap);
     setTabOrder(ScreenCap, Text1);
@@ -191,6 +199,8 @@ void Form1::CreateControls()
         { PicFrame, 0, 0, 5175, 3975 },
         { Text1, 6120, 2400, 735, 270 },
         { LbInfo, 5280, 1800, 1455, 615 },
+        // The column's free space under Text1, so that the window keeps its size.
+        { LblSpace, 5280, 2760, 1455, 2040 },
     } };
     PlaceControls();
     FitFonts();
@@ -236,6 +246,7 @@ void Form1::ApplyLayout()
     PlacementOf(LblClr).left = W() - 1575;
     PlacementOf(Label1).left = W() - 1575;
     PlacementOf(LbInfo).left = W() - 1575;
+    PlacementOf(LblSpace).left = W() - 1575;
     PlacementOf(Text1).left = W() - 855;
     PlacementOf(PicFrame).height = H;
     // Below 1680 twips of client width the frame would get a negative width: it keeps 0.
@@ -270,6 +281,20 @@ void Form1::FitFonts()
         return 3 * metrics.lineSpacing() <= info.height() && widest <= info.width();
     }));
 
+    // The colour-space line wraps within its label; the longest texts it may show must fit too.
+    const QRect space = LblSpace->contentsRect();
+    const QString spaceTexts[] = {
+        app::ColourSpaceText(
+            imaging::ColourReport { "Adobe RGB (1998)", true, false, false, 1 }, 3),
+        app::ColourSpaceText(imaging::ColourReport { "sRGB", false, true, false, 0 }, 1),
+    };
+    LblSpace->setFont(FittedFont(LbInfo->font(), [&](const QFontMetrics &metrics) {
+        return std::all_of(std::begin(spaceTexts), std::end(spaceTexts), [&](const QString &text) {
+            return space.contains(
+                metrics.boundingRect(space, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, text));
+        });
+    }));
+
     // The hex text in fixed-width digits, so that every colour fits the box the same way.
     QFont digits = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     digits.setPointSizeF(Text1->font().pointSizeF());
@@ -280,6 +305,13 @@ void Form1::FitFonts()
         return metrics.horizontalAdvance(QStringLiteral("#DDDDDD")) <= hex.width()
             && metrics.height() <= hex.height();
     }));
+}
+
+void Form1::ShowColourSpace(const QString &text)
+{
+    LblSpace->setText(text);
+    // Hidden when empty, so that the window of an sRGB picture is the one it always was.
+    LblSpace->setVisible(!text.isEmpty());
 }
 
 void Form1::resizeEvent(QResizeEvent *event)
@@ -340,6 +372,8 @@ void Form1::ShowCapturedBlock(const QImage &pixels, const QRect &block)
 {
     // The captured region is the newest picture: a load still running is dropped.
     DropPendingLoad();
+    // The capture's pixels are sRGB already: X11 display profiles were converted on the way.
+    ShowColourSpace(QString());
     capture::ShowBlock(*PicBox, pixels, block);
     CalcColor();
 }
@@ -416,6 +450,9 @@ void Form1::OpenPicture(const platform::PictureInput &input)
     PicBox->SetPicture(loaded.picture);
     loaded.picture = QImage(); // the pane holds the only reference now
     PicBox->SetSize(loaded.width, loaded.height);
+    ShowColourSpace(app::ColourSpaceText(loaded.colour,
+        static_cast<std::uint64_t>(std::max(0, loaded.width))
+            * static_cast<std::uint64_t>(std::max(0, loaded.height))));
     CalcColor();
     emit PictureShown();
 }

@@ -109,6 +109,8 @@ public:
     platform::PicBox *PicBox = nullptr;
     QLineEdit *Text1 = nullptr;
     QLabel *LbInfo = nullptr;
+    // Under Text1: the colour space the shown picture was converted from; hidden for sRGB.
+    QLabel *LblSpace = nullptr;
 
 signals:
     // A picture from OpenPicture is shown with its results.
@@ -149,13 +151,14 @@ private:
     void ApplyLayout();
     void PlaceControls();
     void FitFonts();
+    void ShowColourSpace(const QString &text);
     [[nodiscard]] Placement &PlacementOf(const QWidget *control);
 
     Seams seams;
     analysis::ColourScanner scanner;
     // The frame's inner area: clips the pane to what fits inside the border.
     QWidget *paneViewport = nullptr;
-    std::array<Placement, 7> placements {};
+    std::array<Placement, 8> placements {};
     // The colour dialog's last confirmed colour; nothing reads it to preselect a colour.
     analysis::ColourValue chosenColour = 0;
     // The screen capture command of ScreenCap; it owns the capture overlay.

@@ -17,7 +17,7 @@ LoadedPicture LoadPicture(const platform::PictureInput &input, analysis::ColourV
     try {
         if (!input.path.isEmpty()) {
             loaded.picture = modGDIPlusResize::LoadPictureScaled(
-                input.path, loaded.width, loaded.height, colour);
+                input.path, loaded.width, loaded.height, colour, &loaded.colour);
         } else {
             QByteArray data = input.data;
             if (data.isEmpty() && !input.image.isNull()) {
@@ -28,7 +28,7 @@ LoadedPicture LoadPicture(const platform::PictureInput &input, analysis::ColourV
                 input.image.save(&buffer, "PNG", 100);
             }
             loaded.picture = modGDIPlusResize::LoadPictureScaled(
-                data, name, loaded.width, loaded.height, colour);
+                data, name, loaded.width, loaded.height, colour, &loaded.colour);
         }
     } catch (const modGDIPlusResize::LoadError &error) {
         loaded = LoadedPicture {};
@@ -40,6 +40,29 @@ LoadedPicture LoadPicture(const platform::PictureInput &input, analysis::ColourV
     }
     modGDIPlusResize::GdiPlusClose(token);
     return loaded;
+}
+
+QString ColourSpaceText(const imaging::ColourReport &report, std::uint64_t pixels)
+{
+    if (report.unusable)
+        return QCoreApplication::translate(
+            "LoadedPicture", "无法读取图片的颜色配置文件，已按 sRGB 处理。");
+    // A profile that describes sRGB itself converts without changing anything worth a line.
+    if (!report.converted || report.sourceName == "sRGB")
+        return QString();
+    QString text = QString::fromStdString(report.sourceName) + QStringLiteral(" → sRGB");
+    if (report.clippedPixels > 0 && pixels > 0) {
+        // A share says more than a count on a picture of millions of pixels; a few clipped
+        // pixels still say so rather than round to nothing.
+        const double percent
+            = 100.0 * static_cast<double>(report.clippedPixels) / static_cast<double>(pixels);
+        const QString share = percent < 0.1 ? QStringLiteral("<0.1%")
+                                            : QString::number(percent, 'f', 1) + QLatin1Char('%');
+        text += QLatin1Char('\n')
+            + QCoreApplication::translate("LoadedPicture", "%1 的像素超出 sRGB，已裁剪。")
+                  .arg(share);
+    }
+    return text;
 }
 
 QString LoadFailureMessage(imaging::LoadFailure reason)

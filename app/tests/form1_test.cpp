@@ -160,6 +160,7 @@ void ExpectLaidOut(const Form1 &window, const Expected &e)
         { window.Label1, e.columnLeft, 1560, 1455, 255 },
         { window.LbInfo, e.columnLeft, 1800, 1455, 615 },
         { window.Text1, e.text1Left, 2400, 735, 270 },
+        { window.LblSpace, e.columnLeft, 2760, 1455, 2040 },
         { window.PicFrame, 0, 0, e.frameWidth, e.frameHeight },
     };
     for (const Control &c : controls) {

@@ -48,6 +48,10 @@ here to stop</translation>
         <source>所有图片文件</source>
         <translation>All picture files</translation>
     </message>
+    <message>
+        <source>图片的颜色空间</source>
+        <translation>Colour space of the picture</translation>
+    </message>
 </context>
 <context>
     <name>LoadedPicture</name>
@@ -102,6 +106,14 @@ here to stop</translation>
     <message>
         <source>新图片格式的解码模块来自另一个版本。</source>
         <translation>The decoders of the newer picture formats are from another build.</translation>
+    </message>
+    <message>
+        <source>无法读取图片的颜色配置文件，已按 sRGB 处理。</source>
+        <translation>The picture&apos;s colour profile could not be read: it was taken as sRGB.</translation>
+    </message>
+    <message>
+        <source>%1 的像素超出 sRGB，已裁剪。</source>
+        <translation>%1 of the pixels were outside sRGB and clipped.</translation>
     </message>
 </context>
 <context>
