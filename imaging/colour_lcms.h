@@ -3,6 +3,7 @@
 #include <lcms2.h>
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,6 +60,21 @@ struct TransformDeleter
     void operator()(void *transform) const { cmsDeleteTransform(transform); }
 };
 using Transform = std::unique_ptr<void, TransformDeleter>;
+
+// lcms2 hands header fields back as enums, yet a file may hold any 32-bit value there: they are
+// compared as numbers, never held in an enum.
+[[nodiscard]] inline std::uint32_t ColourSpaceOf(cmsHPROFILE profile)
+{
+    return static_cast<std::uint32_t>(cmsGetColorSpace(profile));
+}
+[[nodiscard]] inline std::uint32_t DeviceClassOf(cmsHPROFILE profile)
+{
+    return static_cast<std::uint32_t>(cmsGetDeviceClass(profile));
+}
+[[nodiscard]] inline std::uint32_t ConnectionSpaceOf(cmsHPROFILE profile)
+{
+    return static_cast<std::uint32_t>(cmsGetPCS(profile));
+}
 
 // lcms2's parametric curve of the given type (ICC type plus one, as lcms2 numbers them).
 [[nodiscard]] Curve ParametricCurve(cmsContext context, int type, std::initializer_list<double> p);

@@ -279,7 +279,7 @@ bool RowConverter::KeepsSrgbCodes()
 }
 
 LutStage::LutStage(cmsContext context, cmsHPROFILE source, bool grey)
-    : lab(cmsGetPCS(source) == cmsSigLabData)
+    : lab(ConnectionSpaceOf(source) == cmsSigLabData)
 {
     const Profile pcs(
         lab ? cmsCreateLab4ProfileTHR(context, nullptr) : cmsCreateXYZProfileTHR(context));

@@ -50,7 +50,7 @@ namespace {
     std::unique_ptr<SourceStage> MatrixShaperFor(const ContextPtr &context, cmsHPROFILE profile)
     {
         const Matrix3 toSrgb = LinearSrgbFromXyz(context->Id());
-        if (cmsGetColorSpace(profile) == cmsSigGrayData) {
+        if (ColourSpaceOf(profile) == cmsSigGrayData) {
             const auto *trc
                 = static_cast<const cmsToneCurve *>(cmsReadTag(profile, cmsSigGrayTRCTag));
             if (!trc)
@@ -99,11 +99,11 @@ namespace {
             context->Id(), icc.data(), static_cast<cmsUInt32Number>(icc.size())));
         if (!profile)
             return Unusable();
-        const cmsProfileClassSignature deviceClass = cmsGetDeviceClass(profile.get());
+        const std::uint32_t deviceClass = DeviceClassOf(profile.get());
         if (deviceClass == cmsSigLinkClass || deviceClass == cmsSigAbstractClass
             || deviceClass == cmsSigNamedColorClass)
             return Unusable();
-        const cmsColorSpaceSignature space = cmsGetColorSpace(profile.get());
+        const std::uint32_t space = ColourSpaceOf(profile.get());
         if (space != cmsSigRgbData && space != cmsSigGrayData)
             return Unusable();
         const bool grey = space == cmsSigGrayData;

@@ -443,6 +443,12 @@ TEST(ColourConverterTest, UnusableDescriptionsReadAsSrgb)
     double collinear[8] = { 0.3127, 0.3290, 0.2, 0.2, 0.3, 0.3, 0.4, 0.4 };
     std::vector<std::uint8_t> truncated = FileBytes(kGhostscriptIcc + "a98.icc");
     truncated.resize(200);
+    // Header fields no enum of lcms2 names: the colour space, then the device class.
+    std::vector<std::uint8_t> unknownSpace = FileBytes(kGhostscriptIcc + "a98.icc");
+    const std::uint8_t odd[4] = { 0xAE, 0xB8, 0x42, 0x20 };
+    std::vector<std::uint8_t> unknownClass = unknownSpace;
+    std::copy(odd, odd + 4, unknownSpace.begin() + 16);
+    std::copy(odd, odd + 4, unknownClass.begin() + 12);
     const struct
     {
         const char *label;
@@ -454,6 +460,7 @@ TEST(ColourConverterTest, UnusableDescriptionsReadAsSrgb)
         { "truncated ICC", Icc(truncated) },
         { "CMYK ICC", Icc(FileBytes(kGhostscriptIcc + "default_cmyk.icc")) },
         { "Lab ICC", Icc(FileBytes(kGhostscriptIcc + "lab.icc")) },
+        { "unknown colour space", Icc(unknownSpace) },
         { "CICP primaries 4", Cicp(4, 13) },
         { "CICP transfer 17", Cicp(1, 17) },
         { "gAMA 0", Gamma(0) },
