@@ -11,36 +11,58 @@ namespace imaging::colour {
 
 namespace {
 
-    // Linear sRGB to 8-bit codes. The index (16 bits of linear light) only picks the code at the
-    // low end of its interval; one comparison with the next code's threshold then settles the
-    // pixel, so the result is the rounded sRGB value of the float itself, even in the steep part
-    // near black.
+    // Linear sRGB to 8-bit codes. The index, the float's exponent and top seven mantissa bits,
+    // picks an interval of linear light that holds at most one code's threshold; its entry gives
+    // the code at the interval's low end and that threshold, so one load and one comparison give
+    // the rounded sRGB value of the float itself. The table is 13 KB and stays in the first-level
+    // cache.
     struct SrgbEncoding
     {
-        static constexpr int kIndexSteps = 65535;
-        std::vector<std::uint8_t> code;
-        // threshold[k]: the least linear value that rounds to code k; threshold[256] is past white.
-        std::array<float, 257> threshold {};
+        struct Step
+        {
+            // The least value in the interval that rounds to code + 1, or past the interval.
+            float next = 0;
+            std::uint32_t code = 0;
+        };
+        // Below 2^-13 every value encodes to 0: the first threshold is 1.5e-4.
+        static constexpr std::uint32_t kLowestIndex = 0x39000000u >> 16;
+        static constexpr std::uint32_t kHighestIndex = 0x3F800000u >> 16; // 1.0
+        std::array<Step, kHighestIndex - kLowestIndex + 1> steps {};
         // Half an 8-bit step outside 0..255 once encoded, in linear light.
         float clipLow = 0;
         float clipHigh = 0;
 
         SrgbEncoding()
-            : code(kIndexSteps + 1)
         {
+            // threshold[k]: the least linear value that rounds to code k.
+            std::array<float, 257> threshold {};
             threshold[0] = -1.0f;
             for (int k = 1; k < 256; ++k)
                 threshold[k] = static_cast<float>(SrgbToLinear((k - 0.5) / 255));
             threshold[256] = 2.0f;
-            int k = 0;
-            for (int i = 0; i <= kIndexSteps; ++i) {
-                const float low = static_cast<float>(i) / kIndexSteps;
+            std::uint32_t k = 0;
+            for (std::uint32_t i = 0; i < steps.size(); ++i) {
+                const float low = std::bit_cast<float>((kLowestIndex + i) << 16);
                 while (k < 255 && threshold[k + 1] <= low)
                     ++k;
-                code[i] = static_cast<std::uint8_t>(k);
+                steps[i] = Step { threshold[k + 1], k };
             }
             clipLow = static_cast<float>(-0.5 / 255 / 12.92);
             clipHigh = static_cast<float>(SrgbToLinear(1 + 0.5 / 255));
+        }
+
+        // The table index of v, 0..1.
+        static std::int32_t Index(float v)
+        {
+            const auto index = static_cast<std::int32_t>(std::bit_cast<std::uint32_t>(v) >> 16)
+                - static_cast<std::int32_t>(kLowestIndex);
+            return index < 0 ? 0 : index;
+        }
+
+        [[nodiscard]] std::uint32_t Code(float v, std::int32_t index) const
+        {
+            const Step &step = steps[static_cast<std::size_t>(index)];
+            return step.code + static_cast<std::uint32_t>(v >= step.next);
         }
     };
 
@@ -62,9 +84,11 @@ namespace {
             (std::bit_cast<std::uint32_t>(nonNegative) & below) | (0x3F800000u & ~below));
     }
 
-    // Clips the block to 0..1 in place and writes 8-bit sRGB with the given alpha bits into out;
-    // returns how many pixels were clipped.
-    int EncodeBlock(int n, LinearBlock &block, const std::uint32_t *alpha, std::uint32_t *out)
+    // Clips the block to 0..1 in place and writes 8-bit sRGB with the given alpha bits into out,
+    // and 1 for each clipped pixel (else 0) into clippedFlags; returns how many pixels were
+    // clipped.
+    int EncodeBlock(int n, LinearBlock &block, const std::uint32_t *alpha, std::uint32_t *out,
+        std::uint32_t *clippedFlags)
     {
         const SrgbEncoding &encoding = Encoding();
         const float low = encoding.clipLow;
@@ -77,26 +101,24 @@ namespace {
             float r = block.r[i];
             float g = block.g[i];
             float b = block.b[i];
-            clipped += (r < low) | (r > high) | (g < low) | (g > high) | (b < low) | (b > high);
+            const int outside
+                = (r < low) | (r > high) | (g < low) | (g > high) | (b < low) | (b > high);
+            clippedFlags[i] = static_cast<std::uint32_t>(outside);
+            clipped += outside;
             r = Clamp01(r);
             g = Clamp01(g);
             b = Clamp01(b);
             block.r[i] = r;
             block.g[i] = g;
             block.b[i] = b;
-            ir[i] = static_cast<std::int32_t>(r * SrgbEncoding::kIndexSteps);
-            ig[i] = static_cast<std::int32_t>(g * SrgbEncoding::kIndexSteps);
-            ib[i] = static_cast<std::int32_t>(b * SrgbEncoding::kIndexSteps);
+            ir[i] = SrgbEncoding::Index(r);
+            ig[i] = SrgbEncoding::Index(g);
+            ib[i] = SrgbEncoding::Index(b);
         }
-        const std::uint8_t *code = encoding.code.data();
-        const float *threshold = encoding.threshold.data();
         for (int i = 0; i < n; ++i) {
-            std::uint32_t r = code[ir[i]];
-            std::uint32_t g = code[ig[i]];
-            std::uint32_t b = code[ib[i]];
-            r += block.r[i] >= threshold[r + 1];
-            g += block.g[i] >= threshold[g + 1];
-            b += block.b[i] >= threshold[b + 1];
+            const std::uint32_t r = encoding.Code(block.r[i], ir[i]);
+            const std::uint32_t g = encoding.Code(block.g[i], ig[i]);
+            const std::uint32_t b = encoding.Code(block.b[i], ib[i]);
             out[i] = alpha[i] | (r << 16) | (g << 8) | b;
         }
         return clipped;
@@ -230,14 +252,36 @@ RowConverter::RowConverter(std::unique_ptr<SourceStage> sourceIn)
 
 std::uint64_t RowConverter::ConvertRow(std::uint32_t *row, std::int32_t n)
 {
+    if (remembered.empty())
+        remembered.assign(kRememberedColours, kNothingRemembered);
     std::uint64_t clipped = 0;
     for (std::int32_t start = 0; start < n; start += kBlockPixels) {
         const int count = std::min<std::int32_t>(kBlockPixels, n - start);
         std::uint32_t *pixels = row + start;
-        for (int i = 0; i < count; ++i)
-            alpha[i] = pixels[i] & 0xFF000000u;
-        source->Linear8(pixels, count, block);
-        clipped += EncodeBlock(count, block, alpha.data(), pixels);
+        int misses = 0;
+        for (int i = 0; i < count; ++i) {
+            const std::uint32_t p = pixels[i];
+            const std::uint32_t colour = p & 0xFFFFFFu;
+            const std::uint64_t entry = remembered[RememberedSlot(colour)];
+            if ((entry >> 32) == colour) {
+                pixels[i] = (p & 0xFF000000u) | (static_cast<std::uint32_t>(entry) & 0xFFFFFFu);
+                clipped += (entry >> 24) & 1u;
+            } else {
+                missedAt[misses] = i;
+                missed[misses] = p;
+                ++misses;
+            }
+        }
+        if (misses == 0)
+            continue;
+        source->Linear8(missed.data(), misses, block);
+        clipped += EncodeBlock(misses, block, noAlpha.data(), encoded.data(), clippedFlags.data());
+        for (int m = 0; m < misses; ++m) {
+            const std::uint32_t colour = missed[m] & 0xFFFFFFu;
+            remembered[RememberedSlot(colour)]
+                = (static_cast<std::uint64_t>(colour) << 32) | (clippedFlags[m] << 24) | encoded[m];
+            pixels[missedAt[m]] = (missed[m] & 0xFF000000u) | encoded[m];
+        }
     }
     return clipped;
 }
@@ -252,7 +296,7 @@ std::uint64_t RowConverter::ConvertRow16(
         for (int i = 0; i < count; ++i)
             alpha[i] = Alpha16To8(samples[4 * i + 3]) << 24;
         source->Linear16(samples, count, block);
-        clipped += EncodeBlock(count, block, alpha.data(), out + start);
+        clipped += EncodeBlock(count, block, alpha.data(), out + start, clippedFlags.data());
     }
     return clipped;
 }

@@ -119,9 +119,27 @@ public:
     [[nodiscard]] bool KeepsSrgbCodes();
 
 private:
+    // Photos repeat their colours: a 24-megapixel one holds a few hundred thousand, mostly near
+    // their neighbours. The last conversion of each of 16K colours (by a hash of the colour) is
+    // kept, key in the high half, the clipped flag in bit 24, so most pixels cost one lookup.
+    static constexpr std::size_t kRememberedBits = 14;
+    static constexpr std::size_t kRememberedColours = std::size_t { 1 } << kRememberedBits;
+    static constexpr std::uint64_t kNothingRemembered = ~std::uint64_t { 0 };
+    [[nodiscard]] static std::size_t RememberedSlot(std::uint32_t colour)
+    {
+        return (colour * 2654435761u) >> (32 - kRememberedBits);
+    }
+
     std::unique_ptr<SourceStage> source;
     LinearBlock block {};
     std::array<std::uint32_t, kBlockPixels> alpha {};
+    std::vector<std::uint64_t> remembered;
+    // The pixels of a block that were not remembered, where they were, and their conversion.
+    std::array<std::uint32_t, kBlockPixels> missed {};
+    std::array<int, kBlockPixels> missedAt {};
+    std::array<std::uint32_t, kBlockPixels> encoded {};
+    std::array<std::uint32_t, kBlockPixels> clippedFlags {};
+    const std::array<std::uint32_t, kBlockPixels> noAlpha {};
 };
 
 } // namespace imaging::colour

@@ -461,6 +461,7 @@ TEST(ColourConverterTest, UnusableDescriptionsReadAsSrgb)
         { "CMYK ICC", Icc(FileBytes(kGhostscriptIcc + "default_cmyk.icc")) },
         { "Lab ICC", Icc(FileBytes(kGhostscriptIcc + "lab.icc")) },
         { "unknown colour space", Icc(unknownSpace) },
+        { "unknown device class", Icc(unknownClass) },
         { "CICP primaries 4", Cicp(4, 13) },
         { "CICP transfer 17", Cicp(1, 17) },
         { "gAMA 0", Gamma(0) },
@@ -612,6 +613,46 @@ std::uint32_t Bt2020LinearToSrgb(const std::array<double, 3> &nits)
     cmsDoTransform(transform, in, out, 1);
     return 0xFF000000u | (std::uint32_t { Code(out[0]) } << 16)
         | (std::uint32_t { Code(out[1]) } << 8) | Code(out[2]);
+}
+
+// Colours seen before are taken from what the converter remembers, colours that share its slot
+// push each other out: either way every pixel, its alpha and the clipped count come out as for
+// the same colour converted on its own.
+TEST(ColourConverterTest, RepeatedColoursConvertAsAlone)
+{
+    std::mt19937 random(7);
+    std::vector<std::uint32_t> colours;
+    for (int i = 0; i < 60; ++i)
+        colours.push_back(random() & 0xFFFFFFu);
+    colours.push_back(0xFF0000u); // far outside sRGB in P3
+    struct Alone
+    {
+        std::uint32_t pixel;
+        std::uint64_t clipped;
+    };
+    std::vector<Alone> alone;
+    for (std::uint32_t colour : colours) {
+        ColourConverter own = ColourConverter::For(Cicp(12, 13));
+        std::uint32_t pixel = 0xFF000000u | colour;
+        own.ConvertRow(&pixel, 1);
+        alone.push_back({ pixel & 0xFFFFFFu, own.ClippedPixels() });
+    }
+    std::vector<std::size_t> picks(5000);
+    std::vector<std::uint32_t> row(picks.size());
+    std::uint64_t expectedClipped = 0;
+    for (std::size_t i = 0; i < picks.size(); ++i) {
+        picks[i] = random() % colours.size();
+        row[i] = (random() & 0xFF000000u) | colours[picks[i]];
+        expectedClipped += alone[picks[i]].clipped;
+    }
+    const std::vector<std::uint32_t> source = row;
+    ColourConverter converter = ColourConverter::For(Cicp(12, 13));
+    converter.ConvertRow(row.data(), static_cast<std::int32_t>(row.size()));
+    for (std::size_t i = 0; i < row.size(); ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(row[i], (source[i] & 0xFF000000u) | alone[picks[i]].pixel);
+    }
+    EXPECT_EQ(converter.ClippedPixels(), expectedClipped);
 }
 
 TEST(ColourConverterTest, PqFromTheFormula)
