@@ -2,6 +2,7 @@
 // with lcms2's profiles, as the imaging tests make them, read through the real loader.
 #include "app/language.h"
 #include "app/tests/form1_fixture.h"
+#include "imaging/tests/tagged_fixtures.h"
 
 #include <QAccessible>
 #include <QBuffer>
@@ -15,8 +16,6 @@
 
 #include <gtest/gtest.h>
 
-#include <lcms2.h>
-#include <zlib.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -24,50 +23,10 @@
 
 namespace {
 
-// Display P3 as CSS Color 4 gives it: its primaries, D65 and the sRGB curve.
-QByteArray DisplayP3()
-{
-    const cmsCIExyY white { 0.3127, 0.3290, 1 };
-    const cmsCIExyYTRIPLE primaries { { 0.680, 0.320, 1 }, { 0.265, 0.690, 1 },
-        { 0.150, 0.060, 1 } };
-    const cmsFloat64Number srgbCurve[] = { 2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045 };
-    cmsToneCurve *curve = cmsBuildParametricToneCurve(nullptr, 4, srgbCurve);
-    cmsToneCurve *curves[] = { curve, curve, curve };
-    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-    cmsFreeToneCurve(curve);
-    cmsUInt32Number length = 0;
-    cmsSaveProfileToMem(profile, nullptr, &length);
-    QByteArray bytes(static_cast<qsizetype>(length), '\0');
-    cmsSaveProfileToMem(profile, bytes.data(), &length);
-    cmsCloseProfile(profile);
-    return bytes;
-}
+using fixtures::IccpChunk;
+using fixtures::PngChunk;
 
-QByteArray Be32(std::uint32_t value)
-{
-    QByteArray bytes(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = static_cast<char>(value >> (24 - 8 * i));
-    return bytes;
-}
-
-QByteArray PngChunk(const char *type, const QByteArray &data)
-{
-    const QByteArray body = QByteArray(type, 4) + data;
-    const auto crc = static_cast<std::uint32_t>(crc32(
-        0, reinterpret_cast<const Bytef *>(body.constData()), static_cast<uInt>(body.size())));
-    return Be32(static_cast<std::uint32_t>(data.size())) + body + Be32(crc);
-}
-
-QByteArray IccpChunk(const QByteArray &profile)
-{
-    uLongf length = compressBound(static_cast<uLong>(profile.size()));
-    QByteArray compressed(static_cast<qsizetype>(length), '\0');
-    compress(reinterpret_cast<Bytef *>(compressed.data()), &length,
-        reinterpret_cast<const Bytef *>(profile.constData()), static_cast<uLong>(profile.size()));
-    compressed.truncate(static_cast<qsizetype>(length));
-    return PngChunk("iCCP", QByteArray("P3", 3) + '\0' + compressed);
-}
+QByteArray DisplayP3() { return fixtures::DisplayP3Profile(); }
 
 // A width x height picture of (200,60,40), which Display P3 keeps inside sRGB (#D92A17), with
 // `red` pixels of P3's pure red, which is outside it; written as PNG with `chunks` after IHDR.
@@ -81,9 +40,7 @@ QByteArray Png(int width, int height, int red, const QByteArrayList &chunks)
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
     picture.save(&buffer, "PNG");
-    // The signature is 8 bytes and IHDR 25; nothing that decides colours comes before it.
-    png.insert(33, chunks.join());
-    return png;
+    return fixtures::PngWithChunks(png, chunks.join());
 }
 
 QTranslator *InstallEnglish()

@@ -5,14 +5,13 @@
 
 #include "imaging/tests/fixtures.h"
 #include "imaging/tests/format_tools.h"
+#include "imaging/tests/tagged_fixtures.h"
 
 #include <QByteArray>
 #include <QImage>
 
 #include <gtest/gtest.h>
 
-#include <lcms2.h>
-#include <zlib.h>
 
 #include <array>
 #include <cstdint>
@@ -36,39 +35,12 @@ QImage Picture()
     return picture;
 }
 
-// A matrix-shaper RGB profile through lcms2: D65 white, the given red, green and blue, and the
-// sRGB curve (gamma 0) or a pure power curve.
-QByteArray Profile(const cmsCIExyYTRIPLE &primaries, double gamma = 0)
-{
-    const cmsCIExyY white { 0.3127, 0.3290, 1 };
-    const cmsFloat64Number srgbCurve[] = { 2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045 };
-    cmsToneCurve *curve = gamma > 0 ? cmsBuildGamma(nullptr, gamma)
-                                    : cmsBuildParametricToneCurve(nullptr, 4, srgbCurve);
-    cmsToneCurve *curves[] = { curve, curve, curve };
-    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-    cmsFreeToneCurve(curve);
-    cmsUInt32Number length = 0;
-    cmsSaveProfileToMem(profile, nullptr, &length);
-    QByteArray bytes(static_cast<qsizetype>(length), '\0');
-    cmsSaveProfileToMem(profile, bytes.data(), &length);
-    cmsCloseProfile(profile);
-    return bytes;
-}
+using fixtures::Be32;
+using fixtures::IccpChunk;
+using fixtures::PngChunk;
 
-// Display P3 (CSS Color 4's primaries) and Adobe RGB (1998) (its primaries, gamma 563/256).
-const QByteArray &DisplayP3()
-{
-    static const QByteArray profile
-        = Profile({ { 0.680, 0.320, 1 }, { 0.265, 0.690, 1 }, { 0.150, 0.060, 1 } });
-    return profile;
-}
-
-const QByteArray &AdobeRgb()
-{
-    static const QByteArray profile
-        = Profile({ { 0.640, 0.330, 1 }, { 0.210, 0.710, 1 }, { 0.150, 0.060, 1 } }, 563 / 256.0);
-    return profile;
-}
+const QByteArray &DisplayP3() { return fixtures::DisplayP3Profile(); }
+const QByteArray &AdobeRgb() { return fixtures::AdobeRgbProfile(); }
 
 QByteArray Bytes(std::initializer_list<int> values)
 {
@@ -76,37 +48,6 @@ QByteArray Bytes(std::initializer_list<int> values)
     for (const int value : values)
         bytes += static_cast<char>(value);
     return bytes;
-}
-
-QByteArray Be32(std::uint32_t value)
-{
-    QByteArray bytes(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = static_cast<char>(value >> (24 - 8 * i));
-    return bytes;
-}
-
-QByteArray PngChunk(const char *type, const QByteArray &data)
-{
-    const QByteArray body = QByteArray(type, 4) + data;
-    const auto crc = static_cast<std::uint32_t>(crc32(
-        0, reinterpret_cast<const Bytef *>(body.constData()), static_cast<uInt>(body.size())));
-    return Be32(static_cast<std::uint32_t>(data.size())) + body + Be32(crc);
-}
-
-QByteArray Compressed(const QByteArray &bytes)
-{
-    uLongf length = compressBound(static_cast<uLong>(bytes.size()));
-    QByteArray out(static_cast<qsizetype>(length), '\0');
-    compress(reinterpret_cast<Bytef *>(out.data()), &length,
-        reinterpret_cast<const Bytef *>(bytes.constData()), static_cast<uLong>(bytes.size()));
-    out.truncate(static_cast<qsizetype>(length));
-    return out;
-}
-
-QByteArray IccpChunk(const QByteArray &profile)
-{
-    return PngChunk("iCCP", QByteArray("P3", 3) + '\0' + Compressed(profile));
 }
 
 QByteArray CicpChunk(int primaries, int transfer, int matrix = 0, int fullRange = 1)
@@ -125,9 +66,8 @@ const std::array<double, 8> kSrgbChromaticities { 0.3127, 0.329, 0.64, 0.33, 0.3
 // The plain RGB PNG of the picture with chunks inserted after IHDR (signature 8 bytes, IHDR 25).
 QByteArray PngWith(const QByteArrayList &chunks)
 {
-    QByteArray png = fixtures::EncodePng(Picture(), fixtures::PngVariant::Rgb8);
-    png.insert(33, chunks.join());
-    return png;
+    return fixtures::PngWithChunks(
+        fixtures::EncodePng(Picture(), fixtures::PngVariant::Rgb8), chunks.join());
 }
 
 // The baseline JPEG with the profile split in `count` APP2 segments, written in `order` (the

@@ -8,6 +8,7 @@
 
 #include "imaging/tests/fixtures.h"
 #include "imaging/tests/format_tools.h"
+#include "imaging/tests/tagged_fixtures.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -16,7 +17,6 @@
 #include <gtest/gtest.h>
 
 #include <lcms2.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <array>
@@ -48,65 +48,19 @@ QImage TranslucentPicture()
     return picture;
 }
 
-QByteArray Be32(std::uint32_t value)
-{
-    QByteArray bytes(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = static_cast<char>(value >> (24 - 8 * i));
-    return bytes;
-}
-
-QByteArray PngChunk(const char *type, const QByteArray &data)
-{
-    const QByteArray body = QByteArray(type, 4) + data;
-    const auto crc = static_cast<std::uint32_t>(crc32(
-        0, reinterpret_cast<const Bytef *>(body.constData()), static_cast<uInt>(body.size())));
-    return Be32(static_cast<std::uint32_t>(data.size())) + body + Be32(crc);
-}
-
-QByteArray IccpChunk(const QByteArray &profile)
-{
-    uLongf length = compressBound(static_cast<uLong>(profile.size()));
-    QByteArray packed(static_cast<qsizetype>(length), '\0');
-    compress(reinterpret_cast<Bytef *>(packed.data()), &length,
-        reinterpret_cast<const Bytef *>(profile.constData()), static_cast<uLong>(profile.size()));
-    packed.truncate(static_cast<qsizetype>(length));
-    return PngChunk("iCCP", QByteArray("icc", 4) + '\0' + packed);
-}
+using fixtures::Be32;
+using fixtures::IccpChunk;
+using fixtures::PngChunk;
+using fixtures::RgbProfile;
 
 // The PNG with chunks after IHDR (signature 8 bytes, IHDR 25).
 QByteArray PngWith(const QImage &picture, fixtures::PngVariant variant, const QByteArray &chunks)
 {
-    QByteArray png = fixtures::EncodePng(picture, variant);
-    png.insert(33, chunks);
-    return png;
+    return fixtures::PngWithChunks(fixtures::EncodePng(picture, variant), chunks);
 }
 
-QByteArray SavedProfile(cmsHPROFILE profile)
-{
-    cmsUInt32Number length = 0;
-    cmsSaveProfileToMem(profile, nullptr, &length);
-    QByteArray bytes(static_cast<qsizetype>(length), '\0');
-    cmsSaveProfileToMem(profile, bytes.data(), &length);
-    cmsCloseProfile(profile);
-    return bytes;
-}
-
-// A matrix-shaper profile with D65 white: the sRGB curve for gamma 0, else a pure power curve.
-QByteArray RgbProfile(const cmsCIExyYTRIPLE &primaries, double gamma = 0)
-{
-    const cmsCIExyY white { 0.3127, 0.3290, 1 };
-    const cmsFloat64Number srgbCurve[] = { 2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045 };
-    cmsToneCurve *curve = gamma > 0 ? cmsBuildGamma(nullptr, gamma)
-                                    : cmsBuildParametricToneCurve(nullptr, 4, srgbCurve);
-    cmsToneCurve *curves[] = { curve, curve, curve };
-    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-    cmsFreeToneCurve(curve);
-    return SavedProfile(profile);
-}
-
-const cmsCIExyYTRIPLE kP3 { { 0.680, 0.320, 1 }, { 0.265, 0.690, 1 }, { 0.150, 0.060, 1 } };
-const cmsCIExyYTRIPLE kBt2020 { { 0.708, 0.292, 1 }, { 0.170, 0.797, 1 }, { 0.131, 0.046, 1 } };
+const cmsCIExyYTRIPLE &kP3 = fixtures::kP3Primaries;
+const cmsCIExyYTRIPLE &kBt2020 = fixtures::kBt2020Primaries;
 
 QByteArray DisplayP3() { return RgbProfile(kP3); }
 
