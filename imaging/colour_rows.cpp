@@ -250,10 +250,20 @@ RowConverter::RowConverter(std::unique_ptr<SourceStage> sourceIn)
 {
 }
 
+void RowConverter::GrowRemembered(std::int32_t pixels)
+{
+    pixelsSinceGrowth += static_cast<std::uint64_t>(pixels);
+    const bool full = remembered.size() << 4 < pixelsSinceGrowth;
+    if (!remembered.empty() && (!full || rememberedBits >= kMostRememberedBits))
+        return;
+    rememberedBits = remembered.empty() ? kFirstRememberedBits : rememberedBits + 2;
+    remembered.assign(std::size_t { 1 } << rememberedBits, kNothingRemembered);
+    pixelsSinceGrowth = 0;
+}
+
 std::uint64_t RowConverter::ConvertRow(std::uint32_t *row, std::int32_t n)
 {
-    if (remembered.empty())
-        remembered.assign(kRememberedColours, kNothingRemembered);
+    GrowRemembered(n);
     std::uint64_t clipped = 0;
     for (std::int32_t start = 0; start < n; start += kBlockPixels) {
         const int count = std::min<std::int32_t>(kBlockPixels, n - start);

@@ -120,20 +120,24 @@ public:
 
 private:
     // Photos repeat their colours: a 24-megapixel one holds a few hundred thousand, mostly near
-    // their neighbours. The last conversion of each of 16K colours (by a hash of the colour) is
-    // kept, key in the high half, the clipped flag in bit 24, so most pixels cost one lookup.
-    static constexpr std::size_t kRememberedBits = 14;
-    static constexpr std::size_t kRememberedColours = std::size_t { 1 } << kRememberedBits;
+    // their neighbours. The last conversion of each colour is kept in a slot picked by a hash of
+    // the colour, key in the high half, the clipped flag in bit 24, so most pixels cost one lookup.
+    // The table starts small, for icons, and grows with the pixels seen up to 256K colours (2 MB).
+    static constexpr int kFirstRememberedBits = 12;
+    static constexpr int kMostRememberedBits = 18;
     static constexpr std::uint64_t kNothingRemembered = ~std::uint64_t { 0 };
-    [[nodiscard]] static std::size_t RememberedSlot(std::uint32_t colour)
+    [[nodiscard]] std::size_t RememberedSlot(std::uint32_t colour) const
     {
-        return (colour * 2654435761u) >> (32 - kRememberedBits);
+        return (colour * 2654435761u) >> (32 - rememberedBits);
     }
+    void GrowRemembered(std::int32_t pixels);
 
     std::unique_ptr<SourceStage> source;
     LinearBlock block {};
     std::array<std::uint32_t, kBlockPixels> alpha {};
     std::vector<std::uint64_t> remembered;
+    int rememberedBits = 0;
+    std::uint64_t pixelsSinceGrowth = 0;
     // The pixels of a block that were not remembered, where they were, and their conversion.
     std::array<std::uint32_t, kBlockPixels> missed {};
     std::array<int, kBlockPixels> missedAt {};
