@@ -1,5 +1,7 @@
 #include "app/form1.h"
 
+#include "app/pane_block.h"
+#include "app/pane_selection.h"
 #include "app/scan_texts.h"
 #include "capture/release_steps.h"
 #include "capture/screen_capture.h"
@@ -20,6 +22,8 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QStyle>
 #include <QTimer>
@@ -153,15 +157,27 @@ void Form1::CreateControls()
     PicFrame->setObjectName(QStringLiteral("PicFrame"));
     PicFrame->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     SetBackground(*PicFrame, platform::kButtonFace);
-    paneViewport = new QWidget(PicFrame);
-    paneViewport->setObjectName(QStringLiteral("PicFrameInside"));
+    paneScroller = new QScrollArea(PicFrame);
+    paneScroller->setObjectName(QStringLiteral("PicFrameInside"));
+    paneScroller->setFrameShape(QFrame::NoFrame);
+    paneScroller->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The frame's own background shows where the pane does not reach, as without scrolling.
+    paneScroller->setAutoFillBackground(false);
+    paneScroller->viewport()->setAutoFillBackground(false);
+    paneScroller->horizontalScrollBar()->setObjectName(QStringLiteral("PicFrameAcross"));
+    paneScroller->verticalScrollBar()->setObjectName(QStringLiteral("PicFrameDown"));
 
-    PicBox = new platform::PicBox(paneViewport);
+    PicBox = new platform::PicBox;
     PicBox->setToolTip(tr("双击选择背景颜色"));
     PicBox->SetBackColor(platform::kWindowBackground);
     const double twips = TwipsPerPixel();
     PicBox->SetSize(kPaneDesignWidth / twips, kPaneDesignHeight / twips);
-    PicBox->move(0, 0);
+    paneScroller->setWidget(PicBox);
+    // The scroll area shows what it takes and fills its background; the pane paints every pixel
+    // itself and stays hidden until a picture source shows it.
+    PicBox->setAutoFillBackground(false);
+    PicBox->SetPaneVisible(false);
+    selection = new app::PaneSelection(*PicBox, *paneScroller, *this);
 
     Text1 = new QLineEdit(QStringLiteral("#000000"), this);
     Text1->setObjectName(QStringLiteral("Text1"));
@@ -184,8 +200,9 @@ void Form1::CreateControls()
 
     // Focus order FileOpen, ScreenCap, Text1; labels, the frame and the pane never take focus.
     for (QWidget *control : { static_cast<QWidget *>(LblClr), static_cast<QWidget *>(Label1),
-             static_cast<QWidget *>(PicFrame), static_cast<QWidget *>(PicBox),
-             static_cast<QWidget *>(LbInfo), static_cast<QWidget *>(LblSpace) })
+             static_cast<QWidget *>(PicFrame), static_cast<QWidget *>(paneScroller),
+             static_cast<QWidget *>(PicBox), static_cast<QWidget *>(LbInfo),
+             static_cast<QWidget *>(LblSpace) })
         control->setFocusPolicy(Qt::NoFocus);
     setTabOrder(FileOpen, ScreenCap);
     setTabOrder(ScreenCap, Text1);
@@ -218,6 +235,10 @@ void Form1::CreateControls()
     setAcceptDrops(true);
     auto *paste = new QShortcut(QKeySequence::Paste, this);
     connect(paste, &QShortcut::activated, this, &Form1::PasteImage);
+    connect(selection, &app::PaneSelection::PartChosen, this, &Form1::CalcColor);
+    connect(selection, &app::PaneSelection::WholeChosen, this, &Form1::CalcColor);
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, selection, &app::PaneSelection::Cancel);
     Text1->installEventFilter(this);
 }
 
@@ -263,7 +284,7 @@ void Form1::PlaceControls()
     for (const Placement &p : placements)
         p.control->setGeometry(pixels(p.left), pixels(p.top), std::max(0, pixels(p.width)),
             std::max(0, pixels(p.height)));
-    paneViewport->setGeometry(PicFrame->contentsRect());
+    paneScroller->setGeometry(PicFrame->contentsRect());
 }
 
 void Form1::FitFonts()
@@ -362,8 +383,12 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 void Form1::CalcColor()
 {
     Outputs outputs(*this);
-    scanner.CalcColor(
-        *PicBox, [] { QCoreApplication::processEvents(QEventLoop::AllEvents); }, outputs);
+    const auto yield = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
+    const QRect part = selection->Part();
+    if (part.isEmpty())
+        scanner.CalcColor(*PicBox, yield, outputs);
+    else
+        scanner.CalcColor(app::PaneBlock { *PicBox, part }, yield, outputs);
 }
 
 void Form1::StopCalculation() { scanner.StopGesture(); }
@@ -374,6 +399,7 @@ void Form1::ShowCapturedBlock(const QImage &pixels, const QRect &block)
     DropPendingLoad();
     // The capture's pixels are sRGB already: X11 display profiles were converted on the way.
     ShowColourSpace(QString());
+    selection->Forget();
     capture::ShowBlock(*PicBox, pixels, block);
     CalcColor();
 }
@@ -447,6 +473,7 @@ void Form1::OpenPicture(const platform::PictureInput &input)
     }
     if (!PicBox->IsPaneVisible())
         PicBox->SetPaneVisible(true);
+    selection->Forget();
     PicBox->SetPicture(loaded.picture);
     loaded.picture = QImage(); // the pane holds the only reference now
     PicBox->SetSize(loaded.width, loaded.height);

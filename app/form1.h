@@ -22,9 +22,14 @@ class QLabel;
 class QEventLoop;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 
 namespace capture {
 class ScreenCapture;
+}
+
+namespace app {
+class PaneSelection;
 }
 
 // The main window: the image pane on the left, the two picture commands and the results on the
@@ -61,7 +66,8 @@ public:
     explicit Form1(Seams seams, QWidget *parent = nullptr);
     ~Form1() override;
 
-    // Average colour of whatever the pane holds now, shown in LblClr, Text1 and LbInfo. Yields
+    // Average colour of whatever the pane holds now, or of the part of it chosen with the band,
+    // shown in LblClr, Text1 and LbInfo. Yields
     // to the event loop after the first row and then about every 16 ms, so the window stays live
     // and can start a newer run without the yields costing more than the scan.
     void CalcColor();
@@ -89,6 +95,10 @@ public:
     void ShowCapturedBlock(const QImage &pixels, const QRect &block);
 
     [[nodiscard]] platform::PicBox &Pane() { return *PicBox; }
+    // The band over the pane and the part of the picture it chose.
+    [[nodiscard]] app::PaneSelection &Selection() { return *selection; }
+    // The frame's inner area, which scrolls when the picture is larger than it.
+    [[nodiscard]] QScrollArea &PaneScroller() { return *paneScroller; }
     [[nodiscard]] const analysis::ColourScanner &Scanner() const { return scanner; }
     [[nodiscard]] double TwipsPerPixel() const;
 
@@ -156,8 +166,10 @@ private:
 
     Seams seams;
     analysis::ColourScanner scanner;
-    // The frame's inner area: clips the pane to what fits inside the border.
-    QWidget *paneViewport = nullptr;
+    // The frame's inner area: clips the pane to what fits inside the border, and scrolls it when
+    // it is larger.
+    QScrollArea *paneScroller = nullptr;
+    app::PaneSelection *selection = nullptr;
     std::array<Placement, 8> placements {};
     // The colour dialog's last confirmed colour; nothing reads it to preselect a colour.
     analysis::ColourValue chosenColour = 0;

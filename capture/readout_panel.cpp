@@ -22,6 +22,7 @@ ReadoutPanel::ReadoutPanel(QWidget *parent)
 
     magnifier = new Magnifier(this);
     readout = new QWidget(this);
+    readout->setObjectName(QStringLiteral("ReadoutTexts"));
     sizeText = new QLabel(readout);
     sizeText->setObjectName(QStringLiteral("ReadoutSize"));
     swatch = new QLabel(readout);
