@@ -1,8 +1,12 @@
 #include "app/form1.h"
 
+#include "app/main_colour_row.h"
+#include "app/main_colours_finder.h"
 #include "app/pane_block.h"
 #include "app/pane_selection.h"
 #include "app/scan_texts.h"
+#include "capture/colour_copy.h"
+#include "capture/readout_panel.h"
 #include "capture/release_steps.h"
 #include "capture/screen_capture.h"
 #include "imaging/mod_gdi_plus_resize.h"
@@ -19,6 +23,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
@@ -90,7 +95,13 @@ public:
     {
     }
 
-    void ScanStarted() { window.LbInfo->setText(app::WaitText()); }
+    void ScanStarted()
+    {
+        window.shownResult.reset();
+        window.mainColoursFinder->Stop();
+        window.MainColours->Clear();
+        window.LbInfo->setText(app::WaitText());
+    }
     void ScanProgress(std::int32_t rowsDone, std::int32_t rows)
     {
         window.LbInfo->setText(app::ProgressText(rowsDone, rows));
@@ -100,6 +111,10 @@ public:
         window.Text1->setText(app::HexText(summary));
         SetBackground(*window.LblClr, summary.swatch);
         window.LbInfo->setText(app::InfoText(summary));
+        window.shownResult = summary;
+        // A scan that ran to its end; a stopped one leaves the main colours alone too.
+        if (window.scanner.IsCalculating())
+            window.FindMainColours();
     }
 
 private:
@@ -190,6 +205,11 @@ void Form1::CreateControls()
     LbInfo->setAccessibleDescription(tr("平均色信息"));
     LbInfo->installEventFilter(this);
 
+    MainColours = new app::MainColourRow(this);
+    mainColoursFinder = new app::MainColoursFinder(this);
+    connect(mainColoursFinder, &app::MainColoursFinder::Found, MainColours,
+        &app::MainColourRow::ShowColours);
+
     LblSpace = new QLabel(this);
     LblSpace->setObjectName(QStringLiteral("LblSpace"));
     LblSpace->setTextFormat(Qt::PlainText);
@@ -216,8 +236,9 @@ void Form1::CreateControls()
         { PicFrame, 0, 0, 5175, 3975 },
         { Text1, 6120, 2400, 735, 270 },
         { LbInfo, 5280, 1800, 1455, 615 },
-        // The column's free space under Text1, so that the window keeps its size.
-        { LblSpace, 5280, 2760, 1455, 2040 },
+        { MainColours, 5280, 2760, 1455, 540 },
+        // The column's free space under the main colours, so that the window keeps its size.
+        { LblSpace, 5280, 3360, 1455, 1440 },
     } };
     PlaceControls();
     FitFonts();
@@ -237,6 +258,14 @@ void Form1::CreateControls()
     connect(paste, &QShortcut::activated, this, &Form1::PasteImage);
     connect(selection, &app::PaneSelection::PartChosen, this, &Form1::CalcColor);
     connect(selection, &app::PaneSelection::WholeChosen, this, &Form1::CalcColor);
+    auto *copy = new QShortcut(QKeySequence::Copy, this);
+    connect(copy, &QShortcut::activated, this, &Form1::CopyResult);
+    for (QWidget *control : { static_cast<QWidget *>(LblClr), static_cast<QWidget *>(Text1),
+             static_cast<QWidget *>(LbInfo) }) {
+        control->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(control, &QWidget::customContextMenuRequested, this,
+            [this, control](QPoint position) { ShowCopyMenu(control, position); });
+    }
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, selection, &app::PaneSelection::Cancel);
     Text1->installEventFilter(this);
@@ -267,6 +296,7 @@ void Form1::ApplyLayout()
     PlacementOf(LblClr).left = W() - 1575;
     PlacementOf(Label1).left = W() - 1575;
     PlacementOf(LbInfo).left = W() - 1575;
+    PlacementOf(MainColours).left = W() - 1575;
     PlacementOf(LblSpace).left = W() - 1575;
     PlacementOf(Text1).left = W() - 855;
     PlacementOf(PicFrame).height = H;
@@ -377,6 +407,11 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
         if (mime && platform::OffersPicture(*mime))
             return true;
     }
+    // Likewise Ctrl+C: a selection in the hex box is copied as selected, otherwise the result.
+    if (watched == Text1 && event->type() == QEvent::ShortcutOverride
+        && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Copy)
+        && !Text1->hasSelectedText())
+        return true;
     return QWidget::eventFilter(watched, event);
 }
 
@@ -391,7 +426,56 @@ void Form1::CalcColor()
         scanner.CalcColor(app::PaneBlock { *PicBox, part }, yield, outputs);
 }
 
-void Form1::StopCalculation() { scanner.StopGesture(); }
+void Form1::StopCalculation()
+{
+    scanner.StopGesture();
+    mainColoursFinder->Stop();
+}
+
+void Form1::FindMainColours()
+{
+    const QRect part = selection->Part();
+    mainColoursFinder->Start(PicBox->Raster(), part.isEmpty() ? PicBox->Raster().rect() : part);
+}
+
+void Form1::CopyResult()
+{
+    if (selection->IsDragging())
+        selection->Readout().CopyHex();
+    else if (shownResult)
+        capture::CopyColour(imaging::ColourForm::Hex, *shownResult);
+}
+
+QMenu *Form1::CreateCopyMenu(QWidget *control)
+{
+    QMenu *menu = nullptr;
+    if (control == Text1) {
+        // The hex box keeps its editing commands below the copy forms.
+        menu = Text1->createStandardContextMenu();
+        if (shownResult) {
+            QAction *first = menu->actions().value(0);
+            capture::AddCopyActions(*menu, *shownResult, first);
+            menu->insertSeparator(first);
+        }
+        return menu;
+    }
+    if (!shownResult)
+        return nullptr;
+    menu = new QMenu(control);
+    capture::AddCopyActions(*menu, *shownResult);
+    return menu;
+}
+
+void Form1::ShowCopyMenu(QWidget *control, QPoint position)
+{
+    QMenu *menu = CreateCopyMenu(control);
+    if (!menu)
+        return;
+    menu->setObjectName(QStringLiteral("CopyMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    // Not exec(): the window's scans and loads go on while the menu is open.
+    menu->popup(control->mapToGlobal(position));
+}
 
 void Form1::ShowCapturedBlock(const QImage &pixels, const QRect &block)
 {
