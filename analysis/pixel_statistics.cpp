@@ -71,9 +71,11 @@ namespace {
 
 } // namespace
 
-double DecodeSrgb(std::int32_t code)
+double DecodeSrgb(std::int32_t code) { return DecodeSrgbLevel(std::clamp(code, 0, 255)); }
+
+double DecodeSrgbLevel(double level)
 {
-    const double c = std::clamp(code, 0, 255) / 255.0;
+    const double c = std::clamp(level, 0.0, 255.0) / 255.0;
     return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
 }
 

@@ -36,6 +36,9 @@ struct PictureStatistics
 // The sRGB transfer function: an 8-bit code (0..255) to linear light 0..1.
 [[nodiscard]] double DecodeSrgb(std::int32_t code);
 
+// The same for a level between codes, such as a mean of codes: 0..255 (clamped) to 0..1.
+[[nodiscard]] double DecodeSrgbLevel(double level);
+
 // Linear light 0..1 (clamped) to the nearest 8-bit sRGB code, 0..255.
 [[nodiscard]] std::int32_t EncodeSrgb(double linear);
 
