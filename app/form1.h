@@ -33,7 +33,7 @@ namespace app {
 class MainColourRow;
 class MainColoursFinder;
 class PaneSelection;
-}
+} // namespace app
 
 // The main window: the image pane on the left, the two picture commands and the results on the
 // right. Geometry is kept in twips, so the window keeps its proportions at any dpi.

@@ -61,14 +61,14 @@ QString MainColourRow::ShareText(double share)
 
 QString MainColourRow::SwatchText(const analysis::DominantColour &colour)
 {
-    return tr("%1，占像素的 %2%")
-        .arg(Hex(colour), QString::number(colour.share * 100.0, 'f', 1));
+    return tr("%1，占像素的 %2%").arg(Hex(colour), QString::number(colour.share * 100.0, 'f', 1));
 }
 
 void MainColourRow::ShowColours(const std::vector<analysis::DominantColour> &colours)
 {
     shown.assign(colours.begin(),
-        colours.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(colours.size(), kSwatches)));
+        colours.begin()
+            + static_cast<std::ptrdiff_t>(std::min<std::size_t>(colours.size(), kSwatches)));
     for (std::size_t k = 0; k < kSwatches; ++k) {
         QLabel *swatch = swatches[k];
         if (k >= shown.size()) {

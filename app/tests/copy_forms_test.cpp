@@ -31,9 +31,9 @@ void PrintTo(const FormsCase &c, std::ostream *out) { *out << c.what; }
 
 const FormsCase kFormsCases[] = {
     { "red", qRgb(255, 0, 0), "#FF0000", "rgb(255 0 0)", "hsl(0 100% 50%)",
-        "oklch(62.8% 0.2577 29.23)", "R:255 H:0\nG:0 S:100\nB:0 L:100" },
+        "oklch(62.8% 0.25768 29.23)", "R:255 H:0\nG:0 S:100\nB:0 L:100" },
     { "CSS green", qRgb(0, 128, 0), "#008000", "rgb(0 128 0)", "hsl(120 100% 25.1%)",
-        "oklch(51.98% 0.1768 142.5)", "R:0 H:120\nG:128 S:100\nB:0 L:50" },
+        "oklch(51.98% 0.17686 142.5)", "R:0 H:120\nG:128 S:100\nB:0 L:50" },
     { "white", qRgb(255, 255, 255), "#FFFFFF", "rgb(255 255 255)", "hsl(0 0% 100%)",
         "oklch(100% 0 0)", "R:255 H:0\nG:255 S:0\nB:255 L:100" },
 };
@@ -124,7 +124,8 @@ TEST(CopyMenu, ARightClickOpensItAndAnEntryCopies)
     window.OpenImage();
     ASSERT_EQ(fixture.HexText(), "#7F007F");
 
-    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(4, 4));
+    QContextMenuEvent click(
+        QContextMenuEvent::Mouse, QPoint(4, 4), window.LblClr->mapToGlobal(QPoint(4, 4)));
     QApplication::sendEvent(window.LblClr, &click);
     QMenu *menu = nullptr;
     ASSERT_TRUE(QTest::qWaitFor([&] {

@@ -1,4 +1,5 @@
 #include "app/application.h"
+#include "app/main_colour_row.h"
 #include "app/tests/form1_fixture.h"
 
 #include <QApplication>

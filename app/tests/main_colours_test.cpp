@@ -42,7 +42,8 @@ bool WaitForColours(Form1 &window)
 
 QString SwatchTip(const Form1 &window, int k)
 {
-    const auto *swatch = window.MainColours->findChild<QLabel *>(QStringLiteral("MainColour%1").arg(k));
+    const auto *swatch
+        = window.MainColours->findChild<QLabel *>(QStringLiteral("MainColour%1").arg(k));
     return swatch ? swatch->toolTip() : QStringLiteral("(no swatch)");
 }
 
@@ -82,8 +83,8 @@ TEST_P(MainColours, ListsThePatchesWithTheirShares)
         EXPECT_EQ(qRgb(found[k].r, found[k].g, found[k].b), patch.colour);
         EXPECT_NEAR(found[k].share, patch.columns / 100.0, 1e-9);
         EXPECT_EQ(ShareShown(window, static_cast<int>(k)), QString::number(patch.columns) + "%");
-        const QString hex = QString::asprintf("#%02X%02X%02X", qRed(patch.colour),
-            qGreen(patch.colour), qBlue(patch.colour));
+        const QString hex = QString::asprintf(
+            "#%02X%02X%02X", qRed(patch.colour), qGreen(patch.colour), qBlue(patch.colour));
         EXPECT_TRUE(SwatchTip(window, static_cast<int>(k))
                         .startsWith(hex + "，占像素的 " + QString::number(patch.columns) + ".0%"))
             << SwatchTip(window, static_cast<int>(k)).toStdString();
@@ -117,8 +118,8 @@ TEST(MainColourRow, AClickCopiesTheSwatchesHex)
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "#0000FF");
     // An empty swatch copies nothing.
     QGuiApplication::clipboard()->setText(QStringLiteral("before"));
-    QTest::mouseClick(window.MainColours->findChild<QLabel *>(QStringLiteral("MainColour4")),
-        Qt::LeftButton);
+    QTest::mouseClick(
+        window.MainColours->findChild<QLabel *>(QStringLiteral("MainColour4")), Qt::LeftButton);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "before");
 }
 
@@ -168,7 +169,8 @@ TEST(MainColourRow, StopsWithTheScan)
     // The search starts after the scan's last yield: nothing has run it to its end yet.
     ASSERT_TRUE(window.MainColoursSearch().IsRunning());
     window.StopCalculation();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window.MainColoursSearch().WorkersRunning() == 0; }, 10000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return window.MainColoursSearch().WorkersRunning() == 0; }, 10000));
     QCoreApplication::processEvents();
     EXPECT_TRUE(window.MainColours->Colours().empty());
     EXPECT_FALSE(window.MainColoursSearch().IsRunning());
