@@ -1,9 +1,11 @@
 // The row of main colours under the results: pictures made of known patches in known shares,
 // the band's part, hovering, clicking, and the row stopping with the scan.
+#include "analysis/pixel_statistics.h"
 #include "app/main_colour_row.h"
 #include "app/main_colours_finder.h"
 #include "app/pane_selection.h"
 #include "app/tests/form1_fixture.h"
+#include "imaging/picture_rows.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -12,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <vector>
 
 namespace {
@@ -174,6 +178,46 @@ TEST(MainColourRow, StopsWithTheScan)
     QCoreApplication::processEvents();
     EXPECT_TRUE(window.MainColours->Colours().empty());
     EXPECT_FALSE(window.MainColoursSearch().IsRunning());
+}
+
+// One path: the window's row lists what quillmere-avg's row path finds in the same file, to the
+// last digit, also where transparent pixels are composed over white.
+TEST(MainColourRow, AgreesWithTheCommandLinesRowPath)
+{
+    QImage photo(301, 203, QImage::Format_ARGB32);
+    std::uint32_t state = 88172645u;
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < photo.width(); ++x) {
+            state ^= state << 13;
+            state ^= state >> 17;
+            state ^= state << 5;
+            const int noise = static_cast<int>(state % 41u) - 20;
+            photo.setPixel(x, y,
+                qRgba(std::clamp(x * 255 / 300 + noise, 0, 255), std::clamp(y + noise, 0, 255),
+                    std::clamp(200 - x / 2 + noise, 0, 255), x < 40 ? 90 : 255));
+        }
+    Form1Fixture fixture;
+    Form1 &window = fixture.Window();
+    window.show();
+    const QString path = fixture.SaveImage(photo, "photo.png");
+    fixture.filesToChoose = { path };
+    window.OpenImage();
+    ASSERT_TRUE(WaitForColours(window));
+
+    analysis::StatisticsSink sink(false, true);
+    ASSERT_EQ(modGDIPlusResize::DrawPictureRows(
+                  modGDIPlusResize::NativePath { path.toStdString() }, sink, 0x00FFFFFF),
+        imaging::LoadFailure::None);
+    const std::vector<analysis::DominantColour> expected
+        = analysis::DominantColours(*sink.Colours(), app::MainColourRow::kSwatches);
+    const std::vector<analysis::DominantColour> &shown = window.MainColours->Colours();
+    ASSERT_EQ(shown.size(), expected.size());
+    for (std::size_t k = 0; k < shown.size(); ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_EQ(qRgb(shown[k].r, shown[k].g, shown[k].b),
+            qRgb(expected[k].r, expected[k].g, expected[k].b));
+        EXPECT_EQ(shown[k].share, expected[k].share);
+    }
 }
 
 TEST(MainColourRow, ShareTexts)
