@@ -168,31 +168,7 @@ void Form1::CreateControls()
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setTextFormat(Qt::PlainText);
 
-    PicFrame = new QFrame(this);
-    PicFrame->setObjectName(QStringLiteral("PicFrame"));
-    PicFrame->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-    SetBackground(*PicFrame, platform::kButtonFace);
-    paneScroller = new QScrollArea(PicFrame);
-    paneScroller->setObjectName(QStringLiteral("PicFrameInside"));
-    paneScroller->setFrameShape(QFrame::NoFrame);
-    paneScroller->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    // The frame's own background shows where the pane does not reach, as without scrolling.
-    paneScroller->setAutoFillBackground(false);
-    paneScroller->viewport()->setAutoFillBackground(false);
-    paneScroller->horizontalScrollBar()->setObjectName(QStringLiteral("PicFrameAcross"));
-    paneScroller->verticalScrollBar()->setObjectName(QStringLiteral("PicFrameDown"));
-
-    PicBox = new platform::PicBox;
-    PicBox->setToolTip(tr("双击选择背景颜色"));
-    PicBox->SetBackColor(platform::kWindowBackground);
-    const double twips = TwipsPerPixel();
-    PicBox->SetSize(kPaneDesignWidth / twips, kPaneDesignHeight / twips);
-    paneScroller->setWidget(PicBox);
-    // The scroll area shows what it takes and fills its background; the pane paints every pixel
-    // itself and stays hidden until a picture source shows it.
-    PicBox->setAutoFillBackground(false);
-    PicBox->SetPaneVisible(false);
-    selection = new app::PaneSelection(*PicBox, *paneScroller, *this);
+    CreatePane();
 
     Text1 = new QLineEdit(QStringLiteral("#000000"), this);
     Text1->setObjectName(QStringLiteral("Text1"));
@@ -243,6 +219,40 @@ void Form1::CreateControls()
     PlaceControls();
     FitFonts();
 
+    ConnectCommands();
+}
+
+void Form1::CreatePane()
+{
+    PicFrame = new QFrame(this);
+    PicFrame->setObjectName(QStringLiteral("PicFrame"));
+    PicFrame->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    SetBackground(*PicFrame, platform::kButtonFace);
+    paneScroller = new QScrollArea(PicFrame);
+    paneScroller->setObjectName(QStringLiteral("PicFrameInside"));
+    paneScroller->setFrameShape(QFrame::NoFrame);
+    paneScroller->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The frame's own background shows where the pane does not reach, as without scrolling.
+    paneScroller->setAutoFillBackground(false);
+    paneScroller->viewport()->setAutoFillBackground(false);
+    paneScroller->horizontalScrollBar()->setObjectName(QStringLiteral("PicFrameAcross"));
+    paneScroller->verticalScrollBar()->setObjectName(QStringLiteral("PicFrameDown"));
+
+    PicBox = new platform::PicBox;
+    PicBox->setToolTip(tr("双击选择背景颜色"));
+    PicBox->SetBackColor(platform::kWindowBackground);
+    const double twips = TwipsPerPixel();
+    PicBox->SetSize(kPaneDesignWidth / twips, kPaneDesignHeight / twips);
+    paneScroller->setWidget(PicBox);
+    // The scroll area shows what it takes and fills its background; the pane paints every pixel
+    // itself and stays hidden until a picture source shows it.
+    PicBox->setAutoFillBackground(false);
+    PicBox->SetPaneVisible(false);
+    selection = new app::PaneSelection(*PicBox, *paneScroller, *this);
+}
+
+void Form1::ConnectCommands()
+{
     connect(FileOpen, &QPushButton::clicked, this, &Form1::OpenImage);
     connect(PicBox, &platform::PicBox::DoubleClicked, this, &Form1::ChooseBackColour);
     screenCapture = std::make_unique<capture::ScreenCapture>(

@@ -177,6 +177,10 @@ private:
     void DropPendingLoad();
 
     void CreateControls();
+    // The frame, its scrolling inside, the pane and the band over it.
+    void CreatePane();
+    // The buttons, shortcuts and context menus to the commands they give.
+    void ConnectCommands();
     void ApplyLayout();
     void PlaceControls();
     void FitFonts();
