@@ -4,7 +4,9 @@
 # runs each, and prints the ratios and peak memory; the same picture as WebP, HEIC and AVIF against
 # the format's own decoder tool and ImageMagick; then -j 2 against -j 1 on a folder of
 # 12-megapixel photos. Usage: bench/compare.sh [RUNS] (default 5); QUILLMERE_BENCH_PHOTOS sets the
-# number of photos (default 100). Builds quillmere-avg in $QUILLMERE_BUILD_DIR (default build)
+# number of photos (default 100). The parts of a picture (--region, --grid, --edges) and the main
+# colours of --json are timed against the plain mean on the same JPEG; QUILLMERE_BENCH_ONLY=parts
+# times those alone. Builds quillmere-avg in $QUILLMERE_BUILD_DIR (default build)
 # and installs the tools compared with if they are missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -119,8 +121,55 @@ report() {
       (mb <= 20.0 ? "met" : "MISSED") }'
 }
 
+# Each command of the list against the first, in turns on the same file; prints each median and
+# its ratio to the first's against the target.
+report_against_first() {
+  local title=$1 target=$2 file=$3
+  shift 3
+  local names=("$@") count=$#
+  declare -A times_by
+  local peak=0
+  for ((i = 0; i < runs; i++)); do
+    for ((k = 0; k < count; k++)); do
+      local -a these=()
+      read -r -a these <<<"${times_by[$k]:-}"
+      # shellcheck disable=SC2086
+      time_once these peak "$avg" ${names[$k]} "$file"
+      times_by[$k]="${these[*]}"
+    done
+  done
+  echo
+  echo "== $title, median of $runs =="
+  local first
+  # shellcheck disable=SC2086
+  first=$(median_seconds ${times_by[0]})
+  for ((k = 0; k < count; k++)); do
+    local m
+    # shellcheck disable=SC2086
+    m=$(median_seconds ${times_by[$k]})
+    awk -v n="${names[$k]}" -v m="$m" -v f="$first" -v t="$target" -v k="$k" 'BEGIN {
+      if (k == 0) printf "%-40s %7.3f s\n", n, m;
+      else printf "%-40s %7.3f s  ratio %.3f (target <= %.2f: %s)\n", n, m, m / f, t,
+        (m / f <= t ? "met" : "MISSED") }'
+  done
+}
+
+report_parts() {
+  report_against_first "Parts of the 24-megapixel JPEG against its plain mean" 1.05 \
+    "$work/photo.jpg" "--format info" "--region 10%,10%,80%,80%" "--grid 4x3" "--grid 64x64" \
+    "--edges 100"
+  report_against_first "--json with the main colours against without" 1.20 "$work/photo.jpg" \
+    "--json --colours 0" "--json" "--json --colours 16"
+}
+
+if [[ ${QUILLMERE_BENCH_ONLY:-} == parts ]]; then
+  report_parts
+  exit 0
+fi
+
 report JPEG "$work/photo.jpg" 0.60
 report PNG "$work/photo.png" 0.85
+report_parts
 
 echo
 echo "Encoding the picture as WebP (quality 90), HEIC (quality 90) and AVIF (quantizer 20-30)..."
