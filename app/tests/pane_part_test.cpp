@@ -98,7 +98,8 @@ class PaneBand : public ::testing::TestWithParam<BandCase>
 TEST_P(PaneBand, ShowsThePartsMeanAndKeepsTheWholePicture)
 {
     const BandCase &c = GetParam();
-    OpenedPicture opened(QSize(120, 90));
+    // Every case's press lies on the pane also at two device pixels a logical one.
+    OpenedPicture opened(QSize(240, 180));
     Form1 &window = opened.fixture.Window();
     const QString wholeHex = MeanHex(opened.picture, opened.picture.rect());
     ASSERT_EQ(opened.fixture.HexText(), wholeHex);
