@@ -17,7 +17,21 @@ namespace {
         double linearSum = 0;
         std::int32_t min = 0;
         std::int32_t max = 0;
+        std::int32_t median = 0;
     };
+
+    std::int32_t LowerMedian(const std::array<std::uint64_t, 256> &even,
+        const std::array<std::uint64_t, 256> &odd, std::uint64_t count)
+    {
+        const std::uint64_t rank = (count - 1) / 2;
+        std::uint64_t below = 0;
+        for (std::size_t v = 0; v < 256; ++v) {
+            below += even[v] + odd[v];
+            if (below > rank)
+                return static_cast<std::int32_t>(v);
+        }
+        return 255;
+    }
 
     // Sums are exact integers up to 2^40 pixels of 255 (the decoders' side limit squared); the
     // variance's n * sum of squares needs 128 bits.
@@ -40,6 +54,8 @@ namespace {
             t.sumSquares += n * static_cast<std::uint64_t>(v * v);
             t.linearSum += static_cast<double>(n) * linear[static_cast<std::size_t>(v)];
         }
+        if (t.count != 0)
+            t.median = LowerMedian(even, odd, t.count);
         return t;
     }
 
@@ -55,6 +71,7 @@ namespace {
         f.stddev = std::sqrt(variance);
         f.min = t.min;
         f.max = t.max;
+        f.median = t.median;
         return f;
     }
 
@@ -71,9 +88,11 @@ namespace {
 
 } // namespace
 
-double DecodeSrgb(std::int32_t code)
+double DecodeSrgb(std::int32_t code) { return DecodeSrgbLevel(std::clamp(code, 0, 255)); }
+
+double DecodeSrgbLevel(double level)
 {
-    const double c = std::clamp(code, 0, 255) / 255.0;
+    const double c = std::clamp(level, 0.0, 255.0) / 255.0;
     return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
 }
 
@@ -82,6 +101,12 @@ std::int32_t EncodeSrgb(double linear)
     const double l = std::clamp(linear, 0.0, 1.0);
     const double c = l <= 0.0031308 ? l * 12.92 : 1.055 * std::pow(l, 1.0 / 2.4) - 0.055;
     return static_cast<std::int32_t>(std::lround(std::clamp(c, 0.0, 1.0) * 255.0));
+}
+
+StatisticsSink::StatisticsSink(bool meansOnly, bool countColours)
+    : meansOnly(meansOnly)
+    , colours(countColours ? std::make_unique<ColourHistogram>() : nullptr)
+{
 }
 
 bool StatisticsSink::Start(std::int32_t w, std::int32_t h)
@@ -140,6 +165,8 @@ void StatisticsSink::SumPixels(const std::uint32_t *pixels, std::int32_t n)
 
 void StatisticsSink::AddPixels(const std::uint32_t *pixels, std::int32_t n)
 {
+    if (colours)
+        colours->AddPixels(pixels, n);
     if (meansOnly) {
         SumPixels(pixels, n);
         return;
@@ -183,9 +210,12 @@ PictureStatistics StatisticsSink::Statistics() const
     s.totals = ScanTotals { r.sum, g.sum, b.sum, r.count };
     if (r.count != 0) {
         const double n = static_cast<double>(r.count);
-        s.linearR = EncodeSrgb(r.linearSum / n);
-        s.linearG = EncodeSrgb(g.linearSum / n);
-        s.linearB = EncodeSrgb(b.linearSum / n);
+        s.linearLightR = r.linearSum / n;
+        s.linearLightG = g.linearSum / n;
+        s.linearLightB = b.linearSum / n;
+        s.linearR = EncodeSrgb(s.linearLightR);
+        s.linearG = EncodeSrgb(s.linearLightG);
+        s.linearB = EncodeSrgb(s.linearLightB);
     }
     s.r = Figures(r);
     s.g = Figures(g);

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "analysis/calc_color.h"
+#include "analysis/dominant_colours.h"
 #include "analysis/row_sink.h"
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace analysis {
@@ -15,6 +17,7 @@ struct ChannelFigures
     double stddev = 0; // population standard deviation, >= 0
     std::int32_t min = 0;
     std::int32_t max = 0;
+    std::int32_t median = 0; // the lower median: the value at rank (n - 1) / 2 from the smallest
 };
 
 // Everything quillmere-avg reports about one picture.
@@ -28,6 +31,10 @@ struct PictureStatistics
     std::int32_t linearR = 0;
     std::int32_t linearG = 0;
     std::int32_t linearB = 0;
+    // The same means before encoding: linear light 0..1.
+    double linearLightR = 0;
+    double linearLightG = 0;
+    double linearLightB = 0;
     ChannelFigures r;
     ChannelFigures g;
     ChannelFigures b;
@@ -35,6 +42,9 @@ struct PictureStatistics
 
 // The sRGB transfer function: an 8-bit code (0..255) to linear light 0..1.
 [[nodiscard]] double DecodeSrgb(std::int32_t code);
+
+// The same for a level between codes, such as a mean of codes: 0..255 (clamped) to 0..1.
+[[nodiscard]] double DecodeSrgbLevel(double level);
 
 // Linear light 0..1 (clamped) to the nearest 8-bit sRGB code, 0..255.
 [[nodiscard]] std::int32_t EncodeSrgb(double linear);
@@ -47,10 +57,8 @@ class StatisticsSink final : public RowSink
 public:
     // With meansOnly, only the channel sums are kept (totals; every other figure stays 0): a
     // plain sum the compiler vectorises, for output that shows the mean alone.
-    explicit StatisticsSink(bool meansOnly = false)
-        : meansOnly(meansOnly)
-    {
-    }
+    // With countColours, every pixel is also counted in a colour histogram for the main colours.
+    explicit StatisticsSink(bool meansOnly = false, bool countColours = false);
 
     [[nodiscard]] bool Start(std::int32_t width, std::int32_t height) override;
     [[nodiscard]] std::uint32_t *RowSpace(
@@ -65,6 +73,9 @@ public:
     // The figures over every pixel added so far (all zero for none).
     [[nodiscard]] PictureStatistics Statistics() const;
 
+    // The pixels by colour, or null when the sink was not asked to count them.
+    [[nodiscard]] const ColourHistogram *Colours() const { return colours.get(); }
+
 private:
     void SumPixels(const std::uint32_t *pixels, std::int32_t n);
 
@@ -76,6 +87,7 @@ private:
     // wait on the previous increment of the same counter.
     std::array<std::array<std::uint64_t, 256>, 6> counts {};
     std::vector<std::uint32_t> space;
+    std::unique_ptr<ColourHistogram> colours;
 };
 
 } // namespace analysis

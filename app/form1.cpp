@@ -1,6 +1,12 @@
 #include "app/form1.h"
 
+#include "app/main_colour_row.h"
+#include "app/main_colours_finder.h"
+#include "app/pane_block.h"
+#include "app/pane_selection.h"
 #include "app/scan_texts.h"
+#include "capture/colour_copy.h"
+#include "capture/readout_panel.h"
 #include "capture/release_steps.h"
 #include "capture/screen_capture.h"
 #include "imaging/mod_gdi_plus_resize.h"
@@ -17,9 +23,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QStyle>
 #include <QTimer>
@@ -86,7 +95,13 @@ public:
     {
     }
 
-    void ScanStarted() { window.LbInfo->setText(app::WaitText()); }
+    void ScanStarted()
+    {
+        window.shownResult.reset();
+        window.mainColoursFinder->Stop();
+        window.MainColours->Clear();
+        window.LbInfo->setText(app::WaitText());
+    }
     void ScanProgress(std::int32_t rowsDone, std::int32_t rows)
     {
         window.LbInfo->setText(app::ProgressText(rowsDone, rows));
@@ -96,6 +111,10 @@ public:
         window.Text1->setText(app::HexText(summary));
         SetBackground(*window.LblClr, summary.swatch);
         window.LbInfo->setText(app::InfoText(summary));
+        window.shownResult = summary;
+        // A scan that ran to its end; a stopped one leaves the main colours alone too.
+        if (window.scanner.IsCalculating())
+            window.FindMainColours();
     }
 
 private:
@@ -149,19 +168,7 @@ void Form1::CreateControls()
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setTextFormat(Qt::PlainText);
 
-    PicFrame = new QFrame(this);
-    PicFrame->setObjectName(QStringLiteral("PicFrame"));
-    PicFrame->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-    SetBackground(*PicFrame, platform::kButtonFace);
-    paneViewport = new QWidget(PicFrame);
-    paneViewport->setObjectName(QStringLiteral("PicFrameInside"));
-
-    PicBox = new platform::PicBox(paneViewport);
-    PicBox->setToolTip(tr("双击选择背景颜色"));
-    PicBox->SetBackColor(platform::kWindowBackground);
-    const double twips = TwipsPerPixel();
-    PicBox->SetSize(kPaneDesignWidth / twips, kPaneDesignHeight / twips);
-    PicBox->move(0, 0);
+    CreatePane();
 
     Text1 = new QLineEdit(QStringLiteral("#000000"), this);
     Text1->setObjectName(QStringLiteral("Text1"));
@@ -174,6 +181,11 @@ void Form1::CreateControls()
     LbInfo->setAccessibleDescription(tr("平均色信息"));
     LbInfo->installEventFilter(this);
 
+    MainColours = new app::MainColourRow(this);
+    mainColoursFinder = new app::MainColoursFinder(this);
+    connect(mainColoursFinder, &app::MainColoursFinder::Found, MainColours,
+        &app::MainColourRow::ShowColours);
+
     LblSpace = new QLabel(this);
     LblSpace->setObjectName(QStringLiteral("LblSpace"));
     LblSpace->setTextFormat(Qt::PlainText);
@@ -184,8 +196,9 @@ void Form1::CreateControls()
 
     // Focus order FileOpen, ScreenCap, Text1; labels, the frame and the pane never take focus.
     for (QWidget *control : { static_cast<QWidget *>(LblClr), static_cast<QWidget *>(Label1),
-             static_cast<QWidget *>(PicFrame), static_cast<QWidget *>(PicBox),
-             static_cast<QWidget *>(LbInfo), static_cast<QWidget *>(LblSpace) })
+             static_cast<QWidget *>(PicFrame), static_cast<QWidget *>(paneScroller),
+             static_cast<QWidget *>(PicBox), static_cast<QWidget *>(LbInfo),
+             static_cast<QWidget *>(LblSpace) })
         control->setFocusPolicy(Qt::NoFocus);
     setTabOrder(FileOpen, ScreenCap);
     setTabOrder(ScreenCap, Text1);
@@ -199,12 +212,47 @@ void Form1::CreateControls()
         { PicFrame, 0, 0, 5175, 3975 },
         { Text1, 6120, 2400, 735, 270 },
         { LbInfo, 5280, 1800, 1455, 615 },
-        // The column's free space under Text1, so that the window keeps its size.
-        { LblSpace, 5280, 2760, 1455, 2040 },
+        { MainColours, 5280, 2760, 1455, 540 },
+        // The column's free space under the main colours, so that the window keeps its size.
+        { LblSpace, 5280, 3360, 1455, 1440 },
     } };
     PlaceControls();
     FitFonts();
 
+    ConnectCommands();
+}
+
+void Form1::CreatePane()
+{
+    PicFrame = new QFrame(this);
+    PicFrame->setObjectName(QStringLiteral("PicFrame"));
+    PicFrame->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    SetBackground(*PicFrame, platform::kButtonFace);
+    paneScroller = new QScrollArea(PicFrame);
+    paneScroller->setObjectName(QStringLiteral("PicFrameInside"));
+    paneScroller->setFrameShape(QFrame::NoFrame);
+    paneScroller->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The frame's own background shows where the pane does not reach, as without scrolling.
+    paneScroller->setAutoFillBackground(false);
+    paneScroller->viewport()->setAutoFillBackground(false);
+    paneScroller->horizontalScrollBar()->setObjectName(QStringLiteral("PicFrameAcross"));
+    paneScroller->verticalScrollBar()->setObjectName(QStringLiteral("PicFrameDown"));
+
+    PicBox = new platform::PicBox;
+    PicBox->setToolTip(tr("双击选择背景颜色"));
+    PicBox->SetBackColor(platform::kWindowBackground);
+    const double twips = TwipsPerPixel();
+    PicBox->SetSize(kPaneDesignWidth / twips, kPaneDesignHeight / twips);
+    paneScroller->setWidget(PicBox);
+    // The scroll area shows what it takes and fills its background; the pane paints every pixel
+    // itself and stays hidden until a picture source shows it.
+    PicBox->setAutoFillBackground(false);
+    PicBox->SetPaneVisible(false);
+    selection = new app::PaneSelection(*PicBox, *paneScroller, *this);
+}
+
+void Form1::ConnectCommands()
+{
     connect(FileOpen, &QPushButton::clicked, this, &Form1::OpenImage);
     connect(PicBox, &platform::PicBox::DoubleClicked, this, &Form1::ChooseBackColour);
     screenCapture = std::make_unique<capture::ScreenCapture>(
@@ -218,6 +266,18 @@ void Form1::CreateControls()
     setAcceptDrops(true);
     auto *paste = new QShortcut(QKeySequence::Paste, this);
     connect(paste, &QShortcut::activated, this, &Form1::PasteImage);
+    connect(selection, &app::PaneSelection::PartChosen, this, &Form1::CalcColor);
+    connect(selection, &app::PaneSelection::WholeChosen, this, &Form1::CalcColor);
+    auto *copy = new QShortcut(QKeySequence::Copy, this);
+    connect(copy, &QShortcut::activated, this, &Form1::CopyResult);
+    for (QWidget *control : { static_cast<QWidget *>(LblClr), static_cast<QWidget *>(Text1),
+             static_cast<QWidget *>(LbInfo) }) {
+        control->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(control, &QWidget::customContextMenuRequested, this,
+            [this, control](QPoint position) { ShowCopyMenu(control, position); });
+    }
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, selection, &app::PaneSelection::Cancel);
     Text1->installEventFilter(this);
 }
 
@@ -246,6 +306,7 @@ void Form1::ApplyLayout()
     PlacementOf(LblClr).left = W() - 1575;
     PlacementOf(Label1).left = W() - 1575;
     PlacementOf(LbInfo).left = W() - 1575;
+    PlacementOf(MainColours).left = W() - 1575;
     PlacementOf(LblSpace).left = W() - 1575;
     PlacementOf(Text1).left = W() - 855;
     PlacementOf(PicFrame).height = H;
@@ -263,7 +324,7 @@ void Form1::PlaceControls()
     for (const Placement &p : placements)
         p.control->setGeometry(pixels(p.left), pixels(p.top), std::max(0, pixels(p.width)),
             std::max(0, pixels(p.height)));
-    paneViewport->setGeometry(PicFrame->contentsRect());
+    paneScroller->setGeometry(PicFrame->contentsRect());
 }
 
 void Form1::FitFonts()
@@ -356,17 +417,75 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
         if (mime && platform::OffersPicture(*mime))
             return true;
     }
+    // Likewise Ctrl+C: a selection in the hex box is copied as selected, otherwise the result.
+    if (watched == Text1 && event->type() == QEvent::ShortcutOverride
+        && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Copy)
+        && !Text1->hasSelectedText())
+        return true;
     return QWidget::eventFilter(watched, event);
 }
 
 void Form1::CalcColor()
 {
     Outputs outputs(*this);
-    scanner.CalcColor(
-        *PicBox, [] { QCoreApplication::processEvents(QEventLoop::AllEvents); }, outputs);
+    const auto yield = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
+    const QRect part = selection->Part();
+    if (part.isEmpty())
+        scanner.CalcColor(*PicBox, yield, outputs);
+    else
+        scanner.CalcColor(app::PaneBlock { *PicBox, part }, yield, outputs);
 }
 
-void Form1::StopCalculation() { scanner.StopGesture(); }
+void Form1::StopCalculation()
+{
+    scanner.StopGesture();
+    mainColoursFinder->Stop();
+}
+
+void Form1::FindMainColours()
+{
+    const QRect part = selection->Part();
+    mainColoursFinder->Start(PicBox->Raster(), part.isEmpty() ? PicBox->Raster().rect() : part);
+}
+
+void Form1::CopyResult()
+{
+    if (selection->IsDragging())
+        selection->Readout().CopyHex();
+    else if (shownResult)
+        capture::CopyColour(imaging::ColourForm::Hex, *shownResult);
+}
+
+QMenu *Form1::CreateCopyMenu(QWidget *control)
+{
+    QMenu *menu = nullptr;
+    if (control == Text1) {
+        // The hex box keeps its editing commands below the copy forms.
+        menu = Text1->createStandardContextMenu();
+        if (shownResult) {
+            QAction *first = menu->actions().value(0);
+            capture::AddCopyActions(*menu, *shownResult, first);
+            menu->insertSeparator(first);
+        }
+        return menu;
+    }
+    if (!shownResult)
+        return nullptr;
+    menu = new QMenu(control);
+    capture::AddCopyActions(*menu, *shownResult);
+    return menu;
+}
+
+void Form1::ShowCopyMenu(QWidget *control, QPoint position)
+{
+    QMenu *menu = CreateCopyMenu(control);
+    if (!menu)
+        return;
+    menu->setObjectName(QStringLiteral("CopyMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    // Not exec(): the window's scans and loads go on while the menu is open.
+    menu->popup(control->mapToGlobal(position));
+}
 
 void Form1::ShowCapturedBlock(const QImage &pixels, const QRect &block)
 {
@@ -374,6 +493,7 @@ void Form1::ShowCapturedBlock(const QImage &pixels, const QRect &block)
     DropPendingLoad();
     // The capture's pixels are sRGB already: X11 display profiles were converted on the way.
     ShowColourSpace(QString());
+    selection->Forget();
     capture::ShowBlock(*PicBox, pixels, block);
     CalcColor();
 }
@@ -447,6 +567,7 @@ void Form1::OpenPicture(const platform::PictureInput &input)
     }
     if (!PicBox->IsPaneVisible())
         PicBox->SetPaneVisible(true);
+    selection->Forget();
     PicBox->SetPicture(loaded.picture);
     loaded.picture = QImage(); // the pane holds the only reference now
     PicBox->SetSize(loaded.width, loaded.height);

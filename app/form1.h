@@ -21,11 +21,19 @@ class QFrame;
 class QLabel;
 class QEventLoop;
 class QLineEdit;
+class QMenu;
 class QPushButton;
+class QScrollArea;
 
 namespace capture {
 class ScreenCapture;
 }
+
+namespace app {
+class MainColourRow;
+class MainColoursFinder;
+class PaneSelection;
+} // namespace app
 
 // The main window: the image pane on the left, the two picture commands and the results on the
 // right. Geometry is kept in twips, so the window keeps its proportions at any dpi.
@@ -61,7 +69,8 @@ public:
     explicit Form1(Seams seams, QWidget *parent = nullptr);
     ~Form1() override;
 
-    // Average colour of whatever the pane holds now, shown in LblClr, Text1 and LbInfo. Yields
+    // Average colour of whatever the pane holds now, or of the part of it chosen with the band,
+    // shown in LblClr, Text1 and LbInfo. Yields
     // to the event loop after the first row and then about every 16 ms, so the window stays live
     // and can start a newer run without the yields costing more than the scan.
     void CalcColor();
@@ -83,12 +92,30 @@ public:
 
     // The background colour chooser (a double-click on the visible pane).
     void ChooseBackColour();
-    // The stop gesture (a double-click on LbInfo): a running progress scan stops after its row.
+    // The stop gesture (a double-click on LbInfo): a running progress scan stops after its row,
+    // and the main colours are not looked for.
     void StopCalculation();
     // The end of a screen capture: the pane takes the block of `pixels` and is analysed.
     void ShowCapturedBlock(const QImage &pixels, const QRect &block);
 
+    // Ctrl+C: the result as "#RRGGBB" on the clipboard, or the band's live average while one is
+    // dragged over the pane. Nothing while a scan runs or before the first result.
+    void CopyResult();
+    // The context menu of LblClr, Text1 and LbInfo: every form of the result named with its
+    // value, each copying it; null when there is no result to copy. The caller owns it.
+    [[nodiscard]] QMenu *CreateCopyMenu(QWidget *control);
+    // The result the window shows, as the scan gave it; none while a scan runs.
+    [[nodiscard]] const std::optional<analysis::ColourSummary> &ShownResult() const
+    {
+        return shownResult;
+    }
+
     [[nodiscard]] platform::PicBox &Pane() { return *PicBox; }
+    // The band over the pane and the part of the picture it chose.
+    [[nodiscard]] app::PaneSelection &Selection() { return *selection; }
+    // The frame's inner area, which scrolls when the picture is larger than it.
+    [[nodiscard]] QScrollArea &PaneScroller() { return *paneScroller; }
+    [[nodiscard]] app::MainColoursFinder &MainColoursSearch() { return *mainColoursFinder; }
     [[nodiscard]] const analysis::ColourScanner &Scanner() const { return scanner; }
     [[nodiscard]] double TwipsPerPixel() const;
 
@@ -109,7 +136,9 @@ public:
     platform::PicBox *PicBox = nullptr;
     QLineEdit *Text1 = nullptr;
     QLabel *LbInfo = nullptr;
-    // Under Text1: the colour space the shown picture was converted from; hidden for sRGB.
+    // Under Text1: the main colours of what the results are of, found after the mean.
+    app::MainColourRow *MainColours = nullptr;
+    // Under them: the colour space the shown picture was converted from; hidden for sRGB.
     QLabel *LblSpace = nullptr;
 
 signals:
@@ -148,17 +177,27 @@ private:
     void DropPendingLoad();
 
     void CreateControls();
+    // The frame, its scrolling inside, the pane and the band over it.
+    void CreatePane();
+    // The buttons, shortcuts and context menus to the commands they give.
+    void ConnectCommands();
     void ApplyLayout();
     void PlaceControls();
     void FitFonts();
     void ShowColourSpace(const QString &text);
+    void ShowCopyMenu(QWidget *control, QPoint position);
+    void FindMainColours();
     [[nodiscard]] Placement &PlacementOf(const QWidget *control);
 
     Seams seams;
     analysis::ColourScanner scanner;
-    // The frame's inner area: clips the pane to what fits inside the border.
-    QWidget *paneViewport = nullptr;
-    std::array<Placement, 8> placements {};
+    // The frame's inner area: clips the pane to what fits inside the border, and scrolls it when
+    // it is larger.
+    QScrollArea *paneScroller = nullptr;
+    app::PaneSelection *selection = nullptr;
+    std::optional<analysis::ColourSummary> shownResult;
+    app::MainColoursFinder *mainColoursFinder = nullptr;
+    std::array<Placement, 9> placements {};
     // The colour dialog's last confirmed colour; nothing reads it to preselect a colour.
     analysis::ColourValue chosenColour = 0;
     // The screen capture command of ScreenCap; it owns the capture overlay.

@@ -4,7 +4,9 @@
 # runs each, and prints the ratios and peak memory; the same picture as WebP, HEIC and AVIF against
 # the format's own decoder tool and ImageMagick; then -j 2 against -j 1 on a folder of
 # 12-megapixel photos. Usage: bench/compare.sh [RUNS] (default 5); QUILLMERE_BENCH_PHOTOS sets the
-# number of photos (default 100). Builds quillmere-avg in $QUILLMERE_BUILD_DIR (default build)
+# number of photos (default 100). The parts of a picture (--region, --grid, --edges) and the main
+# colours of --json are timed against the plain mean on the same JPEG; QUILLMERE_BENCH_ONLY=parts
+# times those alone. Builds quillmere-avg in $QUILLMERE_BUILD_DIR (default build)
 # and installs the tools compared with if they are missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -150,8 +152,55 @@ report() {
       (mb <= 20.0 ? "met" : "MISSED") }'
 }
 
+# Each command of the list against the first, in turns on the same file; prints each median and
+# its ratio to the first's against the target.
+report_against_first() {
+  local title=$1 target=$2 file=$3
+  shift 3
+  local names=("$@") count=$#
+  declare -A times_by
+  local peak=0
+  for ((i = 0; i < runs; i++)); do
+    for ((k = 0; k < count; k++)); do
+      local -a these=()
+      read -r -a these <<<"${times_by[$k]:-}"
+      # shellcheck disable=SC2086
+      time_once these peak "$avg" ${names[$k]} "$file"
+      times_by[$k]="${these[*]}"
+    done
+  done
+  echo
+  echo "== $title, median of $runs =="
+  local first
+  # shellcheck disable=SC2086
+  first=$(median_seconds ${times_by[0]})
+  for ((k = 0; k < count; k++)); do
+    local m
+    # shellcheck disable=SC2086
+    m=$(median_seconds ${times_by[$k]})
+    awk -v n="${names[$k]}" -v m="$m" -v f="$first" -v t="$target" -v k="$k" 'BEGIN {
+      if (k == 0) printf "%-40s %7.3f s\n", n, m;
+      else printf "%-40s %7.3f s  ratio %.3f (target <= %.2f: %s)\n", n, m, m / f, t,
+        (m / f <= t ? "met" : "MISSED") }'
+  done
+}
+
+report_parts() {
+  report_against_first "Parts of the 24-megapixel JPEG against its plain mean" 1.05 \
+    "$work/photo.jpg" "--format info" "--region 10%,10%,80%,80%" "--grid 4x3" "--grid 64x64" \
+    "--edges 100"
+  report_against_first "--json with the main colours against without" 1.20 "$work/photo.jpg" \
+    "--json --colours 0" "--json" "--json --colours 16"
+}
+
+if [[ ${QUILLMERE_BENCH_ONLY:-} == parts ]]; then
+  report_parts
+  exit 0
+fi
+
 report JPEG "$work/photo.jpg" 0.60
 report PNG "$work/photo.png" 0.85
+report_parts
 
 # The colour conversion's cost: the same coded picture untagged and tagged Display P3, in turns.
 u_times=() t_times=() u_peak=0 t_peak=0
@@ -234,3 +283,15 @@ awk -v one="$one" -v two="$two" -v n="$(nproc)" 'BEGIN {
 awk -v one="$one_peak" -v two="$two_peak" 'BEGIN {
   printf "-j 2 peak memory %.1f MB, -j 1 %.1f MB: %.1f MB for the second file in flight\n",
     two * 1024 / 1e6, one * 1024 / 1e6, (two - one) * 1024 / 1e6 }'
+
+# The window's main colours of a 24-megapixel picture, headless: how long after the mean is shown
+# the row of main colours appears.
+cmake --build "$build_dir" -j2 --target quillmere-window-bench >/dev/null
+echo
+echo "== The window's main colours, 6000 x 4000 =="
+line=$(XDG_RUNTIME_DIR=$work QT_QPA_PLATFORM=offscreen \
+  "$build_dir/bench/quillmere-window-bench" "$runs")
+echo "$line"
+delay=$(echo "$line" | sed -n 's/.*) \([0-9.]*\) ms after the mean.*/\1/p')
+awk -v d="$delay" 'BEGIN { printf "main colours after the mean: target <= 100 ms: %s\n",
+  (d <= 100 ? "met" : "MISSED") }'

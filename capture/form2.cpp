@@ -233,6 +233,12 @@ void Form2::Cancel()
     }
 }
 
+void Form2::CopyReadout()
+{
+    if (shape1.Visible)
+        panel->CopyHex();
+}
+
 void Form2::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
@@ -426,6 +432,11 @@ void Form2::keyPressEvent(QKeyEvent *event)
     if (event->key() == Qt::Key_Escape) {
         event->accept();
         Cancel();
+        return;
+    }
+    if (event->matches(QKeySequence::Copy)) {
+        event->accept();
+        CopyReadout();
         return;
     }
     QWidget::keyPressEvent(event);

@@ -48,6 +48,8 @@ public:
 
     // Esc: the overlay goes and nothing else changes; the main window comes back to the front.
     void Cancel() override;
+    // Ctrl+C while a band is dragged: its average as "#RRGGBB" on the clipboard.
+    void CopyReadout() override;
 
     // Whether the overlay is up: this window, or the windows of the screens.
     [[nodiscard]] bool IsShown() const;

@@ -19,6 +19,8 @@ public:
     virtual void ReleaseAt(QPointF position) = 0;
     // The whole overlay backs out, as on Esc.
     virtual void Cancel() = 0;
+    // Ctrl+C: the band's live average goes to the clipboard.
+    virtual void CopyReadout() = 0;
 
 protected:
     ~OverlayHost() = default;

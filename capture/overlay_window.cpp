@@ -78,6 +78,11 @@ void OverlayWindow::keyPressEvent(QKeyEvent *event)
         owner.Cancel();
         return;
     }
+    if (event->matches(QKeySequence::Copy)) {
+        event->accept();
+        owner.CopyReadout();
+        return;
+    }
     QWidget::keyPressEvent(event);
 }
 

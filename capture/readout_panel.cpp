@@ -1,5 +1,6 @@
 #include "capture/readout_panel.h"
 
+#include "capture/colour_copy.h"
 #include "capture/magnifier.h"
 #include "imaging/colour_text.h"
 
@@ -22,6 +23,7 @@ ReadoutPanel::ReadoutPanel(QWidget *parent)
 
     magnifier = new Magnifier(this);
     readout = new QWidget(this);
+    readout->setObjectName(QStringLiteral("ReadoutTexts"));
     sizeText = new QLabel(readout);
     sizeText->setObjectName(QStringLiteral("ReadoutSize"));
     swatch = new QLabel(readout);
@@ -63,16 +65,31 @@ ReadoutPanel::ReadoutPanel(QWidget *parent)
     readout->setVisible(false);
 }
 
-void ReadoutPanel::SetReadout(QSize block, const analysis::ColourSummary &average)
+void ReadoutPanel::SetReadout(QSize block, const analysis::ColourSummary &newAverage)
 {
+    average = newAverage;
+    const analysis::ColourSummary &shown = newAverage;
     sizeText->setText(QStringLiteral("%1 x %2").arg(block.width()).arg(block.height()));
     QPalette palette = swatch->palette();
-    palette.setColor(QPalette::Window, QColor(average.avgR, average.avgG, average.avgB));
+    palette.setColor(QPalette::Window, QColor(shown.avgR, shown.avgG, shown.avgB));
     swatch->setPalette(palette);
     // The window's hex text comes from the same formatter, so the two never read differently.
-    hexText->setText(QString::fromStdString(imaging::HexText(average)));
+    hexText->setText(QString::fromStdString(imaging::HexText(shown)));
 }
 
-void ReadoutPanel::ShowReadout(bool shown) { readout->setVisible(shown); }
+void ReadoutPanel::ShowReadout(bool shown)
+{
+    readout->setVisible(shown);
+    if (!shown)
+        average.reset();
+}
+
+std::optional<analysis::ColourSummary> ReadoutPanel::Average() const { return average; }
+
+void ReadoutPanel::CopyHex() const
+{
+    if (average)
+        CopyColour(imaging::ColourForm::Hex, *average);
+}
 
 } // namespace capture

@@ -6,6 +6,8 @@
 #include <QSize>
 #include <QString>
 
+#include <optional>
+
 class QLabel;
 
 namespace capture {
@@ -29,12 +31,18 @@ public:
     // The size and average show only while a band is dragged; the magnifier always.
     void ShowReadout(bool shown);
 
+    // The average the readout shows; none while it is hidden.
+    [[nodiscard]] std::optional<analysis::ColourSummary> Average() const;
+    // Ctrl+C during a drag: the band's average as "#RRGGBB" on the clipboard, if one shows.
+    void CopyHex() const;
+
 private:
     Magnifier *magnifier = nullptr;
     QWidget *readout = nullptr;
     QLabel *sizeText = nullptr;
     QLabel *swatch = nullptr;
     QLabel *hexText = nullptr;
+    std::optional<analysis::ColourSummary> average;
 };
 
 } // namespace capture

@@ -3,6 +3,7 @@
 #include "analysis/calc_color.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,5 +21,17 @@ namespace imaging {
 
 // The same figures on one line, means first: "R:r G:g B:b H:h S:s L:l".
 [[nodiscard]] std::string InfoLine(const analysis::ColourSummary &summary);
+
+// The forms a colour is copied or printed in.
+enum class ColourForm { Hex, Rgb, Hsl, Oklch, Info };
+
+// The summary's mean in one form: "#RRGGBB", "rgb(R G B)", "hsl(H S% L%)" (the CSS model, not
+// the HSV figures of the info text), "oklch(L% C H)" or the three info lines joined by "\n".
+// Every form names the colour of the hex text: hsl and oklch are worked out from the same 8-bit
+// channels, L, S and H to 2 decimals and C to 5, enough that each reads back as that colour.
+[[nodiscard]] std::string FormText(ColourForm form, const analysis::ColourSummary &summary);
+
+// "hex", "rgb", "hsl", "oklch" or "info" (lower case); nothing for any other word.
+[[nodiscard]] std::optional<ColourForm> ParseColourForm(std::string_view word);
 
 } // namespace imaging

@@ -158,7 +158,26 @@ void PicBox::paintEvent(QPaintEvent *event)
         painter.fillRect(dirty, QColor(imaging::ToQRgb(ResolveColour(backColor))));
     if (!raster.isNull())
         painter.drawImage(QRectF(dirty), raster, source);
+    if (marked) {
+        // Dashes of black over white, as the capture draws its band: they show on any picture.
+        painter.setPen(QPen(Qt::white, 0));
+        painter.drawRect(markArea);
+        painter.setPen(QPen(Qt::black, 0, Qt::DashLine));
+        painter.drawRect(markArea);
+    }
 }
+
+void PicBox::SetMark(const QRectF &area, bool shown)
+{
+    if (marked)
+        update(MarkOutline());
+    markArea = area;
+    marked = shown;
+    if (marked)
+        update(MarkOutline());
+}
+
+QRect PicBox::MarkOutline() const { return markArea.toAlignedRect().adjusted(-2, -2, 2, 2); }
 
 void PicBox::mouseDoubleClickEvent(QMouseEvent *event)
 {

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QPoint>
 #include <QRect>
+#include <QRectF>
 #include <QWidget>
 
 #include <cstddef>
@@ -81,6 +82,11 @@ public:
     // The raster in Format_RGB32, exactly Width() x Height() pixels (rounded).
     [[nodiscard]] const QImage &Raster() const { return raster; }
 
+    // An outline drawn over the picture on screen only (logical pixels of the pane); the raster
+    // and the scan never see it. An empty `area` with `shown` false removes it.
+    void SetMark(const QRectF &area, bool shown);
+    [[nodiscard]] bool IsMarked() const { return marked; }
+
 signals:
     void DoubleClicked();
 
@@ -93,6 +99,7 @@ private:
     void Redraw(QSize size);
     void RasterChanged();
     void UpdateWidgetSize();
+    [[nodiscard]] QRect MarkOutline() const;
 
     double paneWidth = 0;
     double paneHeight = 0;
@@ -100,6 +107,8 @@ private:
     analysis::ColourValue backColor = kWindowBackground;
     QImage picture;
     QImage raster;
+    QRectF markArea;
+    bool marked = false;
 
     // Cached view of `raster` for the inline pixel read; refreshed on every change of it.
     const uchar *rasterBits = nullptr;

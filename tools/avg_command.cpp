@@ -40,16 +40,24 @@ int RunAvg(int argc, const char *const *argv)
     }
 
     const std::vector<AvgJob> jobs = ListJobs(arguments.files, arguments.recursive);
-    const JobSettings settings { arguments.background, arguments.json, arguments.raw };
+    const JobSettings settings { arguments.background, arguments.json, arguments.raw,
+        arguments.area, arguments.colours, arguments.forms };
+    bool usage = false;
     ProgressBar bar(::isatty(STDERR_FILENO) == 1 && jobs.size() > 1, jobs.size());
     const bool allLoaded = RunInOrder(
         jobs.size(), arguments.jobs > 0 ? arguments.jobs : CoresToUse(),
         [&](std::size_t i) { return WorkOut(jobs[i], settings); },
-        [&bar](const Outcome &outcome) { PrintOutcome(outcome, bar.Shown()); }, bar);
+        [&bar, &usage](const Outcome &outcome) {
+            usage = usage || outcome.usage;
+            PrintOutcome(outcome, bar.Shown());
+        },
+        bar);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         imaging::WriteToStderr("quillmere-avg: could not write the results\n");
         return 1;
     }
+    if (usage)
+        return 2;
     return allLoaded ? 0 : 1;
 }
 

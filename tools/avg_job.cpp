@@ -28,6 +28,31 @@ namespace {
             FormatFailureLine(path, reason, json), true };
     }
 
+    Outcome UsageFailure(const std::string &path, const std::string &problem, bool json)
+    {
+        Outcome outcome = Failure(path, problem, json);
+        if (!json)
+            outcome.line = "quillmere-avg: " + problem + " in " + path;
+        outcome.usage = true;
+        return outcome;
+    }
+
+    PictureFigures Figures(const CellsSink &sink, const JobSettings &settings)
+    {
+        PictureFigures figures;
+        figures.width = sink.Width();
+        figures.height = sink.Height();
+        figures.area = settings.area;
+        for (std::size_t i = 0; i < sink.Cells().size(); ++i) {
+            const analysis::StatisticsSink &sums = sink.Sums(i);
+            PartFigures part { sink.Cells()[i], sums.Statistics(), std::nullopt };
+            if (sums.Colours())
+                part.dominant = analysis::DominantColours(*sums.Colours(), settings.colours);
+            figures.parts.push_back(std::move(part));
+        }
+        return figures;
+    }
+
     Outcome Work(const AvgJob &job, const JobSettings &settings)
     {
         const std::string &path = job.path;
@@ -36,7 +61,7 @@ namespace {
         if (job.fromWalk && !LooksLikePicture(path))
             return Outcome {};
         // The text line shows the means alone: the other figures are not worked out for it.
-        analysis::StatisticsSink sink(!settings.json);
+        CellsSink sink(settings.area, !settings.json, settings.json && settings.colours > 0);
         imaging::LoadFailure failure = imaging::LoadFailure::None;
         const imaging::ColourOptions options { settings.raw };
         imaging::ColourReport report;
@@ -51,12 +76,14 @@ namespace {
             failure = modGDIPlusResize::DrawPictureRows(
                 modGDIPlusResize::NativePath { path }, sink, settings.background, options, &report);
         }
+        if (failure != imaging::LoadFailure::None && !sink.Problem().empty())
+            return UsageFailure(path, sink.Problem(), settings.json);
         if (failure != imaging::LoadFailure::None)
             return Failure(path, imaging::LoadFailureText(failure), settings.json);
-        const analysis::PictureStatistics statistics = sink.Statistics();
+        const PictureFigures figures = Figures(sink, settings);
         return Outcome { Outcome::Where::Out,
-            settings.json ? FormatJsonLine(statistics, path, report)
-                          : FormatAvgLine(analysis::Summarise(statistics.totals), path),
+            settings.json ? FormatJsonLine(figures, path, report)
+                          : FormatTextLines(figures, settings.forms, path),
             false };
     }
 

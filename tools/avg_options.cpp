@@ -21,6 +21,17 @@ namespace {
                         skipped, pictures that fail to load are errors
   --raw                 average the numbers as stored, without converting the picture's
                         colours (its profile or colour tags) to sRGB first
+  --region X,Y,W,H      average only that rectangle: pixels, or percentages of the width
+                        (X, W) and height (Y, H) such as 0,0,50%,50%; it must lie inside
+                        the picture
+  --grid CxR            one line per cell of a grid of C columns and R rows (left to right,
+                        top to bottom); cells are as equal as whole pixels allow, the rest
+                        going to the last column and row
+  --edges N             one line each for the top, right, bottom and left strips N pixels
+                        wide (the corners belong to two strips)
+  --format FORMS        the colours of the text line, joined by commas: hex, rgb, hsl,
+                        oklch (CSS), info (the hex and the R G B H S L figures; the default)
+  --colours N           main colours in the JSON, 0..64 (default 5; 0 leaves them out)
   -                     read one picture from standard input
   --                    everything after it is a file
   --help, --version
@@ -28,13 +39,19 @@ namespace {
 Text line: #RRGGBB R:r G:g B:b H:h S:s L:l  path (channel means truncated to whole numbers).
 JSON: {"path":..., "width", "height", "pixels", "mean":{"hex","r","g","b","h","s","l"},
 "linear_mean":{"hex","r","g","b"}, "stddev":{"r","g","b"}, "min":{...}, "max":{...},
-"colour_space":"...", "clipped_pixels":N} (the colours the picture came in, and how many pixels
-lay outside sRGB), with "raw":true after --raw and "colour_unusable":true when the picture's
-colour description could not be used and it was read as sRGB; a file that fails gives
+"median":{...} (the lower median), "oklab":{"l","a","b"} and "oklch":{"l","c","h"} (the linear
+mean in OKLab), "dominant":[{"hex","r","g","b","share"},...] (the main colours by k-means in
+OKLab, largest share first), "colour_space":"...", "clipped_pixels":N} (the colours the picture
+came in, and how many pixels lay outside sRGB), with "raw":true after --raw and
+"colour_unusable":true when the picture's colour description could not be used and it was read
+as sRGB. A region adds "region":{"x","y","width","height"} after "height"; a grid or edges put
+the figures from "pixels" on of each part in "cells":[{"cell" or "side", "x", "y", "width",
+"height", "pixels", ...}] (without "dominant" past 16 parts). A file that fails gives
 {"path":...,"error":"..."}. A path that is not valid UTF-8 shows each byte
 outside a valid sequence as U+FFFD, and "path_bytes" then holds the exact name in base64.
 When standard error is a terminal and more than one file is given, a progress bar shows there.
-Exit status: 0 when every picture loaded, 1 when any failed, 2 for a usage error.)";
+Exit status: 0 when every picture loaded, 1 when any failed, 2 for a usage error (a region,
+grid or edges that do not fit a picture among them).)";
 
     // Words joined by spaces into lines of at most `width` characters (a longer word alone).
     std::string Wrapped(std::string_view text, std::size_t width)
@@ -109,9 +126,89 @@ namespace {
         return jobs;
     }
 
-    // The callbacks run as CLI11 reads each option, in argument order.
-    void DefineOptions(CLI::App &app, AvgArguments &parsed)
+    std::vector<imaging::ColourForm> ParseForms(const std::string &value)
     {
+        std::vector<imaging::ColourForm> forms;
+        std::size_t at = 0;
+        for (;;) {
+            const std::size_t comma = std::min(value.find(',', at), value.size());
+            const auto form
+                = imaging::ParseColourForm(std::string_view(value).substr(at, comma - at));
+            if (!form)
+                Fail("bad format '" + value
+                    + "', expected hex, rgb, hsl, oklch or info joined by commas");
+            forms.push_back(*form);
+            if (comma == value.size())
+                return forms;
+            at = comma + 1;
+        }
+    }
+
+    int ParseColours(const std::string &value)
+    {
+        int colours = 0;
+        for (const char c : value) {
+            if (c < '0' || c > '9' || colours > 64) {
+                colours = -1;
+                break;
+            }
+            colours = colours * 10 + (c - '0');
+        }
+        if (value.empty() || colours < 0 || colours > 64)
+            Fail("bad number of colours '" + value + "', expected 0..64");
+        return colours;
+    }
+
+    // --region, --grid and --edges each set the area, counted to refuse more than one.
+    void DefineAreaOptions(CLI::App &app, AvgArguments &parsed, int &areas)
+    {
+        using Parser = std::optional<AreaRequest> (*)(std::string_view, std::string &);
+        const auto area = [&parsed, &areas](Parser parse) {
+            return [&parsed, &areas, parse](const std::string &value) {
+                std::string problem;
+                const std::optional<AreaRequest> request = parse(value, problem);
+                if (!request)
+                    Fail(problem);
+                parsed.area = *request;
+                ++areas;
+            };
+        };
+        app.add_option_function<std::string>("--region", area(ParseRegion))
+            ->type_name("a region X,Y,W,H")
+            ->trigger_on_parse();
+        app.add_option_function<std::string>("--grid", area(ParseGrid))
+            ->type_name("a grid CxR")
+            ->trigger_on_parse();
+        app.add_option_function<std::string>("--edges", area(ParseEdges))
+            ->type_name("an edge width N")
+            ->trigger_on_parse();
+    }
+
+    struct Given
+    {
+        int areas = 0;
+        bool colours = false;
+        bool format = false;
+    };
+
+    // The callbacks run as CLI11 reads each option, in argument order.
+    void DefineOptions(CLI::App &app, AvgArguments &parsed, Given &given)
+    {
+        DefineAreaOptions(app, parsed, given.areas);
+        app.add_option_function<std::string>("--colours",
+               [&parsed, &given](const std::string &value) {
+                   parsed.colours = ParseColours(value);
+                   given.colours = true;
+               })
+            ->type_name("a number of colours")
+            ->trigger_on_parse();
+        app.add_option_function<std::string>("--format",
+               [&parsed, &given](const std::string &value) {
+                   parsed.forms = ParseForms(value);
+                   given.format = true;
+               })
+            ->type_name("forms such as hex,oklch")
+            ->trigger_on_parse();
         // CLI11's own help and its texts are not used: the program prints kAvgUsage and its own
         // problems. The type names say what a missing value should have been.
         app.set_help_flag();
@@ -211,7 +308,8 @@ AvgArguments ParseAvgArguments(int argc, const char *const *argv)
 {
     AvgArguments parsed;
     CLI::App app;
-    DefineOptions(app, parsed);
+    Given given;
+    DefineOptions(app, parsed, given);
     Prepared prepared = Prepare(app, argc, argv);
     const std::string last = prepared.reversed.empty() ? std::string() : prepared.reversed.front();
     try {
@@ -243,6 +341,12 @@ AvgArguments ParseAvgArguments(int argc, const char *const *argv)
         parsed.files.erase(mark);
     if (parsed.files.empty())
         return fail("no file given");
+    if (given.areas > 1)
+        return fail("--region, --grid and --edges cannot be combined");
+    if (given.colours && !parsed.json)
+        return fail("--colours sets the main colours of the JSON, and needs --json");
+    if (given.format && parsed.json)
+        return fail("--format shapes the text line and cannot be combined with --json");
     return parsed;
 }
 

@@ -1,5 +1,6 @@
 #include "tools/avg_output.h"
 
+#include "analysis/oklab.h"
 #include "imaging/colour_text.h"
 
 #include <nlohmann/json.hpp>
@@ -149,6 +150,81 @@ namespace {
         return { { "r", r }, { "g", g }, { "b", b } };
     }
 
+    nlohmann::ordered_json Dominant(const std::vector<analysis::DominantColour> &colours)
+    {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (const analysis::DominantColour &c : colours) {
+            nlohmann::ordered_json colour = { { "hex", imaging::HexText(c.r, c.g, c.b) } };
+            colour.update(Channels(c.r, c.g, c.b));
+            colour["share"] = c.share;
+            list.push_back(std::move(colour));
+        }
+        return list;
+    }
+
+    // The members from "pixels" on, the same for a whole picture and for each of its parts.
+    void AddFigures(nlohmann::ordered_json &object, const analysis::PictureStatistics &s)
+    {
+        const analysis::ColourSummary mean = analysis::Summarise(s.totals);
+        object["pixels"] = s.totals.count;
+        nlohmann::ordered_json &means = object["mean"];
+        means["hex"] = imaging::HexText(mean);
+        means.update(Channels(mean.avgR, mean.avgG, mean.avgB));
+        means["h"] = mean.hsl.H;
+        means["s"] = mean.hsl.S;
+        means["l"] = mean.hsl.L;
+        nlohmann::ordered_json &linear = object["linear_mean"];
+        linear["hex"] = imaging::HexText(s.linearR, s.linearG, s.linearB);
+        linear.update(Channels(s.linearR, s.linearG, s.linearB));
+        object["stddev"] = { { "r", s.r.stddev }, { "g", s.g.stddev }, { "b", s.b.stddev } };
+        object["min"] = Channels(s.r.min, s.g.min, s.b.min);
+        object["max"] = Channels(s.r.max, s.g.max, s.b.max);
+        object["median"] = Channels(s.r.median, s.g.median, s.b.median);
+        const analysis::OkLab lab
+            = analysis::OkLabFromLinearSrgb(s.linearLightR, s.linearLightG, s.linearLightB);
+        const analysis::OkLch lch = analysis::OkLchFromOkLab(lab);
+        object["oklab"] = { { "l", lab.L }, { "a", lab.a }, { "b", lab.b } };
+        object["oklch"] = { { "l", lch.L }, { "c", lch.C }, { "h", lch.h } };
+    }
+
+    void AddPart(nlohmann::ordered_json &object, const PartFigures &part)
+    {
+        AddFigures(object, part.statistics);
+        if (part.dominant)
+            object["dominant"] = Dominant(*part.dominant);
+    }
+
+    void AddReport(nlohmann::ordered_json &object, const imaging::ColourReport &colour)
+    {
+        object["colour_space"] = colour.sourceName;
+        object["clipped_pixels"] = colour.clippedPixels;
+        if (colour.raw)
+            object["raw"] = true;
+        if (colour.unusable)
+            object["colour_unusable"] = true;
+    }
+
+    nlohmann::ordered_json Rectangle(const Cell &cell)
+    {
+        return { { "x", cell.x }, { "y", cell.y }, { "width", cell.width },
+            { "height", cell.height } };
+    }
+
+    nlohmann::ordered_json Parts(const PictureFigures &figures)
+    {
+        nlohmann::ordered_json cells = nlohmann::ordered_json::array();
+        const bool grid = figures.area.kind == AreaRequest::Kind::Grid;
+        for (const PartFigures &part : figures.parts) {
+            nlohmann::ordered_json cell = nlohmann::ordered_json::object();
+            // "cell 2,1" is written "2,1"; a side by its name.
+            cell[grid ? "cell" : "side"] = grid ? part.cell.label.substr(5) : part.cell.label;
+            cell.update(Rectangle(part.cell));
+            AddPart(cell, part);
+            cells.push_back(std::move(cell));
+        }
+        return cells;
+    }
+
 } // namespace
 
 std::string FormatAvgLine(const analysis::ColourSummary &summary, std::string_view path)
@@ -171,25 +247,72 @@ void AddJsonPath(nlohmann::ordered_json &object, std::string_view path)
 
 nlohmann::ordered_json JsonFigures(const analysis::PictureStatistics &s, std::string_view path)
 {
-    const analysis::ColourSummary mean = analysis::Summarise(s.totals);
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
     AddJsonPath(object, path);
     object["width"] = s.width;
     object["height"] = s.height;
-    object["pixels"] = s.totals.count;
-    nlohmann::ordered_json &means = object["mean"];
-    means["hex"] = imaging::HexText(mean);
-    means.update(Channels(mean.avgR, mean.avgG, mean.avgB));
-    means["h"] = mean.hsl.H;
-    means["s"] = mean.hsl.S;
-    means["l"] = mean.hsl.L;
-    nlohmann::ordered_json &linear = object["linear_mean"];
-    linear["hex"] = imaging::HexText(s.linearR, s.linearG, s.linearB);
-    linear.update(Channels(s.linearR, s.linearG, s.linearB));
-    object["stddev"] = { { "r", s.r.stddev }, { "g", s.g.stddev }, { "b", s.b.stddev } };
-    object["min"] = Channels(s.r.min, s.g.min, s.b.min);
-    object["max"] = Channels(s.r.max, s.g.max, s.b.max);
+    AddFigures(object, s);
     return object;
+}
+
+std::string FormatTextLine(const std::vector<imaging::ColourForm> &forms,
+    const analysis::ColourSummary &summary, std::string_view label, std::string_view path)
+{
+    std::string line;
+    for (const imaging::ColourForm form : forms) {
+        if (!line.empty())
+            line += ' ';
+        line += form == imaging::ColourForm::Info
+            ? imaging::HexText(summary) + ' ' + imaging::InfoLine(summary)
+            : imaging::FormText(form, summary);
+    }
+    if (!label.empty()) {
+        line += "  ";
+        line += label;
+    }
+    line += "  ";
+    line += path;
+    return line;
+}
+
+std::string FormatTextLines(const PictureFigures &figures,
+    const std::vector<imaging::ColourForm> &forms, std::string_view path)
+{
+    std::string lines;
+    for (const PartFigures &part : figures.parts) {
+        if (!lines.empty())
+            lines += '\n';
+        lines += FormatTextLine(
+            forms, analysis::Summarise(part.statistics.totals), part.cell.label, path);
+    }
+    return lines;
+}
+
+std::string FormatJsonLine(
+    const PictureFigures &figures, std::string_view path, const imaging::ColourReport &colour)
+{
+    nlohmann::ordered_json object = nlohmann::ordered_json::object();
+    AddJsonPath(object, path);
+    object["width"] = figures.width;
+    object["height"] = figures.height;
+    switch (figures.area.kind) {
+    case AreaRequest::Kind::Whole:
+    case AreaRequest::Kind::Region:
+        if (figures.area.kind == AreaRequest::Kind::Region)
+            object["region"] = Rectangle(figures.parts.front().cell);
+        AddPart(object, figures.parts.front());
+        break;
+    case AreaRequest::Kind::Grid:
+        object["grid"] = { { "columns", figures.area.columns }, { "rows", figures.area.rows } };
+        object["cells"] = Parts(figures);
+        break;
+    case AreaRequest::Kind::Edges:
+        object["edges"] = figures.area.strip;
+        object["cells"] = Parts(figures);
+        break;
+    }
+    AddReport(object, colour);
+    return WriteJson(object);
 }
 
 std::string WriteJson(const nlohmann::ordered_json &value)
@@ -208,12 +331,7 @@ std::string FormatJsonLine(const analysis::PictureStatistics &statistics, std::s
     const imaging::ColourReport &colour)
 {
     nlohmann::ordered_json object = JsonFigures(statistics, path);
-    object["colour_space"] = colour.sourceName;
-    object["clipped_pixels"] = colour.clippedPixels;
-    if (colour.raw)
-        object["raw"] = true;
-    if (colour.unusable)
-        object["colour_unusable"] = true;
+    AddReport(object, colour);
     return WriteJson(object);
 }
 

@@ -1,13 +1,17 @@
 #pragma once
 
 #include "analysis/calc_color.h"
+#include "analysis/dominant_colours.h"
 #include "analysis/pixel_statistics.h"
 #include "imaging/colour_report.h"
+#include "imaging/colour_text.h"
+#include "tools/avg_area.h"
 
 #include <nlohmann/json_fwd.hpp>
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The lines quillmere-avg prints for a file: the text line, the JSON object, and the failure line.
 namespace tools {
@@ -15,6 +19,38 @@ namespace tools {
 // "#RRGGBB R:r G:g B:b H:h S:s L:l  path", without the line break.
 [[nodiscard]] std::string FormatAvgLine(
     const analysis::ColourSummary &summary, std::string_view path);
+
+// The forms joined by spaces ("info" is the hex and the R G B H S L figures, as on the default
+// line), then two spaces and the label when there is one, then two spaces and the path.
+[[nodiscard]] std::string FormatTextLine(const std::vector<imaging::ColourForm> &forms,
+    const analysis::ColourSummary &summary, std::string_view label, std::string_view path);
+
+// One part of a picture and what was found in it.
+struct PartFigures
+{
+    Cell cell;
+    analysis::PictureStatistics statistics;
+    std::optional<std::vector<analysis::DominantColour>> dominant; // none: not worked out
+};
+
+// Everything found in one picture, part by part (one part for the whole or a region).
+struct PictureFigures
+{
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    AreaRequest area;
+    std::vector<PartFigures> parts;
+};
+
+// The text lines of a picture's parts, joined by "\n", each labelled by its part.
+[[nodiscard]] std::string FormatTextLines(const PictureFigures &figures,
+    const std::vector<imaging::ColourForm> &forms, std::string_view path);
+
+// The JSON line for a picture's parts: the whole picture's or a region's figures as one object
+// ("region" after "height" for a region), or a grid's or edges' in "cells", then the report's
+// members as FormatJsonLine gives them.
+[[nodiscard]] std::string FormatJsonLine(
+    const PictureFigures &figures, std::string_view path, const imaging::ColourReport &colour);
 
 // The JSON members naming a file, added to object: "path" and, when the name is not valid UTF-8,
 // "path_bytes" after it. Each byte that is not part of a valid UTF-8 sequence shows as U+FFFD in

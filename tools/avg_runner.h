@@ -16,6 +16,7 @@ struct Outcome
     Where where = Where::Nowhere;
     std::string line; // without the line break
     bool failed = false; // counts towards the exit status
+    bool usage = false; // a request the picture cannot meet: exit status 2
 };
 
 // "\r[#####.....] 12/100 files  8.3 files/s" and the erase to the end of the line: 30 marks, done

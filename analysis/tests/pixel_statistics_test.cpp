@@ -173,3 +173,38 @@ namespace {
 
 } // namespace
 } // namespace analysis
+
+namespace analysis {
+namespace {
+
+    // The lower median of each channel: with n values sorted, the one at (n - 1) / 2.
+    TEST(StatisticsSink, MedianIsTheLowerMiddleValue)
+    {
+        const struct
+        {
+            const char *name;
+            std::vector<std::uint32_t> pixels;
+            std::int32_t median[3];
+        } cases[] = {
+            { "One", { 0xFF0A141E }, { 10, 20, 30 } },
+            { "EvenCountTakesTheLower", { 0xFF000000, 0xFFFFFFFF }, { 0, 0, 0 } },
+            { "OddCount", { 0xFF050505, 0xFF010203, 0xFF090807 }, { 5, 5, 5 } },
+            // Channels sort apart: red 1, 2, 200, green 200, 9, 9, blue 3, 3, 3.
+            { "ChannelsApart", { 0xFF01C803, 0xFF020903, 0xFFC80903 }, { 2, 9, 3 } },
+            { "ManyEqual", { 0xFF101010, 0xFF101010, 0xFF101010, 0xFFFFFFFF }, { 16, 16, 16 } },
+        };
+        for (const auto &c : cases) {
+            SCOPED_TRACE(c.name);
+            StatisticsSink sink;
+            const auto n = static_cast<std::int32_t>(c.pixels.size());
+            ASSERT_TRUE(sink.Start(n, 1));
+            ASSERT_TRUE(sink.TakeRows(0, 1, n, c.pixels.data(), n));
+            const PictureStatistics s = sink.Statistics();
+            EXPECT_EQ(s.r.median, c.median[0]);
+            EXPECT_EQ(s.g.median, c.median[1]);
+            EXPECT_EQ(s.b.median, c.median[2]);
+        }
+    }
+
+} // namespace
+} // namespace analysis

@@ -1,4 +1,5 @@
 #include "app/application.h"
+#include "app/main_colour_row.h"
 #include "app/tests/form1_fixture.h"
 
 #include <QApplication>
@@ -160,7 +161,8 @@ void ExpectLaidOut(const Form1 &window, const Expected &e)
         { window.Label1, e.columnLeft, 1560, 1455, 255 },
         { window.LbInfo, e.columnLeft, 1800, 1455, 615 },
         { window.Text1, e.text1Left, 2400, 735, 270 },
-        { window.LblSpace, e.columnLeft, 2760, 1455, 2040 },
+        { window.MainColours, e.columnLeft, 2760, 1455, 540 },
+        { window.LblSpace, e.columnLeft, 3360, 1455, 1440 },
         { window.PicFrame, 0, 0, e.frameWidth, e.frameHeight },
     };
     for (const Control &c : controls) {

@@ -2,6 +2,21 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en_US" sourcelanguage="zh_CN">
 <context>
+    <name>ColourCopy</name>
+    <message>
+        <source>十六进制</source>
+        <translation>hex</translation>
+    </message>
+    <message>
+        <source>三行信息</source>
+        <translation>info lines</translation>
+    </message>
+    <message>
+        <source>复制%1：%2</source>
+        <translation>Copy %1: %2</translation>
+    </message>
+</context>
+<context>
     <name>Form1</name>
     <message>
         <source>请稍候...</source>
@@ -125,6 +140,25 @@ here to stop</translation>
     <message>
         <source>所有文件</source>
         <translation>All files</translation>
+    </message>
+</context>
+<context>
+    <name>app::MainColourRow</name>
+    <message>
+        <source>图片的主色</source>
+        <translation>Main colours of the picture</translation>
+    </message>
+    <message>
+        <source>主色所占比例</source>
+        <translation>Share of the pixels in this main colour</translation>
+    </message>
+    <message>
+        <source>%1，占像素的 %2%</source>
+        <translation>%1, %2% of the pixels</translation>
+    </message>
+    <message>
+        <source>单击复制</source>
+        <translation>Click to copy</translation>
     </message>
 </context>
 <context>

@@ -8,6 +8,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
@@ -150,6 +151,28 @@ namespace {
             EXPECT_EQ(shown.pixel(edge - 1, edge + zoom / 2) & 0xFFFFFF, 0xFFFFFFu);
             EXPECT_EQ(shown.pixel(edge - 2, edge + zoom / 2) & 0xFFFFFF, 0u);
         }
+    }
+
+    // Ctrl+C during a drag copies the hex the live panel shows; before a press, nothing.
+    TEST(Form2Copy, CtrlCDuringADragCopiesTheBandsHex)
+    {
+        CaptureFixture f;
+        f.screen->image = NumberedScreen(ScreenSize().width(), ScreenSize().height());
+        ASSERT_TRUE(f.CaptureAndWaitForOverlay());
+        Form2 *overlay = f.capture.Overlay();
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        QTest::keyClick(overlay, Qt::Key_C, Qt::ControlModifier);
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), "before") << "no band yet";
+
+        const QPoint from(12, 7), to(75, 40);
+        QTest::mousePress(overlay, Qt::LeftButton, Qt::NoModifier, from);
+        QTest::mouseMove(overlay, to);
+        QTest::keyClick(overlay, Qt::Key_C, Qt::ControlModifier);
+        const QString copied = QGuiApplication::clipboard()->text();
+        EXPECT_EQ(copied, LabelText(*overlay, "ReadoutHex"));
+        EXPECT_TRUE(overlay->IsShown()) << "copying leaves the drag going";
+        QTest::mouseRelease(overlay, Qt::LeftButton, Qt::NoModifier, to);
+        EXPECT_EQ(copied.toStdString(), f.hexText) << "the same block's mean after the release";
     }
 
     // Esc before or during a drag: the overlay goes, and the pane, the results, the start point

@@ -11,6 +11,14 @@
 
 namespace {
 
+tools::JobSettings Settings(bool json, bool raw)
+{
+    tools::JobSettings settings;
+    settings.json = json;
+    settings.raw = raw;
+    return settings;
+}
+
 using tools::AvgJob;
 
 class AvgJobTest : public avgtests::TempFolderTest
@@ -64,8 +72,7 @@ TEST_F(AvgJobTest, WalkedFilesThatAreNotPicturesAreSkippedByContent)
     for (const auto &c : cases) {
         SCOPED_TRACE(
             c.job.path + (c.job.fromWalk ? " walked" : " named") + (c.json ? " json" : ""));
-        const tools::Outcome outcome
-            = tools::WorkOut(c.job, tools::JobSettings { 0xFFFFFF, c.json });
+        const tools::Outcome outcome = tools::WorkOut(c.job, Settings(c.json, false));
         EXPECT_EQ(outcome.where, c.where);
         EXPECT_EQ(outcome.line, c.line);
         EXPECT_EQ(outcome.failed, c.failed);
@@ -102,7 +109,8 @@ std::string DisplayP3Png()
 }
 
 // The colours are converted unless --raw; the text line keeps its form, the JSON line gains the
-// colour members. Display P3 (200, 60, 40) is sRGB #D92A17 (CSS Color 4's matrices).
+// colour members. Display P3 (200, 60, 40) is sRGB #D92A17 (CSS Color 4's matrices); OKLab
+// values by the same document's matrices.
 TEST_F(AvgJobTest, ColoursAreConvertedUnlessRaw)
 {
     Write("p3.png", DisplayP3Png());
@@ -120,18 +128,25 @@ TEST_F(AvgJobTest, ColoursAreConvertedUnlessRaw)
                 + R"("linear_mean":{"hex":"#D92A17","r":217,"g":42,"b":23},)"
                 + R"("stddev":{"r":0.0000,"g":0.0000,"b":0.0000},)"
                 + R"("min":{"r":217,"g":42,"b":23},"max":{"r":217,"g":42,"b":23},)"
+                + R"("median":{"r":217,"g":42,"b":23},)"
+                + R"("oklab":{"l":0.5732,"a":0.1824,"b":0.1073},)"
+                + R"("oklch":{"l":0.5732,"c":0.2116,"h":30.4579},)"
+                + R"("dominant":[{"hex":"#D92A17","r":217,"g":42,"b":23,"share":1.0000}],)"
                 + R"("colour_space":"Display P3","clipped_pixels":0})" },
         { true, true,
             figures + R"("mean":{"hex":"#C83C28","r":200,"g":60,"b":40,"h":8,"s":80,"l":78},)"
                 + R"("linear_mean":{"hex":"#C83C28","r":200,"g":60,"b":40},)"
                 + R"("stddev":{"r":0.0000,"g":0.0000,"b":0.0000},)"
                 + R"("min":{"r":200,"g":60,"b":40},"max":{"r":200,"g":60,"b":40},)"
+                + R"("median":{"r":200,"g":60,"b":40},)"
+                + R"("oklab":{"l":0.5599,"a":0.1540,"b":0.0933},)"
+                + R"("oklch":{"l":0.5599,"c":0.1800,"h":31.2094},)"
+                + R"("dominant":[{"hex":"#C83C28","r":200,"g":60,"b":40,"share":1.0000}],)"
                 + R"("colour_space":"Display P3","clipped_pixels":0,"raw":true})" },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.json ? "json" : "text") + (c.raw ? " raw" : ""));
-        const tools::Outcome outcome
-            = tools::WorkOut(Named("p3.png"), tools::JobSettings { 0xFFFFFF, c.json, c.raw });
+        const tools::Outcome outcome = tools::WorkOut(Named("p3.png"), Settings(c.json, c.raw));
         EXPECT_EQ(outcome.where, tools::Outcome::Where::Out);
         EXPECT_EQ(outcome.line, c.line);
         EXPECT_FALSE(outcome.failed);

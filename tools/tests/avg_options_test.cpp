@@ -132,3 +132,76 @@ TEST(AvgOptions, TheFirstDecidingArgumentWins)
 }
 
 } // namespace
+
+namespace {
+
+// The parts, forms and colours: what each spelling sets, and the combinations refused.
+TEST(AvgOptions, AreasFormsAndColours)
+{
+    using Kind = tools::AreaRequest::Kind;
+    using Form = imaging::ColourForm;
+    const struct
+    {
+        std::vector<std::string> arguments;
+        Kind kind;
+        int colours;
+        std::vector<Form> forms;
+    } accepted[] = {
+        { { "a" }, Kind::Whole, 5, { Form::Info } },
+        { { "--region", "1,2,3,4", "a" }, Kind::Region, 5, { Form::Info } },
+        { { "--grid=3x2", "a" }, Kind::Grid, 5, { Form::Info } },
+        { { "--edges", "8", "a" }, Kind::Edges, 5, { Form::Info } },
+        { { "--json", "--colours", "0", "a" }, Kind::Whole, 0, { Form::Info } },
+        { { "--colours=64", "--json", "a" }, Kind::Whole, 64, { Form::Info } },
+        { { "--format", "oklch,hex,info", "a" }, Kind::Whole, 5,
+            { Form::Oklch, Form::Hex, Form::Info } },
+        { { "--format=rgb,hsl", "--grid", "2x2", "a" }, Kind::Grid, 5, { Form::Rgb, Form::Hsl } },
+    };
+    for (const auto &c : accepted) {
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        const AvgArguments parsed = Parse(c.arguments);
+        EXPECT_EQ(parsed.action, Action::Run) << parsed.problem;
+        EXPECT_EQ(parsed.area.kind, c.kind);
+        EXPECT_EQ(parsed.colours, c.colours);
+        EXPECT_EQ(parsed.forms, c.forms);
+        EXPECT_EQ(parsed.files, std::vector<std::string> { "a" });
+    }
+
+    const struct
+    {
+        std::vector<std::string> arguments;
+        const char *problem;
+    } refused[] = {
+        { { "--region", "0,0,1,1", "--grid", "2x2", "a" },
+            "--region, --grid and --edges cannot be combined" },
+        { { "--edges", "1", "--edges", "2", "a" },
+            "--region, --grid and --edges cannot be combined" },
+        { { "--colours", "3", "a" },
+            "--colours sets the main colours of the JSON, and needs --json" },
+        { { "--json", "--format", "hex", "a" },
+            "--format shapes the text line and cannot be combined with --json" },
+        { { "--json", "--colours", "65", "a" }, "bad number of colours '65', expected 0..64" },
+        { { "--json", "--colours", "-1", "a" }, "bad number of colours '-1', expected 0..64" },
+        { { "--format", "hex,", "a" },
+            "bad format 'hex,', expected hex, rgb, hsl, oklch or info joined by commas" },
+        { { "--format", "HEX", "a" },
+            "bad format 'HEX', expected hex, rgb, hsl, oklch or info joined by commas" },
+        { { "--grid", "3", "a" },
+            "bad grid '3', expected CxR with at most 4096 cells (such as 3x2)" },
+        { { "--grid", "65x65", "a" },
+            "bad grid '65x65', expected CxR with at most 4096 cells (such as 3x2)" },
+        { { "--edges", "0", "a" }, "bad edge width '0', expected a number of pixels >= 1" },
+        { { "--region", "1,2,3,4,5", "a" },
+            "bad region '1,2,3,4,5', expected X,Y,W,H in pixels or percent (10,20,300,200 or "
+            "0,0,50%,50%)" },
+        { { "a", "--region" }, "--region needs a region X,Y,W,H" },
+    };
+    for (const auto &c : refused) {
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        const AvgArguments parsed = Parse(c.arguments);
+        EXPECT_EQ(parsed.action, Action::UsageError);
+        EXPECT_EQ(parsed.problem, c.problem);
+    }
+}
+
+} // namespace

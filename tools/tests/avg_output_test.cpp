@@ -73,6 +73,7 @@ analysis::PictureStatistics RedBlue()
     s.height = 1;
     s.totals = { 255, 0, 255, 2 };
     s.linearR = s.linearB = 188;
+    s.linearLightR = s.linearLightB = 0.5;
     s.r = { 127.5, 0, 255 };
     s.g = { 0, 0, 0 };
     s.b = { 1.0 / 3, 0, 255 };
@@ -97,14 +98,21 @@ TEST(AvgOutput, JsonFiguresKeepTheirOrderAndFourDecimals)
             R"("mean":{"hex":"#7F007F","r":127,"g":0,"b":127,"h":300,"s":100,"l":50},)"
             R"("linear_mean":{"hex":"#BC00BC","r":188,"g":0,"b":188},)"
             R"("stddev":{"r":127.5000,"g":0.0000,"b":0.3333},)"
-            R"("min":{"r":0,"g":0,"b":0},"max":{"r":255,"g":0,"b":255}})" },
+            R"("min":{"r":0,"g":0,"b":0},"max":{"r":255,"g":0,"b":255},)"
+            R"("median":{"r":0,"g":0,"b":0},)"
+            // Linear light (0.5, 0, 0.5) by CSS Color 4's OKLab matrices.
+            R"("oklab":{"l":0.5569,"a":0.2179,"b":-0.1343},)"
+            R"("oklch":{"l":0.5569,"c":0.2560,"h":328.3634}})" },
         // A count past 32 bits.
         { "big.png", big,
             R"({"path":"big.png","width":100000,"height":60000,"pixels":6000000000,)"
             R"("mean":{"hex":"#0A141E","r":10,"g":20,"b":30,"h":210,"s":67,"l":12},)"
             R"("linear_mean":{"hex":"#000000","r":0,"g":0,"b":0},)"
             R"("stddev":{"r":0.0000,"g":0.0000,"b":0.0000},)"
-            R"("min":{"r":0,"g":0,"b":0},"max":{"r":0,"g":0,"b":0}})" },
+            R"("min":{"r":0,"g":0,"b":0},"max":{"r":0,"g":0,"b":0},)"
+            R"("median":{"r":0,"g":0,"b":0},)"
+            R"("oklab":{"l":0.0000,"a":0.0000,"b":0.0000},)"
+            R"("oklch":{"l":0.0000,"c":0.0000,"h":0.0000}})" },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

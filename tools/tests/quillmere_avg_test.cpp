@@ -289,7 +289,8 @@ TEST_F(AvgTest, PictureTooBigForTheMemoryLeftIsALoadErrorNotACrash)
     EXPECT_EQ(run.out, "#0A141E R:10 G:20 B:30 H:210 S:67 L:12  small.png\n");
     // The PNG streams, so no raster is needed and its missing rows are what fails.
     EXPECT_EQ(run.err,
-        "Error loading picture wide.png: cut short\nError loading picture tall.jpg: damaged data\n");
+        "Error loading picture wide.png: cut short\nError loading picture tall.jpg: damaged "
+        "data\n");
 #endif
 }
 
@@ -316,7 +317,9 @@ TEST_F(AvgTest, UsageErrorsExitWithTwoAndOneUsageLine)
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err.find(
-                      "usage: quillmere-avg [--background #RRGGBB] [--json] [-j N] [-r] [--raw] FILE..."),
+                      "usage: quillmere-avg [--background #RRGGBB] [--json [--colours N] | "
+                      "--format FORMS]"
+                      " [--region X,Y,W,H | --grid CxR | --edges N] [-j N] [-r] [--raw] FILE..."),
             std::string::npos)
             << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
@@ -327,8 +330,11 @@ TEST_F(AvgTest, HelpAndVersion)
 {
     const Outcome help = Avg({ "--help" });
     EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind(
-                  "usage: quillmere-avg [--background #RRGGBB] [--json] [-j N] [-r] [--raw] FILE...\n", 0),
+    EXPECT_EQ(
+        help.out.rfind(
+            "usage: quillmere-avg [--background #RRGGBB] [--json [--colours N] | --format FORMS]"
+            " [--region X,Y,W,H | --grid CxR | --edges N] [-j N] [-r] [--raw] FILE...\n",
+            0),
         0u);
     const Outcome version = Avg({ "--version" });
     EXPECT_EQ(version.status, 0);
@@ -386,8 +392,8 @@ TEST_F(AvgTest, NewFormatsGiveTheirMeanAndCutOnesOnlyTheLoadError)
             },
             3, "cut short" },
         { "flat.tif", "",
-            [](const QImage &p) { return fixtures::EncodeTiff(p, fixtures::TiffVariant::Rgb8); },
-            0, "cut short" },
+            [](const QImage &p) { return fixtures::EncodeTiff(p, fixtures::TiffVariant::Rgb8); }, 0,
+            "cut short" },
         { "flat.heic", "heif-enc",
             [](const QImage &p) {
                 return ViaProgram(p, "heif-enc", { "-q", "90", "{in}", "-o", "{out}" }, ".heic");
@@ -701,7 +707,8 @@ TEST_F(AvgTest, RecursiveWalkIsSortedSkipsNonPicturesAndDoesNotFollowLinks)
         { { "-r", "tree/b", "tree/a.png" },
             blue + "tree/b/a.gif\n" + redLine + "tree/b/z.png\n" + green + "tree/a.png\n", "", 0 },
         // Named on the command line, a file that is not a picture is an error, as without -r.
-        { { "-r", "tree/notes.txt" }, "", "Error loading picture tree/notes.txt: not a picture format Quillmere reads\n", 1 },
+        { { "-r", "tree/notes.txt" }, "",
+            "Error loading picture tree/notes.txt: not a picture format Quillmere reads\n", 1 },
         { { "-r", "tree/empty" }, "", "", 0 },
         // Without -r a folder is not a picture.
         { { "tree" }, "", "Error loading picture tree: not a regular file\n", 1 },
@@ -845,7 +852,8 @@ TEST_F(AvgTest, ProgressBarOnlyOnATerminalAndOnlyForMoreThanOneFile)
         { { "-j", "1", "a.png", "b.png" }, "/2 files" },
         { { "a.png" }, "" },
         // The error starts on a line of its own, the bar taken off first.
-        { { "a.png", "missing.png" }, "\r\033[KError loading picture missing.png: no such file\r\n" },
+        { { "a.png", "missing.png" },
+            "\r\033[KError loading picture missing.png: no such file\r\n" },
         { { "missing.png" }, "Error loading picture missing.png: no such file\r\n" },
     };
     for (const auto &c : cases) {
@@ -859,6 +867,130 @@ TEST_F(AvgTest, ProgressBarOnlyOnATerminalAndOnlyForMoreThanOneFile)
         const bool several = c.arguments.size() > 1;
         EXPECT_EQ(shown.find("files/s") != std::string::npos, several) << shown;
     }
+}
+
+} // namespace
+
+namespace {
+
+// Channel sums of a rectangle of the picture, as "#RRGGBB" of the truncated means.
+std::string RectangleHex(const QImage &picture, int x0, int y0, int width, int height)
+{
+    long r = 0, g = 0, b = 0;
+    for (int y = y0; y < y0 + height; ++y) {
+        for (int x = x0; x < x0 + width; ++x) {
+            const QRgb p = picture.pixel(x, y);
+            r += qRed(p);
+            g += qGreen(p);
+            b += qBlue(p);
+        }
+    }
+    const long n = static_cast<long>(width) * height;
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "#%02lX%02lX%02lX", r / n, g / n, b / n);
+    return hex;
+}
+
+QImage Noise(int width, int height)
+{
+    QImage picture(width, height, QImage::Format_RGB32);
+    unsigned seed = 1;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            seed = seed * 1103515245u + 12345u;
+            picture.setPixel(x, y, 0xFF000000u | (seed >> 8));
+        }
+    }
+    return picture;
+}
+
+// A 29x17 picture: a 4x3 grid has columns of 7 (the last 8) and rows of 5 (the last 7).
+TEST_F(AvgTest, PartsPrintALineEachWithTheMeansOfTheirRectangles)
+{
+    const QImage picture = Noise(29, 17);
+    Write("n.png", Png(picture, PngVariant::Rgb8));
+    struct Part
+    {
+        std::string label;
+        int x, y, width, height;
+    };
+    std::vector<Part> grid;
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 4; ++c)
+            grid.push_back({ "cell " + std::to_string(c + 1) + "," + std::to_string(r + 1), c * 7,
+                r * 5, c == 3 ? 8 : 7, r == 2 ? 7 : 5 });
+    }
+    const struct
+    {
+        std::vector<std::string> arguments;
+        std::vector<Part> parts;
+    } cases[] = {
+        { { "--grid", "4x3" }, grid },
+        { { "--edges", "4" },
+            { { "top", 0, 0, 29, 4 }, { "right", 25, 0, 4, 17 }, { "bottom", 0, 13, 29, 4 },
+                { "left", 0, 0, 4, 17 } } },
+        { { "--region", "28,16,1,1" }, { { "", 28, 16, 1, 1 } } },
+        { { "--region", "50%,0,50%,100%" }, { { "", 14, 0, 15, 17 } } }, // 14.5 rounds to 14
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.arguments.front() + " " + c.arguments.back());
+        std::vector<std::string> arguments = c.arguments;
+        arguments.insert(arguments.end(), { "--format", "hex", "n.png" });
+        const Outcome run = Avg(arguments);
+        EXPECT_EQ(run.status, 0) << run.err;
+        std::string expected;
+        for (const Part &p : c.parts) {
+            expected += RectangleHex(picture, p.x, p.y, p.width, p.height)
+                + (p.label.empty() ? "" : "  " + p.label) + "  n.png\n";
+        }
+        EXPECT_EQ(run.out, expected);
+
+        arguments = c.arguments;
+        arguments.insert(arguments.end(), { "--json", "--colours", "2", "n.png" });
+        const Outcome json = Avg(arguments);
+        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
+        const QJsonArray cells = c.parts.size() == 1 ? QJsonArray { o } : o["cells"].toArray();
+        ASSERT_EQ(cells.size(), static_cast<qsizetype>(c.parts.size())) << json.out;
+        for (qsizetype i = 0; i < cells.size(); ++i) {
+            const Part &p = c.parts[static_cast<std::size_t>(i)];
+            const QJsonObject cell = cells[i].toObject();
+            EXPECT_EQ(cell["mean"].toObject()["hex"].toString().toStdString(),
+                RectangleHex(picture, p.x, p.y, p.width, p.height));
+            EXPECT_EQ(cell["pixels"].toInt(), p.width * p.height);
+            EXPECT_LE(cell["dominant"].toArray().size(), 2);
+            EXPECT_GE(cell["dominant"].toArray().size(), 1);
+        }
+    }
+}
+
+// A part that does not fit one picture is a usage error for it; the other files still print.
+TEST_F(AvgTest, APartPastThePictureExitsWithTwoAndSaysWhy)
+{
+    Write("small.png", Png(Noise(10, 8), PngVariant::Rgb8));
+    Write("big.png", Png(Noise(30, 20), PngVariant::Rgb8));
+    const Outcome run = Avg({ "--region", "5,5,20,10", "--format", "rgb", "small.png", "big.png" });
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(
+        run.err, "quillmere-avg: region 5,5,20,10 reaches past the picture (10x8) in small.png\n");
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
+    EXPECT_TRUE(run.out.starts_with("rgb(")) << run.out;
+
+    const Outcome json = Avg({ "--json", "--grid", "11x1", "small.png" });
+    EXPECT_EQ(json.status, 2);
+    EXPECT_EQ(json.out,
+        std::string(R"x({"path":"small.png","error":"a grid of 11x1 cells does not fit )x")
+            + R"x(the picture (10x8)"})x" + "\n");
+}
+
+// Every form of one colour on one line, in the order asked.
+TEST_F(AvgTest, FormatPrintsTheFormsAsked)
+{
+    Write("c.png", Png(Pixels(1, 1, { qRgb(200, 100, 50) }), PngVariant::Rgb8));
+    const Outcome run = Avg({ "--format", "oklch,hsl,rgb,info,hex", "c.png" });
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+        "oklch(61.38% 0.14226 45.08) hsl(20 60% 49.02%) rgb(200 100 50) #C86432 R:200 G:100 "
+        "B:50 H:20 S:75 L:78 #C86432  c.png\n");
 }
 
 } // namespace

@@ -1,0 +1,199 @@
+#include "analysis/dominant_colours.h"
+
+#include "analysis/oklab.h"
+#include "analysis/pixel_statistics.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <tuple>
+
+namespace analysis {
+namespace {
+
+    // Lloyd's iterations settle in a handful of rounds on photos; the cap bounds the worst case.
+    constexpr int kMaxRounds = 40;
+
+    struct Point
+    {
+        OkLab lab;
+        double weight = 0; // pixels in the bin
+        std::size_t bin = 0;
+    };
+
+    double Distance2(const OkLab &p, const OkLab &q)
+    {
+        const double dL = p.L - q.L, da = p.a - q.a, db = p.b - q.b;
+        return dL * dL + da * da + db * db;
+    }
+
+    std::vector<Point> Points(const ColourHistogram &histogram)
+    {
+        std::vector<Point> points;
+        const std::vector<ColourHistogram::Bin> &bins = histogram.Bins();
+        for (std::size_t i = 0; i < bins.size(); ++i) {
+            const ColourHistogram::Bin &bin = bins[i];
+            if (bin.count == 0)
+                continue;
+            const double n = static_cast<double>(bin.count);
+            const OkLab lab = OkLabFromLinearSrgb(DecodeSrgbLevel(bin.sumR / n),
+                DecodeSrgbLevel(bin.sumG / n), DecodeSrgbLevel(bin.sumB / n));
+            points.push_back(Point { lab, n, i });
+        }
+        return points;
+    }
+
+    std::size_t Nearest(const OkLab &lab, const std::vector<OkLab> &centres)
+    {
+        std::size_t best = 0;
+        double bestDistance = std::numeric_limits<double>::infinity();
+        for (std::size_t c = 0; c < centres.size(); ++c) {
+            const double d = Distance2(lab, centres[c]);
+            if (d < bestDistance) {
+                bestDistance = d;
+                best = c;
+            }
+        }
+        return best;
+    }
+
+    // The heaviest bin first, then each time the bin whose pixels lie farthest (weight times
+    // squared distance) from the seeds so far; ties go to the lower bin, so seeding is fixed.
+    std::vector<OkLab> Seeds(const std::vector<Point> &points, int count)
+    {
+        std::vector<OkLab> seeds;
+        const auto heaviest = std::max_element(points.begin(), points.end(),
+            [](const Point &p, const Point &q) { return p.weight < q.weight; });
+        seeds.push_back(heaviest->lab);
+        std::vector<double> nearest(points.size(), std::numeric_limits<double>::infinity());
+        while (static_cast<int>(seeds.size()) < count) {
+            double bestScore = 0;
+            std::size_t best = points.size();
+            for (std::size_t i = 0; i < points.size(); ++i) {
+                nearest[i] = std::min(nearest[i], Distance2(points[i].lab, seeds.back()));
+                const double score = points[i].weight * nearest[i];
+                if (score > bestScore) {
+                    bestScore = score;
+                    best = i;
+                }
+            }
+            if (best == points.size())
+                break; // every bin sits on a seed: fewer colours than asked for
+            seeds.push_back(points[best].lab);
+        }
+        return seeds;
+    }
+
+    // Moves each centre to the weighted mean of its points; false when no point changed centre.
+    bool Round(const std::vector<Point> &points, std::vector<OkLab> &centres,
+        std::vector<std::size_t> &owner)
+    {
+        bool moved = false;
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            const std::size_t c = Nearest(points[i].lab, centres);
+            moved = moved || c != owner[i];
+            owner[i] = c;
+        }
+        std::vector<OkLab> sums(centres.size());
+        std::vector<double> weights(centres.size(), 0.0);
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            const Point &p = points[i];
+            OkLab &sum = sums[owner[i]];
+            sum.L += p.weight * p.lab.L;
+            sum.a += p.weight * p.lab.a;
+            sum.b += p.weight * p.lab.b;
+            weights[owner[i]] += p.weight;
+        }
+        for (std::size_t c = 0; c < centres.size(); ++c) {
+            if (weights[c] > 0)
+                centres[c] = OkLab { sums[c].L / weights[c], sums[c].a / weights[c],
+                    sums[c].b / weights[c] };
+        }
+        return moved;
+    }
+
+    std::vector<DominantColour> Clusters(const ColourHistogram &histogram,
+        const std::vector<Point> &points, const std::vector<std::size_t> &owner,
+        std::size_t clusters)
+    {
+        std::vector<ColourHistogram::Bin> totals(clusters);
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            const ColourHistogram::Bin &bin = histogram.Bins()[points[i].bin];
+            ColourHistogram::Bin &total = totals[owner[i]];
+            total.count += bin.count;
+            total.sumR += bin.sumR;
+            total.sumG += bin.sumG;
+            total.sumB += bin.sumB;
+        }
+        std::vector<DominantColour> colours;
+        const double all = static_cast<double>(histogram.Count());
+        for (const ColourHistogram::Bin &total : totals) {
+            if (total.count == 0)
+                continue;
+            const double n = static_cast<double>(total.count);
+            const auto channel = [n](std::uint64_t sum) {
+                return static_cast<std::uint8_t>(std::lround(sum / n));
+            };
+            colours.push_back(DominantColour {
+                channel(total.sumR), channel(total.sumG), channel(total.sumB), n / all });
+        }
+        std::sort(colours.begin(), colours.end(), [](const auto &p, const auto &q) {
+            return std::tie(q.share, p.r, p.g, p.b) < std::tie(p.share, q.r, q.g, q.b);
+        });
+        return colours;
+    }
+
+} // namespace
+
+ColourHistogram::ColourHistogram()
+    : bins(kBins)
+{
+}
+
+void ColourHistogram::AddPixels(const std::uint32_t *pixels, std::int32_t n)
+{
+    Bin *table = bins.data();
+    for (std::int32_t x = 0; x < n; ++x) {
+        const std::uint32_t p = pixels[x];
+        const std::uint32_t r = (p >> 16) & 0xFFu, g = (p >> 8) & 0xFFu, b = p & 0xFFu;
+        Bin &bin = table[((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3)];
+        ++bin.count;
+        bin.sumR += r;
+        bin.sumG += g;
+        bin.sumB += b;
+    }
+    count += static_cast<std::uint64_t>(std::max(n, 0));
+}
+
+void ColourHistogram::Merge(const ColourHistogram &other)
+{
+    for (std::size_t i = 0; i < kBins; ++i) {
+        bins[i].count += other.bins[i].count;
+        bins[i].sumR += other.bins[i].sumR;
+        bins[i].sumG += other.bins[i].sumG;
+        bins[i].sumB += other.bins[i].sumB;
+    }
+    count += other.count;
+}
+
+std::vector<DominantColour> DominantColours(
+    const ColourHistogram &histogram, int count, const std::atomic<bool> *stop)
+{
+    const auto stopped = [stop] { return stop && stop->load(std::memory_order_relaxed); };
+    if (count < 1 || histogram.Count() == 0 || stopped())
+        return {};
+    const std::vector<Point> points = Points(histogram);
+    std::vector<OkLab> centres = Seeds(points, count);
+    std::vector<std::size_t> owner(points.size(), centres.size());
+    for (int round = 0; round < kMaxRounds; ++round) {
+        if (stopped())
+            return {};
+        if (!Round(points, centres, owner))
+            break;
+    }
+    if (stopped())
+        return {};
+    return Clusters(histogram, points, owner, centres.size());
+}
+
+} // namespace analysis

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+namespace analysis {
+
+// Pixels counted by colour, 5 bits a channel (32,768 bins), with each bin's channel sums so its
+// mean colour is exact. A fixed 1 MiB, whatever the picture's size.
+class ColourHistogram
+{
+public:
+    static constexpr int kBitsPerChannel = 5;
+    static constexpr std::size_t kBins = std::size_t { 1 } << (3 * kBitsPerChannel);
+
+    struct Bin
+    {
+        std::uint64_t count = 0;
+        std::uint64_t sumR = 0;
+        std::uint64_t sumG = 0;
+        std::uint64_t sumB = 0;
+    };
+
+    ColourHistogram();
+
+    // Adds n pixels of 0x??RRGGBB, as the scan sums them (the top byte is ignored).
+    void AddPixels(const std::uint32_t *pixels, std::int32_t n);
+
+    // Adds another histogram's pixels, for scans split across threads.
+    void Merge(const ColourHistogram &other);
+
+    // Pixels added so far.
+    [[nodiscard]] std::uint64_t Count() const { return count; }
+
+    [[nodiscard]] const std::vector<Bin> &Bins() const { return bins; }
+
+private:
+    std::vector<Bin> bins;
+    std::uint64_t count = 0;
+};
+
+// One of a picture's main colours: the mean of its pixels (channels 0..255, rounded) and their
+// share of all pixels, 0..1.
+struct DominantColour
+{
+    std::uint8_t r = 0;
+    std::uint8_t g = 0;
+    std::uint8_t b = 0;
+    double share = 0;
+};
+
+// Up to count main colours (count >= 1; fewer when the picture has fewer colours), largest share
+// first: k-means in OKLab over the histogram's bins weighted by their pixels, seeded from the
+// largest bin and then each bin farthest from the seeds so far, so a picture always gives the
+// same list. Empty for an empty histogram, count < 1, or when *stop turns true on the way.
+[[nodiscard]] std::vector<DominantColour> DominantColours(
+    const ColourHistogram &histogram, int count, const std::atomic<bool> *stop = nullptr);
+
+} // namespace analysis
