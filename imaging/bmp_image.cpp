@@ -92,7 +92,8 @@ namespace {
             palette.fill(0xFF000000u);
         }
 
-        // Reads the 14-byte file header and the DIB after it.
+        // Reads the 14-byte file header and the DIB after it, or a DIB without a file header
+        // (its pixels then follow its palette).
         [[nodiscard]] LoadFailure ReadHeader();
         // Reads an icon's DIB at the given offset; its rows are followed by a 1-bit mask.
         [[nodiscard]] LoadFailure ReadHeader(std::int64_t iconDibAt);
@@ -108,6 +109,9 @@ namespace {
         [[nodiscard]] LoadFailure DrawRle(
             std::uint32_t *bits, std::ptrdiff_t stride, QRgb background);
         [[nodiscard]] bool ReadIconMask();
+        [[nodiscard]] LoadFailure ReadPalette(std::int64_t entries, std::int64_t entrySize);
+        // Sets where an icon's pixels and mask lie; returns where the last of them ends.
+        [[nodiscard]] std::int64_t PlaceIconParts();
         void ConvertRow(const std::uint8_t *in, std::uint32_t *out, QRgb background) const;
 
         FilePtr file;
@@ -121,12 +125,16 @@ namespace {
         // The 32-bit layout 0xAARRGGBB as it is in memory, copied without per-channel work.
         bool plain32 = false;
         std::size_t rowBytes = 0;
-        // Opaque black beyond the file's own entries: indices past a short palette show black.
+        // Opaque black until read; entries past a short palette then repeat its first.
         std::array<std::uint32_t, 256> palette;
         Channel red, green, blue, alpha;
         std::vector<std::uint8_t> row;
         std::vector<std::uint8_t> iconMask;
         std::size_t iconMaskRowBytes = 0;
+        std::int64_t iconMaskAt = -1;
+        // Where an embedded profile lies, so that an icon's pixels and mask are found around it.
+        std::int64_t profileAt = -1;
+        std::int64_t profileEnd = -1;
     };
 
     LoadFailure BmpImage::ReadHeader()
@@ -138,7 +146,7 @@ namespace {
         if (std::fread(head, 1, sizeof head, file.get()) != sizeof head)
             return LoadFailure::CutShort;
         if (head[0] != 'B' || head[1] != 'M')
-            return LoadFailure::Damaged;
+            return ReadDib(0, length);
         pixelsAt = ReadLe(head + 10, 4);
         return ReadDib(sizeof head, length);
     }
@@ -205,6 +213,8 @@ namespace {
         colour.damaged = false;
         colour.kind = ColourDescription::Kind::Icc;
         colour.icc = std::move(profile);
+        profileAt = at;
+        profileEnd = at + length;
     }
 
     LoadFailure BmpImage::ReadDib(std::int64_t infoAt, std::int64_t fileLength)
@@ -252,16 +262,15 @@ namespace {
 
         switch (compression) {
         case kRgb:
-            // 2 bits (Windows CE) and 0 (the depth of an embedded picture) are left out.
-            if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24
-                && bitCount != 32)
+            // 0 (the depth of an embedded picture) is left out; 2 bits are Windows CE's.
+            if (bitCount != 1 && bitCount != 2 && bitCount != 4 && bitCount != 8 && bitCount != 16
+                && bitCount != 24 && bitCount != 32)
                 return LoadFailure::Unsupported;
             break;
         case kRle8:
         case kRle4:
-            // Runs are coded from the bottom row up; a top-down file cannot hold them.
-            if (bitCount != (compression == kRle8 ? 8 : 4) || topDown
-                || container == Container::Icon)
+            // Runs go from the first row stored, which top-down files put at the top.
+            if (bitCount != (compression == kRle8 ? 8 : 4) || container == Container::Icon)
                 return LoadFailure::Damaged;
             break;
         case kBitfields:
@@ -299,45 +308,74 @@ namespace {
                 return LoadFailure::Damaged;
             const std::int64_t entrySize = infoSize == kCoreHeader ? 3 : 4;
             std::int64_t entries = colourCount != 0 ? colourCount : most;
+            // Pixels cannot start inside the headers or a palette whose length the header
+            // gives: they are read from the end of the palette, as other decoders read them.
+            if (pixelsAt < paletteAt
+                || (colourCount != 0 && pixelsAt < paletteAt + entries * entrySize))
+                pixelsAt = -1;
             if (pixelsAt < 0) {
                 pixelsAt = paletteAt + entries * entrySize;
             } else {
                 // Writers that leave the count at 0 may still store fewer entries than the
                 // depth allows; the pixel offset says how many there are room for.
-                if (pixelsAt < paletteAt)
-                    return LoadFailure::Damaged;
                 entries = std::min(entries, (pixelsAt - paletteAt) / entrySize);
             }
-            unsigned char entry[4];
-            for (std::int64_t i = 0; i < entries; ++i) {
-                if (std::fread(entry, 1, static_cast<std::size_t>(entrySize), file.get())
-                    != static_cast<std::size_t>(entrySize))
-                    return LoadFailure::CutShort;
-                palette[static_cast<std::size_t>(i)] = 0xFF000000u | ReadLe(entry, 3);
-            }
-        } else if (pixelsAt < 0) {
+            if (const LoadFailure failure = ReadPalette(entries, entrySize);
+                failure != LoadFailure::None)
+                return failure;
+        } else if (pixelsAt < paletteAt) {
+            pixelsAt = -1;
+        }
+        if (bitCount > 8 && pixelsAt < 0) {
             // A colour table beside true-colour pixels is only a hint for old displays.
             pixelsAt = paletteAt + std::int64_t { colourCount } * (infoSize == kCoreHeader ? 3 : 4);
-        } else if (pixelsAt < paletteAt) {
-            return LoadFailure::Damaged;
         }
 
-        if (container == Container::Bmp && infoSize >= 108)
+        if (infoSize >= 108)
             ReadColourSpace(info, infoAt, infoSize, fileLength);
         size = QSize(static_cast<int>(width), static_cast<int>(height));
         rowBytes = static_cast<std::size_t>((width * bitCount + 31) / 32 * 4);
         if (compression == kRle8 || compression == kRle4)
             return pixelsAt < fileLength ? LoadFailure::None : LoadFailure::CutShort;
         // A file too short for its rows is refused here, before any raster is allocated.
-        std::int64_t end = pixelsAt + static_cast<std::int64_t>(rowBytes) * height;
-        if (container == Container::Icon && !hasAlpha) {
-            iconMaskRowBytes = static_cast<std::size_t>((width + 31) / 32 * 4);
-            end += static_cast<std::int64_t>(iconMaskRowBytes) * height;
-        }
+        std::int64_t end = PlaceIconParts();
         if (end > fileLength)
             return LoadFailure::CutShort;
         row.resize(rowBytes);
         return LoadFailure::None;
+    }
+
+    LoadFailure BmpImage::ReadPalette(std::int64_t entries, std::int64_t entrySize)
+    {
+        unsigned char entry[4];
+        for (std::int64_t i = 0; i < entries; ++i) {
+            if (std::fread(entry, 1, static_cast<std::size_t>(entrySize), file.get())
+                != static_cast<std::size_t>(entrySize))
+                return LoadFailure::CutShort;
+            palette[static_cast<std::size_t>(i)] = 0xFF000000u | ReadLe(entry, 3);
+        }
+        // Indices past a short palette show its first entry, as several other decoders do.
+        if (entries > 0)
+            std::fill(palette.begin() + entries, palette.end(), palette[0]);
+        return LoadFailure::None;
+    }
+
+    std::int64_t BmpImage::PlaceIconParts()
+    {
+        const auto height = static_cast<std::int64_t>(size.height());
+        // Writers put an icon's embedded profile after the palette or after the pixels; the
+        // pixels and the mask are found on either side of it, never inside.
+        if (container == Container::Icon && profileAt == pixelsAt)
+            pixelsAt = profileEnd;
+        std::int64_t end = pixelsAt + static_cast<std::int64_t>(rowBytes) * height;
+        if (container != Container::Icon || hasAlpha)
+            return end;
+        iconMaskRowBytes = static_cast<std::size_t>((size.width() + 31) / 32 * 4);
+        iconMaskAt = end;
+        const std::int64_t maskBytes = static_cast<std::int64_t>(iconMaskRowBytes) * height;
+        if (profileAt >= 0 && profileAt < iconMaskAt + maskBytes && profileEnd > iconMaskAt)
+            iconMaskAt = profileEnd;
+        return iconMaskAt + maskBytes;
     }
 
     void BmpImage::ConvertRow(const std::uint8_t *in, std::uint32_t *out, QRgb background) const
@@ -347,6 +385,10 @@ namespace {
         case 1:
             for (int x = 0; x < width; ++x)
                 out[x] = palette[(in[x >> 3] >> (7 - (x & 7))) & 1u];
+            return;
+        case 2:
+            for (int x = 0; x < width; ++x)
+                out[x] = palette[(in[x >> 2] >> (6 - 2 * (x & 3))) & 3u];
             return;
         case 4:
             for (int x = 0; x < width; ++x)
@@ -399,8 +441,7 @@ namespace {
     bool BmpImage::ReadIconMask()
     {
         iconMask.resize(iconMaskRowBytes * static_cast<std::size_t>(size.height()));
-        const std::int64_t maskAt = pixelsAt + static_cast<std::int64_t>(rowBytes) * size.height();
-        return std::fseek(file.get(), static_cast<long>(maskAt), SEEK_SET) == 0
+        return std::fseek(file.get(), static_cast<long>(iconMaskAt), SEEK_SET) == 0
             && std::fread(iconMask.data(), 1, iconMask.size(), file.get()) == iconMask.size();
     }
 
@@ -453,21 +494,21 @@ namespace {
         const bool four = compression == kRle4;
         std::FILE *in = file.get();
         std::uint8_t literal[256];
+        // x may run past the width: what lies beyond is clipped, as other decoders clip it.
         int x = 0;
-        int r = 0; // counted from the bottom row
-        // Stops at the end-of-bitmap code, or once the end of the top row has been reached.
+        int r = 0; // counted from the first row stored
+        // Stops at the end-of-bitmap code, or once the end of the last row has been reached.
         while (r < height) {
             const int count = std::getc(in);
             const int code = std::getc(in);
             if (count == EOF || code == EOF)
                 return LoadFailure::CutShort;
-            std::uint32_t *out = bits + (height - 1 - r) * stride;
+            std::uint32_t *out = bits + (topDown ? r : height - 1 - r) * stride;
+            const int room = std::max(0, width - x);
             if (count > 0) {
-                if (count > width - x)
-                    return LoadFailure::Damaged;
                 const std::uint32_t first = palette[four ? code >> 4 : code];
                 const std::uint32_t second = palette[four ? code & 0xF : code];
-                for (int i = 0; i < count; ++i)
+                for (int i = 0; i < std::min(count, room); ++i)
                     out[x + i] = (i & 1) != 0 ? second : first;
                 x += count;
             } else if (code == 0) {
@@ -480,19 +521,15 @@ namespace {
                 const int dy = std::getc(in);
                 if (dx == EOF || dy == EOF)
                     return LoadFailure::CutShort;
-                if (dx > width - x || dy >= height - r)
-                    return LoadFailure::Damaged;
                 x += dx;
                 r += dy;
             } else {
                 // Literal pixels, padded to an even number of bytes.
-                if (code > width - x)
-                    return LoadFailure::Damaged;
                 const std::size_t bytes = four ? (static_cast<std::size_t>(code) + 1) / 2 : code;
                 const std::size_t padded = (bytes + 1) & ~std::size_t { 1 };
                 if (std::fread(literal, 1, padded, in) != padded)
                     return LoadFailure::CutShort;
-                for (int i = 0; i < code; ++i)
+                for (int i = 0; i < std::min(code, room); ++i)
                     out[x + i] = palette[four ? (literal[i >> 1] >> ((i & 1) != 0 ? 0 : 4)) & 0xFu
                                               : literal[i]];
                 x += code;

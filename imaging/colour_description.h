@@ -27,6 +27,10 @@ struct ColourDescription
         Icc, // an embedded ICC profile, in icc
         Cicp, // code points, in cicp
         GammaChromaticities, // PNG gAMA (and cHRM where present), in gamma and chromaticities
+        // CIE L*a*b* (D50) pixels, not RGB (TIFF photometric 8 and 9): 16-bit samples carry
+        // L * 65535 / 100 and (a + 128) * 257, (b + 128) * 257; 8-bit ones L * 255 / 100, a + 128,
+        // b + 128.
+        Lab,
     };
 
     Kind kind = Kind::Unspecified;

@@ -224,6 +224,52 @@ void MatrixShaperStage::Linear16(const std::uint16_t *rgba, int n, LinearBlock &
 
 namespace {
 
+    // The inverse of CIE 1976's cube-root companding.
+    double LabToXyzFactor(double t)
+    {
+        constexpr double kDelta = 6.0 / 29.0;
+        return t > kDelta ? t * t * t : 3 * kDelta * kDelta * (t - 4.0 / 29.0);
+    }
+
+} // namespace
+
+LabStage::LabStage(const Matrix3 &linearSrgbFromXyz)
+    : matrix(linearSrgbFromXyz)
+{
+    const cmsCIEXYZ *d50 = cmsD50_XYZ();
+    white = { d50->X, d50->Y, d50->Z };
+}
+
+void LabStage::ToLinear(double l, double a, double b, LinearBlock &out, int i) const
+{
+    const double fy = (l + 16) / 116;
+    const double x = white[0] * LabToXyzFactor(fy + a / 500);
+    const double y = white[1] * LabToXyzFactor(fy);
+    const double z = white[2] * LabToXyzFactor(fy - b / 200);
+    out.r[i] = static_cast<float>(matrix[0] * x + matrix[1] * y + matrix[2] * z);
+    out.g[i] = static_cast<float>(matrix[3] * x + matrix[4] * y + matrix[5] * z);
+    out.b[i] = static_cast<float>(matrix[6] * x + matrix[7] * y + matrix[8] * z);
+}
+
+void LabStage::Linear8(const std::uint32_t *pixels, int n, LinearBlock &out)
+{
+    for (int i = 0; i < n; ++i) {
+        const std::uint32_t p = pixels[i];
+        ToLinear(((p >> 16) & 0xFFu) * 100.0 / 255, ((p >> 8) & 0xFFu) - 128.0, (p & 0xFFu) - 128.0,
+            out, i);
+    }
+}
+
+void LabStage::Linear16(const std::uint16_t *rgba, int n, LinearBlock &out)
+{
+    for (int i = 0; i < n; ++i) {
+        const std::uint16_t *p = rgba + 4 * i;
+        ToLinear(p[0] * 100.0 / 65535, p[1] / 257.0 - 128, p[2] / 257.0 - 128, out, i);
+    }
+}
+
+namespace {
+
     std::vector<std::uint32_t> TestGrid()
     {
         std::vector<std::uint32_t> grid;

@@ -102,6 +102,23 @@ private:
     std::array<float, 256> fraction8 {};
 };
 
+// CIE L*a*b* relative to D50 (in the encoding ColourDescription::Kind::Lab gives) to XYZ by the
+// CIE formulas, then to linear sRGB by the matrix lcms2's relative colorimetric transform uses.
+class LabStage final : public SourceStage
+{
+public:
+    explicit LabStage(const Matrix3 &linearSrgbFromXyz);
+
+    void Linear8(const std::uint32_t *pixels, int n, LinearBlock &out) override;
+    void Linear16(const std::uint16_t *rgba, int n, LinearBlock &out) override;
+
+private:
+    void ToLinear(double l, double a, double b, LinearBlock &out, int i) const;
+
+    std::array<double, 9> matrix {};
+    std::array<double, 3> white {};
+};
+
 // A source stage and the shared encoder; a pixel counts as clipped when a channel is outside
 // 0..255 by more than half a step once encoded.
 class RowConverter

@@ -303,6 +303,14 @@ namespace {
         return Converting(std::move(stage), GammaName(gamma, primaries));
     }
 
+    SourceChoice FromLab()
+    {
+        const Context context;
+        if (!context.Id())
+            return Unusable();
+        return Converting(std::make_unique<LabStage>(LinearSrgbFromXyz(context.Id())), "CIELab");
+    }
+
 } // namespace
 
 SourceChoice ChooseSource(const ColourDescription &description)
@@ -319,6 +327,8 @@ SourceChoice ChooseSource(const ColourDescription &description)
         return FromCicp(description.cicp);
     case ColourDescription::Kind::GammaChromaticities:
         return FromGamma(description);
+    case ColourDescription::Kind::Lab:
+        return FromLab();
     }
     return Unusable();
 }

@@ -129,14 +129,17 @@ template <class T, class... HeaderArguments>
 // is 0, over the frame's extent from the origin); the frame is clipped to the screen and both the
 // frame's and the screen's sizes must be within IsAllowedRasterSize.
 [[nodiscard]] OpenedImage OpenGif(FilePtr file);
-// BMP with a 12-, 40-, 52-, 56-, 108- or 124-byte header: 1, 4 or 8 bits with a palette (RLE4
-// and RLE8 too), 16 or 32 bits with bitfields (alpha only where a mask declares it), 24 bits;
-// top-down or bottom-up. Unsupported for other header sizes and embedded JPEG or PNG; damaged or
-// cut short for a header that is damaged or promises more rows than the file holds; DrawOver
-// fails so for damaged RLE data.
+// BMP with a 12-, 40-, 52-, 56-, 108- or 124-byte header, or such a DIB without the file header:
+// 1, 2, 4 or 8 bits with a palette (RLE4 and RLE8 too, whose runs past a row or the last row are
+// clipped; indices past a short palette show its first entry), 16 or 32 bits with bitfields (alpha
+// only where a mask declares it), 24 bits; top-down or bottom-up. A pixel offset inside the
+// headers or the palette is read as the end of the palette. Unsupported for other header sizes
+// and embedded JPEG or PNG; damaged or cut short for a header that is damaged or promises more
+// rows than the file holds; DrawOver fails so for RLE data cut short.
 [[nodiscard]] OpenedImage OpenBmp(FilePtr file);
 // Icon or cursor: the directory's first entry, a DIB (pixels under its 1-bit mask show the
-// background; 32-bit ones use their alpha instead) or a PNG.
+// background; 32-bit ones use their alpha instead; an embedded profile is skipped, wherever it
+// lies) or a PNG.
 [[nodiscard]] OpenedImage OpenIco(FilePtr file);
 // The newer formats' openers are built into the formats module (see formats_module.h). libjxl
 // prints on stderr, so JPEG XL runs under a QuietStderr there.

@@ -52,7 +52,22 @@ namespace {
         return false;
     }
 
-    bool IsBmp(const unsigned char *head, std::size_t n) { return Starts(head, n, { 'B', 'M' }); }
+    // "BM", or a bare DIB (a clipboard picture saved as .dib): a Windows header's size, one plane
+    // and a known depth, which little else starts with.
+    bool IsBmp(const unsigned char *head, std::size_t n)
+    {
+        if (Starts(head, n, { 'B', 'M' }))
+            return true;
+        if (n < 16 || head[1] != 0 || head[2] != 0 || head[3] != 0)
+            return false;
+        const unsigned headerSize = head[0];
+        const unsigned depth = head[14] | (unsigned { head[15] } << 8);
+        return (headerSize == 40 || headerSize == 52 || headerSize == 56 || headerSize == 108
+                   || headerSize == 124)
+            && head[12] == 1 && head[13] == 0
+            && (depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16 || depth == 24
+                || depth == 32);
+    }
 
     bool IsPng(const unsigned char *head, std::size_t n)
     {

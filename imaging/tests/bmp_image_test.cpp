@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <lcms2.h>
+
 #include <climits>
 #include <cmath>
 #include <functional>
@@ -161,13 +163,37 @@ std::vector<DecodeCase> DecodeCases()
             { { p[15], p[0], p[7] } } },
         { "CorePalette8ThreeByteEntries", Dib(12, 8, 0, { { 3, 12 } }, {}, p),
             { { p[3], p[12] } } },
-        // Indices past a short palette are black.
+        // Indices past a short palette show its first entry.
         { "ShortPaletteByCount", Dib(40, 8, 0, { { 0, 1, 5, 255 } }, {}, kTwoColours),
-            { { kRed, kBlue, kBlack, kBlack } } },
+            { { kRed, kBlue, kRed, kRed } } },
         { "ShortPaletteByPixelOffset",
             With(Dib(40, 8, 0, { { 1, 0, 2 } }, {}, kTwoColours), &BmpLayout::colourCount,
                 std::int64_t { 0 }),
-            { { kBlue, kRed, kBlack } } },
+            { { kBlue, kRed, kRed } } },
+        { "Palette2Bit", Dib(40, 2, 0, { { 0, 1, 2, 3, 2 } }, {}, { p[0], p[1], p[2], p[3] }),
+            { { p[0], p[1], p[2], p[3], p[2] } } },
+        // Pixels said to start inside the headers or the palette are read after the palette.
+        { "PixelOffsetInsideTheHeader",
+            With(Dib(40, 24, 0, kRows24), &BmpLayout::pixelOffset, std::int64_t { 20 }),
+            kRows24BottomUp },
+        { "PixelOffsetInsideThePalette",
+            With(Dib(40, 8, 0, { { 1, 0, 1 } }, {}, kTwoColours), &BmpLayout::pixelOffset,
+                std::int64_t { 54 }),
+            { { kBlue, kRed, kBlue } } },
+        // RLE runs, literals and moves past the row or the last row are clipped.
+        { "RleRunPastTheRow", Rle(8, 4, 1, QByteArray("\x05\x01\x00\x01", 4)),
+            { { kBlue, kBlue, kBlue, kBlue } } },
+        { "RleLiteralPastTheRow",
+            Rle(8, 4, 1, QByteArray("\x02\x01\x00\x03\x00\x00\x00\x00\x00\x01", 10)),
+            { { kBlue, kBlue, kRed, kRed } } },
+        { "RleDeltaPastTheRow",
+            Rle(8, 4, 2, QByteArray("\x00\x02\x05\x00\x01\x01\x00\x00\x02\x00\x00\x01", 12)),
+            { { kRed, kRed, kBg, kBg }, { kBg, kBg, kBg, kBg } } },
+        { "RleDeltaPastTheBitmap", Rle(8, 4, 2, QByteArray("\x01\x01\x00\x02\x00\x02\x00\x01", 8)),
+            { { kBg, kBg, kBg, kBg }, { kBlue, kBg, kBg, kBg } } },
+        { "Rle8TopDown", Rle(8, 6, -3, kRle8),
+            { { kBlue, kBlue, kBg, kBg, kBg, kBg }, { kBg, kBg, kBg, kBg, kRed, kRed },
+                { kBlue, kRed, kBlue, kBg, kBg, kBg } } },
         { "GapBeforeThePixels",
             With(Dib(40, 8, 0, { { 1, 0 } }, {}, kTwoColours), &BmpLayout::pixelOffset,
                 std::int64_t { 200 }),
@@ -233,15 +259,11 @@ const BmpLayout kGood8 = Dib(40, 8, 0, { { 1, 0 } }, {}, Palette16());
 INSTANTIATE_TEST_SUITE_P(Bmp, BmpRefused,
     testing::Values(RefusedCase { "RleCutShort", Rle(8, 6, 3, kRle8), 3 },
         RefusedCase { "RleWithoutItsEnd", Rle(8, 6, 3, kRle8), 2 },
-        RefusedCase { "RleRunPastTheRow", Rle(8, 4, 1, QByteArray("\x05\x01\x00\x01", 4)) },
-        RefusedCase { "RleLiteralPastTheRow",
-            Rle(8, 4, 1, QByteArray("\x02\x01\x00\x03\x01\x01\x01\x00\x00\x01", 10)) },
+        // A clipped run does not excuse a stream cut after it.
         RefusedCase {
-            "RleDeltaPastTheRow", Rle(8, 4, 2, QByteArray("\x00\x02\x05\x00\x00\x01", 6)) },
-        RefusedCase {
-            "RleDeltaPastTheBitmap", Rle(8, 4, 2, QByteArray("\x00\x02\x00\x02\x00\x01", 6)) },
+            "RleRunPastTheRowThenCut", Rle(8, 4, 2, QByteArray("\x05\x01\x00\x01", 4)), 2 },
         RefusedCase { "Rle4CutShort", Rle(4, 5, 2, kRle4), 4 },
-        RefusedCase { "RleTopDown", Rle(8, 6, -3, kRle8) },
+        RefusedCase { "RleTopDownCutShort", Rle(8, 6, -3, kRle8), 3 },
         RefusedCase { "Rle8AtFourBits", With(Rle(8, 6, 3, kRle8), &BmpLayout::bits, 4) },
         RefusedCase { "UncompressedCutByOneByte", kGood24, 1 },
         RefusedCase { "CutInThePalette", kGood8, 40 },
@@ -249,7 +271,6 @@ INSTANTIATE_TEST_SUITE_P(Bmp, BmpRefused,
         RefusedCase { "CutInTheHeader", kGood24, 30 },
         RefusedCase { "PixelOffsetPastTheFile", With(kGood24, &BmpLayout::pixels, QByteArray()), 0,
             10, 4000 },
-        RefusedCase { "PixelOffsetInsideTheHeader", kGood24, 0, 10, 20 },
         RefusedCase { "EmbeddedJpeg",
             With(With(kGood24, &BmpLayout::compression, 4u), &BmpLayout::pixels,
                 fixtures::EncodeJpeg(
@@ -273,7 +294,7 @@ INSTANTIATE_TEST_SUITE_P(Bmp, BmpRefused,
         RefusedCase { "HeightMostNegative", With(kGood24, &BmpLayout::height, INT_MIN) },
         RefusedCase { "SizeBeyondTheLimit",
             With(With(kGood24, &BmpLayout::width, 20000), &BmpLayout::height, 20000) },
-        RefusedCase { "BitCount2", With(kGood24, &BmpLayout::bits, 2) },
+        RefusedCase { "BitCount3", With(kGood24, &BmpLayout::bits, 3) },
         RefusedCase { "BitCount64", With(kGood24, &BmpLayout::bits, 64) },
         RefusedCase { "BitfieldsAt24Bits", With(kGood565, &BmpLayout::bits, 24) },
         RefusedCase {
@@ -330,6 +351,76 @@ TEST_F(BmpFiles, IconWithAPngEntryAndDamagedIcons)
     EXPECT_TRUE(Load(ico.chopped(1), "cut-mask.ico").isNull());
     ico[6 + 12] = 100; // the entry's offset past the file
     EXPECT_TRUE(Load(ico, "bad-offset.ico").isNull());
+}
+
+// lcms2's sRGB profile, as a writer embeds it.
+QByteArray SrgbProfile()
+{
+    cmsHPROFILE profile = cmsCreate_sRGBProfile();
+    cmsUInt32Number length = 0;
+    cmsSaveProfileToMem(profile, nullptr, &length);
+    QByteArray bytes(static_cast<qsizetype>(length), '\0');
+    cmsSaveProfileToMem(profile, bytes.data(), &length);
+    cmsCloseProfile(profile);
+    return bytes;
+}
+
+void PutLe32(QByteArray &bytes, int at, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+// The Bgr24 icon with a version 5 header and an embedded profile, which writers put after the
+// pixels (before the mask) or right after the header.
+QByteArray IconWithProfile(bool beforeThePixels)
+{
+    constexpr int kDibAt = 22;
+    constexpr std::uint32_t kEmbedded = 0x4D424544; // 'MBED'
+    const BmpLayout layout = With(kGood24, &BmpLayout::headerSize, 124u);
+    QByteArray ico = fixtures::EncodeIcoDib(layout, kMask);
+    const QByteArray profile = SrgbProfile();
+    const int pixelsAt = kDibAt + 124;
+    const int profileAt = beforeThePixels ? pixelsAt : pixelsAt + layout.pixels.size();
+    ico.insert(profileAt, profile);
+    PutLe32(ico, kDibAt + 56, kEmbedded);
+    PutLe32(ico, kDibAt + 112, static_cast<std::uint32_t>(profileAt - kDibAt));
+    PutLe32(ico, kDibAt + 116, static_cast<std::uint32_t>(profile.size()));
+    return ico;
+}
+
+TEST_F(BmpFiles, IconProfileIsNeitherPixelsNorMask)
+{
+    const Pixels expected = { { kBg, kWhite, kBlack }, { kRed, kBg, kBlue } };
+    for (const bool before : { false, true }) {
+        SCOPED_TRACE(before ? "profile before the pixels" : "profile between pixels and mask");
+        ExpectPixels(Load(IconWithProfile(before), "profile.ico"), expected);
+    }
+}
+
+// A DIB without its file header (the clipboard's form, saved as .dib) reads as the BMP does,
+// its pixels right after its palette or masks.
+TEST_F(BmpFiles, HeaderlessDibReadsAsItsBmp)
+{
+    const struct
+    {
+        const char *name;
+        BmpLayout layout;
+    } layouts[] = {
+        { "Bgr24", kGood24 },
+        { "Bitfields565MasksAfterHeader40", kGood565 },
+        { "Palette8", kGood8 },
+        { "Bgr24Header124", With(kGood24, &BmpLayout::headerSize, 124u) },
+    };
+    for (const auto &c : layouts) {
+        SCOPED_TRACE(c.name);
+        const QByteArray bmp = fixtures::EncodeBmp(c.layout);
+        const QImage fromBmp = Load(bmp);
+        ASSERT_FALSE(fromBmp.isNull());
+        const QImage fromDib = Load(bmp.mid(14), "clipboard.dib");
+        ASSERT_FALSE(fromDib.isNull()) << "the load error";
+        EXPECT_EQ(fromDib, fromBmp);
+    }
 }
 
 } // namespace

@@ -203,8 +203,9 @@ const DamageCase kDamage[] = {
         LoadFailure::TooLarge },
     { "BmpZeroWidth", [] { return Bmp([](auto &layout) { layout.width = 0; }); },
         LoadFailure::Damaged },
-    { "BmpRleRunPastTheRow", [] { return Rle8Bmp(2, 1, QByteArray("\x05\x01\x00\x01", 4)); },
-        LoadFailure::Damaged },
+    // A run past the row is clipped, but the stream cut after it stays the load error.
+    { "BmpRleRunPastTheRowThenCut", [] { return Rle8Bmp(2, 2, QByteArray("\x05\x01", 2)); },
+        LoadFailure::CutShort },
     { "BmpRleCutShort", [] { return Rle8Bmp(2, 2, QByteArray("\x02\x01\x00\x00", 4)); },
         LoadFailure::CutShort },
     // PNG
