@@ -299,17 +299,44 @@ RowConverter::RowConverter(std::unique_ptr<SourceStage> sourceIn)
 void RowConverter::GrowRemembered(std::int32_t pixels)
 {
     pixelsSinceGrowth += static_cast<std::uint64_t>(pixels);
+    // Noise-like pictures seldom repeat a colour, and then the lookups only add to the work.
+    if (rememberedBits == kMostRememberedBits && pixelsSinceGrowth > kJudgedAfterPixels) {
+        if (hitsSinceGrowth < pixelsSinceGrowth / 2) {
+            remembering = false;
+            remembered = {};
+            return;
+        }
+    }
     const bool full = remembered.size() << 4 < pixelsSinceGrowth;
     if (!remembered.empty() && (!full || rememberedBits >= kMostRememberedBits))
         return;
     rememberedBits = remembered.empty() ? kFirstRememberedBits : rememberedBits + 2;
     remembered.assign(std::size_t { 1 } << rememberedBits, kNothingRemembered);
     pixelsSinceGrowth = 0;
+    hitsSinceGrowth = 0;
+}
+
+std::uint64_t RowConverter::ConvertBlocks(std::uint32_t *row, std::int32_t n)
+{
+    std::uint64_t clipped = 0;
+    for (std::int32_t start = 0; start < n; start += kBlockPixels) {
+        const int count = std::min<std::int32_t>(kBlockPixels, n - start);
+        std::uint32_t *pixels = row + start;
+        for (int i = 0; i < count; ++i)
+            alpha[i] = pixels[i] & 0xFF000000u;
+        source->Linear8(pixels, count, block);
+        clipped += EncodeBlock(count, block, alpha.data(), pixels, clippedFlags.data());
+    }
+    return clipped;
 }
 
 std::uint64_t RowConverter::ConvertRow(std::uint32_t *row, std::int32_t n)
 {
+    if (!remembering)
+        return ConvertBlocks(row, n);
     GrowRemembered(n);
+    if (!remembering)
+        return ConvertBlocks(row, n);
     std::uint64_t clipped = 0;
     for (std::int32_t start = 0; start < n; start += kBlockPixels) {
         const int count = std::min<std::int32_t>(kBlockPixels, n - start);
@@ -328,6 +355,7 @@ std::uint64_t RowConverter::ConvertRow(std::uint32_t *row, std::int32_t n)
                 ++misses;
             }
         }
+        hitsSinceGrowth += static_cast<std::uint64_t>(count - misses);
         if (misses == 0)
             continue;
         source->Linear8(missed.data(), misses, block);

@@ -143,11 +143,14 @@ private:
     static constexpr int kFirstRememberedBits = 12;
     static constexpr int kMostRememberedBits = 18;
     static constexpr std::uint64_t kNothingRemembered = ~std::uint64_t { 0 };
+    // Once the table is full grown, it is kept only if it finds half the pixels of the next 1M.
+    static constexpr std::uint64_t kJudgedAfterPixels = std::uint64_t { 1 } << 20;
     [[nodiscard]] std::size_t RememberedSlot(std::uint32_t colour) const
     {
         return (colour * 2654435761u) >> (32 - rememberedBits);
     }
     void GrowRemembered(std::int32_t pixels);
+    std::uint64_t ConvertBlocks(std::uint32_t *row, std::int32_t n);
 
     std::unique_ptr<SourceStage> source;
     LinearBlock block {};
@@ -155,6 +158,8 @@ private:
     std::vector<std::uint64_t> remembered;
     int rememberedBits = 0;
     std::uint64_t pixelsSinceGrowth = 0;
+    std::uint64_t hitsSinceGrowth = 0;
+    bool remembering = true;
     // The pixels of a block that were not remembered, where they were, and their conversion.
     std::array<std::uint32_t, kBlockPixels> missed {};
     std::array<int, kBlockPixels> missedAt {};

@@ -658,6 +658,28 @@ TEST(ColourConverterTest, RepeatedColoursConvertAsAlone)
     }
 }
 
+// A picture of noise repeats few colours; past a few million pixels the converter stops looking
+// them up, and its rows still come out as a fresh converter's do.
+TEST(ColourConverterTest, NoiseConvertsAsRowsOnTheirOwn)
+{
+    std::mt19937 random(11);
+    constexpr std::int32_t kWidth = 6000;
+    ColourConverter converter = ColourConverter::For(Cicp(12, 13));
+    std::uint64_t expectedClipped = 0;
+    for (int y = 0; y < 500; ++y) {
+        std::vector<std::uint32_t> row(kWidth);
+        for (std::uint32_t &p : row)
+            p = random();
+        std::vector<std::uint32_t> expected = row;
+        ColourConverter fresh = ColourConverter::For(Cicp(12, 13));
+        fresh.ConvertRow(expected.data(), kWidth);
+        expectedClipped += fresh.ClippedPixels();
+        converter.ConvertRow(row.data(), kWidth);
+        ASSERT_EQ(row, expected) << "row " << y;
+    }
+    EXPECT_EQ(converter.ClippedPixels(), expectedClipped);
+}
+
 TEST(ColourConverterTest, PqFromTheFormula)
 {
     // 203 cd/m² is sRGB white; the PQ code for it is about 0.5806.
