@@ -30,7 +30,7 @@ namespace {
     std::vector<Point> Points(const ColourHistogram &histogram)
     {
         std::vector<Point> points;
-        const std::vector<ColourHistogram::Bin> &bins = histogram.Bins();
+        const std::vector<ColourHistogram::Bin> bins = histogram.Bins();
         for (std::size_t i = 0; i < bins.size(); ++i) {
             const ColourHistogram::Bin &bin = bins[i];
             if (bin.count == 0)
@@ -116,9 +116,10 @@ namespace {
         const std::vector<Point> &points, const std::vector<std::size_t> &owner,
         std::size_t clusters)
     {
+        const std::vector<ColourHistogram::Bin> bins = histogram.Bins();
         std::vector<ColourHistogram::Bin> totals(clusters);
         for (std::size_t i = 0; i < points.size(); ++i) {
-            const ColourHistogram::Bin &bin = histogram.Bins()[points[i].bin];
+            const ColourHistogram::Bin &bin = bins[points[i].bin];
             ColourHistogram::Bin &total = totals[owner[i]];
             total.count += bin.count;
             total.sumR += bin.sumR;
@@ -145,34 +146,97 @@ namespace {
 
 } // namespace
 
+namespace {
+
+    constexpr int kBits = ColourHistogram::kBitsPerChannel;
+    constexpr int kDropped = 8 - kBits; // the low bits, summed
+    constexpr std::uint32_t kBinMask = (1u << kBits) - 1;
+    constexpr std::uint32_t kLowMask = (1u << kDropped) - 1;
+    // Each half-word grows by less than 2^kDropped a pixel.
+    constexpr std::uint64_t kSpillEvery = (std::uint64_t { 1 } << 32) >> kDropped;
+    constexpr std::uint64_t kLow = 0xFFFFFFFFu;
+    constexpr std::int32_t kWays = ColourHistogram::kWays;
+
+    std::uint32_t BinOf(std::uint32_t p)
+    {
+        return (((p >> (16 + kDropped)) & kBinMask) << (2 * kBits))
+            | (((p >> (8 + kDropped)) & kBinMask) << kBits) | ((p >> kDropped) & kBinMask);
+    }
+
+} // namespace
+
 ColourHistogram::ColourHistogram()
-    : bins(kBins)
+    : packed(2 * kWays * kBins)
 {
 }
 
 void ColourHistogram::AddPixels(const std::uint32_t *pixels, std::int32_t n)
 {
-    Bin *table = bins.data();
-    for (std::int32_t x = 0; x < n; ++x) {
-        const std::uint32_t p = pixels[x];
-        const std::uint32_t r = (p >> 16) & 0xFFu, g = (p >> 8) & 0xFFu, b = p & 0xFFu;
-        Bin &bin = table[((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3)];
-        ++bin.count;
-        bin.sumR += r;
-        bin.sumG += g;
-        bin.sumB += b;
+    // Pixels count into kWays tables in turn: runs of neighbours in one bin, common in photos,
+    // then do not wait on each other's increments.
+    std::uint64_t *const tables = packed.data();
+    constexpr std::size_t kTable = 2 * kBins;
+    const auto add = [](std::uint64_t *table, std::uint32_t p) {
+        std::uint64_t *bin = table + 2 * BinOf(p);
+        bin[0] += 1 | (std::uint64_t { (p >> 16) & kLowMask } << 32);
+        bin[1] += ((p >> 8) & kLowMask) | (std::uint64_t { p & kLowMask } << 32);
+    };
+    for (std::int32_t x0 = 0; x0 < n;) {
+        if (sinceSpill >= kSpillEvery)
+            Spill();
+        const std::int32_t end = static_cast<std::int32_t>(
+            std::min<std::uint64_t>(static_cast<std::uint64_t>(n), x0 + kSpillEvery - sinceSpill));
+        std::int32_t x = x0;
+        for (; x + kWays <= end; x += kWays) {
+            for (std::int32_t way = 0; way < kWays; ++way)
+                add(tables + static_cast<std::size_t>(way) * kTable, pixels[x + way]);
+        }
+        for (; x < end; ++x)
+            add(tables, pixels[x]);
+        sinceSpill += static_cast<std::uint64_t>(end - x0);
+        count += static_cast<std::uint64_t>(end - x0);
+        x0 = end;
     }
-    count += static_cast<std::uint64_t>(std::max(n, 0));
+}
+
+void ColourHistogram::Spill()
+{
+    spilled = Bins();
+    std::fill(packed.begin(), packed.end(), 0);
+    sinceSpill = 0;
+}
+
+std::vector<ColourHistogram::Bin> ColourHistogram::Bins() const
+{
+    std::vector<Bin> bins = spilled.empty() ? std::vector<Bin>(kBins) : spilled;
+    for (std::size_t i = 0; i < kBins; ++i) {
+        std::uint64_t first = 0, second = 0;
+        for (std::size_t way = 0; way < kWays; ++way) {
+            first += packed[2 * (way * kBins + i)];
+            second += packed[2 * (way * kBins + i) + 1];
+        }
+        const std::uint64_t n = first & kLow;
+        Bin &bin = bins[i];
+        bin.count += n;
+        bin.sumR += n * ((i >> (2 * kBits)) << kDropped) + (first >> 32);
+        bin.sumG += n * (((i >> kBits) & kBinMask) << kDropped) + (second & kLow);
+        bin.sumB += n * ((i & kBinMask) << kDropped) + (second >> 32);
+    }
+    return bins;
 }
 
 void ColourHistogram::Merge(const ColourHistogram &other)
 {
+    const std::vector<Bin> mine = Bins(), theirs = other.Bins();
+    spilled.resize(kBins);
     for (std::size_t i = 0; i < kBins; ++i) {
-        bins[i].count += other.bins[i].count;
-        bins[i].sumR += other.bins[i].sumR;
-        bins[i].sumG += other.bins[i].sumG;
-        bins[i].sumB += other.bins[i].sumB;
+        spilled[i].count = mine[i].count + theirs[i].count;
+        spilled[i].sumR = mine[i].sumR + theirs[i].sumR;
+        spilled[i].sumG = mine[i].sumG + theirs[i].sumG;
+        spilled[i].sumB = mine[i].sumB + theirs[i].sumB;
     }
+    std::fill(packed.begin(), packed.end(), 0);
+    sinceSpill = 0;
     count += other.count;
 }
 

@@ -7,12 +7,13 @@
 namespace analysis {
 
 // Pixels counted by colour, 5 bits a channel (32,768 bins), with each bin's channel sums so its
-// mean colour is exact. A fixed 1 MiB, whatever the picture's size.
+// mean colour is exact. A fixed 1 MiB while counting, whatever the picture's size.
 class ColourHistogram
 {
 public:
     static constexpr int kBitsPerChannel = 5;
     static constexpr std::size_t kBins = std::size_t { 1 } << (3 * kBitsPerChannel);
+    static constexpr int kWays = 2; // copies of the table counted in turn
 
     struct Bin
     {
@@ -33,11 +34,19 @@ public:
     // Pixels added so far.
     [[nodiscard]] std::uint64_t Count() const { return count; }
 
-    [[nodiscard]] const std::vector<Bin> &Bins() const { return bins; }
+    // Every bin's pixels and exact channel sums, in bin order (red's 5 bits highest).
+    [[nodiscard]] std::vector<Bin> Bins() const;
 
 private:
-    std::vector<Bin> bins;
+    void Spill();
+
+    // Two words a bin while counting: the count and the red sum's low 3 bits, then green's and
+    // blue's; the high 5 bits of each sum follow from the count. Two 32-bit halves fill up after
+    // 2^32 / 8 pixels at the earliest, so they are spilled into `spilled` before that.
+    std::vector<std::uint64_t> packed;
+    std::vector<Bin> spilled;
     std::uint64_t count = 0;
+    std::uint64_t sinceSpill = 0;
 };
 
 // One of a picture's main colours: the mean of its pixels (channels 0..255, rounded) and their

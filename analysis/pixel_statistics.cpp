@@ -105,6 +105,7 @@ std::int32_t EncodeSrgb(double linear)
 
 StatisticsSink::StatisticsSink(bool meansOnly, bool countColours)
     : meansOnly(meansOnly)
+    , counts(meansOnly ? 0 : 6)
     , colours(countColours ? std::make_unique<ColourHistogram>() : nullptr)
 {
 }

@@ -85,7 +85,8 @@ private:
     std::int32_t height = 0;
     // Two copies of each histogram, for even and odd pixels: runs of equal values then do not
     // wait on the previous increment of the same counter.
-    std::array<std::array<std::uint64_t, 256>, 6> counts {};
+    // None for a means-only sink, so that many of them (a grid's cells) cost nothing to make.
+    std::vector<std::array<std::uint64_t, 256>> counts;
     std::vector<std::uint32_t> space;
     std::unique_ptr<ColourHistogram> colours;
 };

@@ -185,6 +185,7 @@ report_against_first() {
   done
 }
 
+# The 64 x 64 grid also prints 4,096 lines instead of one, which is part of what it costs.
 report_parts() {
   report_against_first "Parts of the 24-megapixel JPEG against its plain mean" 1.05 \
     "$work/photo.jpg" "--format info" "--region 10%,10%,80%,80%" "--grid 4x3" "--grid 64x64" \

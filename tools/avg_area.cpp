@@ -1,5 +1,7 @@
 #include "tools/avg_area.h"
 
+#include "tools/avg_colour_count.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -208,12 +210,20 @@ bool CellsSink::Start(std::int32_t w, std::int32_t h)
     if (!found)
         return false;
     cells = std::move(*found);
-    const bool colours = countColours && cells.size() <= kMostCellsWithColours;
     for (const Cell &cell : cells) {
-        sums.push_back(std::make_unique<analysis::StatisticsSink>(meansOnly, colours));
+        sums.push_back(std::make_unique<analysis::StatisticsSink>(meansOnly));
         (void)sums.back()->Start(cell.width, cell.height);
     }
+    if (countColours && cells.size() <= kMostCellsWithColours)
+        counting = std::make_unique<ColourCount>(cells, w);
     return true;
+}
+
+CellsSink::~CellsSink() = default;
+
+const analysis::ColourHistogram *CellsSink::Colours(std::size_t cell)
+{
+    return counting ? &counting->Colours(cell) : nullptr;
 }
 
 std::uint32_t *CellsSink::RowSpace(std::int32_t, std::int32_t count, std::ptrdiff_t &stride)
@@ -233,6 +243,8 @@ void CellsSink::RowsDone(std::int32_t y, std::int32_t count)
 {
     for (std::int32_t i = 0; i < count; ++i)
         AddRow(y + i, space.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(width));
+    if (counting)
+        counting->AddRows(y, count, space.data(), width);
 }
 
 bool CellsSink::TakeRows(std::int32_t y, std::int32_t count, std::int32_t,
@@ -240,6 +252,8 @@ bool CellsSink::TakeRows(std::int32_t y, std::int32_t count, std::int32_t,
 {
     for (std::int32_t i = 0; i < count; ++i)
         AddRow(y + i, pixels + i * stride);
+    if (counting)
+        counting->AddRows(y, count, pixels, stride);
     return true;
 }
 

@@ -14,6 +14,8 @@
 // or the strips along its edges, summed as the rows stream past.
 namespace tools {
 
+class ColourCount;
+
 // What --region, --grid or --edges asked for, before the picture's size is known.
 struct AreaRequest
 {
@@ -63,7 +65,9 @@ inline constexpr std::size_t kMostCellsWithColours = 16;
 class CellsSink final : public analysis::RowSink
 {
 public:
+    // With countColours, the colours of up to kMostCellsWithColours parts are counted too.
     CellsSink(const AreaRequest &request, bool meansOnly, bool countColours);
+    ~CellsSink() override;
 
     [[nodiscard]] bool Start(std::int32_t width, std::int32_t height) override;
     [[nodiscard]] std::uint32_t *RowSpace(
@@ -77,6 +81,8 @@ public:
     {
         return *sums[cell];
     }
+    // The part's colours once every row is in, or null when they are not counted.
+    [[nodiscard]] const analysis::ColourHistogram *Colours(std::size_t cell);
     [[nodiscard]] const std::string &Problem() const { return problem; }
     [[nodiscard]] std::int32_t Width() const { return width; }
     [[nodiscard]] std::int32_t Height() const { return height; }
@@ -92,6 +98,7 @@ private:
     std::int32_t height = 0;
     std::vector<Cell> cells;
     std::vector<std::unique_ptr<analysis::StatisticsSink>> sums;
+    std::unique_ptr<ColourCount> counting;
     std::string problem;
     // The cells crossing the rows from activeFrom up to activeUntil.
     std::vector<std::size_t> active;

@@ -37,7 +37,7 @@ namespace {
         return outcome;
     }
 
-    PictureFigures Figures(const CellsSink &sink, const JobSettings &settings)
+    PictureFigures Figures(CellsSink &sink, const JobSettings &settings)
     {
         PictureFigures figures;
         figures.width = sink.Width();
@@ -46,8 +46,8 @@ namespace {
         for (std::size_t i = 0; i < sink.Cells().size(); ++i) {
             const analysis::StatisticsSink &sums = sink.Sums(i);
             PartFigures part { sink.Cells()[i], sums.Statistics(), std::nullopt };
-            if (sums.Colours())
-                part.dominant = analysis::DominantColours(*sums.Colours(), settings.colours);
+            if (const analysis::ColourHistogram *colours = sink.Colours(i))
+                part.dominant = analysis::DominantColours(*colours, settings.colours);
             figures.parts.push_back(std::move(part));
         }
         return figures;

@@ -44,9 +44,9 @@ mean in OKLab), "dominant":[{"hex","r","g","b","share"},...] (the main colours b
 OKLab, largest share first), "colour_space":"...", "clipped_pixels":N} (the colours the picture
 came in, and how many pixels lay outside sRGB), with "raw":true after --raw and
 "colour_unusable":true when the picture's colour description could not be used and it was read
-as sRGB. A region adds "region":{"x","y","width","height"} after "height"; a grid or edges put
-the figures from "pixels" on of each part in "cells":[{"cell" or "side", "x", "y", "width",
-"height", "pixels", ...}] (without "dominant" past 16 parts). A file that fails gives
+as sRGB. A region adds "region":{"x","y","width","height"} after "height"; with a grid or edges,
+each part's figures (from "pixels" on) come in "cells":[{"cell" or "side", "x", "y", "width",
+"height", "pixels", ...}], without "dominant" past 16 parts. A file that fails gives
 {"path":...,"error":"..."}. A path that is not valid UTF-8 shows each byte
 outside a valid sequence as U+FFFD, and "path_bytes" then holds the exact name in base64.
 When standard error is a terminal and more than one file is given, a progress bar shows there.

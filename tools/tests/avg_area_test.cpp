@@ -164,6 +164,39 @@ namespace {
         EXPECT_EQ(sink.Problem(), "region 0,0,10,10 reaches past the picture (9x10)");
     }
 
+    // The colours counted on the side thread, over several batches of rows, equal a count of
+    // each part's pixels made here.
+    TEST(CellsSink, CountsEachPartsColoursLikeADirectCount)
+    {
+        constexpr std::int32_t kWidth = 701, kHeight = 403; // about two batches and a bit
+        std::mt19937 random(5);
+        std::vector<std::uint32_t> picture(kWidth * kHeight);
+        for (std::uint32_t &pixel : picture)
+            pixel = 0xFF000000u | (random() & 0xFFFFFFu);
+        CellsSink sink(Request(ParseGrid, "3x2"), false, true);
+        ASSERT_TRUE(sink.Start(kWidth, kHeight));
+        for (std::int32_t y = 0; y < kHeight; y += 7) {
+            const std::int32_t rows = std::min(7, kHeight - y);
+            ASSERT_TRUE(sink.TakeRows(y, rows, kWidth, picture.data() + y * kWidth, kWidth));
+        }
+        for (std::size_t i = 0; i < sink.Cells().size(); ++i) {
+            const Cell &cell = sink.Cells()[i];
+            analysis::ColourHistogram direct;
+            for (std::int32_t y = cell.y; y < cell.y + cell.height; ++y)
+                direct.AddPixels(picture.data() + y * kWidth + cell.x, cell.width);
+            const analysis::ColourHistogram *counted = sink.Colours(i);
+            ASSERT_NE(counted, nullptr);
+            EXPECT_EQ(counted->Count(), direct.Count()) << cell.label;
+            const auto a = counted->Bins(), b = direct.Bins();
+            std::size_t differing = 0;
+            for (std::size_t k = 0; k < a.size(); ++k) {
+                differing += a[k].count != b[k].count || a[k].sumR != b[k].sumR
+                    || a[k].sumG != b[k].sumG || a[k].sumB != b[k].sumB;
+            }
+            EXPECT_EQ(differing, 0u) << cell.label;
+        }
+    }
+
     // Main colours are counted for a few parts only: each part's counts take 1 MiB.
     TEST(CellsSink, CountsColoursForUpToSixteenParts)
     {
@@ -171,7 +204,7 @@ namespace {
             { std::pair { "4x4", true }, std::pair { "17x1", false } }) {
             CellsSink sink(Request(ParseGrid, grid), false, true);
             ASSERT_TRUE(sink.Start(40, 40));
-            EXPECT_EQ(sink.Sums(0).Colours() != nullptr, counted) << grid;
+            EXPECT_EQ(sink.Colours(0) != nullptr, counted) << grid;
         }
     }
 
