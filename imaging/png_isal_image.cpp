@@ -762,8 +762,9 @@ namespace {
         return LoadFailure::None;
     }
 
-    // The chunks after the image data up to IEND, as libpng reads them: only their CRCs count,
-    // but a header or palette there is damage, and so are IDAT chunks after other chunks.
+    // The chunks after the image data up to IEND, as libpng reads them: mostly only their CRCs
+    // count (a palette there is ignored), but a header or an unknown critical chunk there is
+    // damage, and so are IDAT chunks after other chunks.
     LoadFailure IsalPngImage::ReadEnd()
     {
         bool afterOtherChunk = false;
@@ -772,15 +773,16 @@ namespace {
                 return failure;
             if (chunks.Is("IEND"))
                 return chunks.FinishCritical();
-            if (chunks.Is("IHDR") || chunks.Is("PLTE") || (chunks.Is("IDAT") && afterOtherChunk))
+            const bool idat = chunks.Is("IDAT");
+            if (chunks.Is("IHDR") || (idat && afterOtherChunk))
                 return LoadFailure::Damaged;
-            if (chunks.Is("IDAT")) {
+            afterOtherChunk = afterOtherChunk || !idat;
+            if (idat || chunks.Is("PLTE")) {
                 if (const LoadFailure failure = chunks.FinishCritical();
                     failure != LoadFailure::None)
                     return failure;
                 continue;
             }
-            afterOtherChunk = true;
             if (IsCritical(chunks.name))
                 return LoadFailure::Damaged;
             bool good = false;
