@@ -32,16 +32,6 @@ namespace {
     bool Named(const char *name, const char *four) { return std::memcmp(name, four, 4) == 0; }
     bool IsCritical(const char *name) { return (name[0] & 0x20) == 0; }
 
-    // The ancillary chunks libpng reads itself, which it refuses before the header as it does the
-    // critical ones.
-    bool IsKnownAncillary(const char *name)
-    {
-        static constexpr const char *kKnown[] = { "bKGD", "eXIf", "hIST", "oFFs", "pCAL", "sCAL",
-            "pHYs", "sBIT", "sPLT", "tEXt", "tIME", "tRNS", "zTXt", "iTXt" };
-        return std::any_of(std::begin(kKnown), std::end(kKnown),
-            [name](const char *known) { return Named(name, known); });
-    }
-
     // The chunk sequence of one stream: each chunk's length and name, its body read in parts,
     // its CRC checked over name and body.
     class ChunkStream
@@ -84,11 +74,20 @@ namespace {
             return got;
         }
 
+        // The rest of the body; memory grows only as the bytes arrive, so a length that the
+        // file does not have costs nothing.
         [[nodiscard]] LoadFailure WholeBody(std::vector<std::uint8_t> &into)
         {
-            into.resize(left);
-            return Body(into.data(), into.size()) == into.size() ? LoadFailure::None
-                                                                 : LoadFailure::CutShort;
+            into.clear();
+            while (left > 0) {
+                const std::size_t at = into.size();
+                into.resize(at + std::min<std::size_t>(left, 64 * 1024));
+                const std::size_t got = Body(into.data() + at, into.size() - at);
+                into.resize(at + got);
+                if (got == 0)
+                    return LoadFailure::CutShort;
+            }
+            return LoadFailure::None;
         }
 
         // Reads what is left of the body and the CRC after it; good tells whether they agree.
@@ -517,8 +516,9 @@ namespace {
         return LoadFailure::None;
     }
 
-    // libpng's rules before the image data: the header first and once; PLTE once; unknown
-    // critical chunks refused; damage in ancillary ones ignored.
+    // libpng's rules before the image data: the header first (only colour chunks, which are
+    // judged apart, may come before it) and once; PLTE once; unknown critical chunks refused;
+    // damage in ancillary ones ignored.
     LoadFailure IsalPngImage::ReadChunkBeforeImage()
     {
         const char *name = chunks.name;
@@ -526,7 +526,7 @@ namespace {
             return haveHeader ? LoadFailure::Damaged : ReadImageHeader();
         if (png::Chunk *slot = colourChunks.Slot(name))
             return ReadColourChunk(*slot);
-        if (!haveHeader && (IsCritical(name) || IsKnownAncillary(name)))
+        if (!haveHeader)
             return LoadFailure::Damaged;
         if (Named(name, "PLTE"))
             return ReadPalette();
