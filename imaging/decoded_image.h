@@ -125,6 +125,9 @@ template <class T, class... HeaderArguments>
 // loader reaches them through the table of formats (picture_formats.h).
 [[nodiscard]] OpenedImage OpenJpeg(FilePtr file);
 [[nodiscard]] OpenedImage OpenPng(FilePtr file);
+// The same through libpng: the reference OpenPng's reader is tested against, row for row and
+// refusal for refusal.
+[[nodiscard]] OpenedImage OpenPngThroughLibpng(FilePtr file);
 // The first image of a GIF, drawn over its logical screen (or, where the screen's width or height
 // is 0, over the frame's extent from the origin); the frame is clipped to the screen and both the
 // frame's and the screen's sizes must be within IsAllowedRasterSize.

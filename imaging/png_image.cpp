@@ -1,8 +1,10 @@
-// PNG through libpng, decoded row by row into the sink's space and composed there; interlaced
-// files are held whole, as their rows are final only after the last pass.
+// PNG through libpng, the reference the loader's own PNG reader is held against: decoded row by row
+// into the sink's space and composed there; interlaced files are held whole, as their rows are
+// final only after the last pass.
 #include "imaging/decoded_image.h"
 
 #include "imaging/compose.h"
+#include "imaging/png_chunks.h"
 #include "imaging/raster_memory.h"
 
 #include <array>
@@ -13,10 +15,15 @@
 #include <vector>
 
 #include <png.h>
-#include <zlib.h>
 
 namespace imaging {
 namespace {
+
+    // The shared colour chunks, and whether libpng is still before the image data.
+    struct LibpngColourChunks : png::ColourChunks
+    {
+        bool beforeImage = true;
+    };
 
     bool Mentions(png_const_charp message, const char *part)
     {
@@ -39,165 +46,41 @@ namespace {
         png_longjmp(png, 1);
     }
 
-    // The chunks that describe colours, read here rather than by libpng: its own handling keeps
-    // only the first of iCCP and sRGB and drops a profile it dislikes with no more than a
-    // warning, so their order of precedence could not be applied.
-    constexpr png_byte kColourChunks[] = "cICP\0iCCP\0sRGB\0gAMA\0cHRM";
-    constexpr int kColourChunkCount = 5;
-    // A profile inflated past this is taken as damaged; real ones are a few hundred kilobytes.
-    constexpr std::size_t kMaxProfileBytes = 32 << 20;
-
-    enum class Chunk : std::uint8_t { Absent, Good, Damaged };
-
-    // What the colour chunks before the image data held; the first of each kind counts.
-    struct ColourChunks
-    {
-        bool beforeImage = true;
-        Chunk cicp = Chunk::Absent, iccp = Chunk::Absent, srgb = Chunk::Absent;
-        Chunk gama = Chunk::Absent, chrm = Chunk::Absent;
-        Cicp codePoints;
-        std::vector<std::uint8_t> icc;
-        double gamma = 0;
-        std::array<double, 8> chromaticities {};
-
-        // The state of the chunk of that four-letter name, or null for other chunks.
-        Chunk *Slot(const char *name)
-        {
-            Chunk *states[] = { &cicp, &iccp, &srgb, &gama, &chrm };
-            for (int i = 0; i < kColourChunkCount; ++i) {
-                if (std::memcmp(name, kColourChunks + 5 * i, 4) == 0)
-                    return states[i];
-            }
-            return nullptr;
-        }
-    };
-
-    std::uint32_t ReadBe32(const png_byte *bytes)
-    {
-        return (std::uint32_t { bytes[0] } << 24) | (std::uint32_t { bytes[1] } << 16)
-            | (std::uint32_t { bytes[2] } << 8) | bytes[3];
-    }
-
-    // An iCCP chunk's profile: a name of 1 to 79 bytes and its terminator, compression method 0,
-    // then the zlib stream. Empty where any part is wrong, including a profile whose header
-    // gives another length than it has.
-    std::vector<std::uint8_t> InflateProfile(const png_byte *data, std::size_t length)
-    {
-        if (length < 3)
-            return {};
-        const auto *end = static_cast<const png_byte *>(
-            std::memchr(data, 0, std::min<std::size_t>(length, 80)));
-        if (!end || end == data || static_cast<std::size_t>(end - data) + 2 > length || end[1] != 0)
-            return {};
-        z_stream stream {};
-        if (inflateInit(&stream) != Z_OK)
-            return {};
-        stream.next_in = const_cast<png_byte *>(end + 2);
-        stream.avail_in = static_cast<uInt>(length - static_cast<std::size_t>(end + 2 - data));
-        std::vector<std::uint8_t> profile;
-        int result = Z_OK;
-        while (result == Z_OK && profile.size() < kMaxProfileBytes) {
-            const std::size_t at = profile.size();
-            profile.resize(at + 64 * 1024);
-            stream.next_out = profile.data() + at;
-            stream.avail_out = 64 * 1024;
-            result = inflate(&stream, Z_NO_FLUSH);
-            profile.resize(at + 64 * 1024 - stream.avail_out);
-            if (result == Z_BUF_ERROR && stream.avail_in == 0)
-                break; // the stream stops before its end
-        }
-        inflateEnd(&stream);
-        if (result != Z_STREAM_END || profile.size() < 132
-            || ReadBe32(profile.data()) != profile.size())
-            return {};
-        return profile;
-    }
-
-    // A colour chunk's body, judged; chunks after the image data describe nothing.
+    // Colour chunks, judged by the rules both PNG readers share; chunks after the image data
+    // describe nothing. Other unknown chunks go back to libpng, which refuses a critical one.
     int OnChunk(png_structp png, png_unknown_chunkp chunk)
     {
-        auto *chunks = static_cast<ColourChunks *>(png_get_user_chunk_ptr(png));
-        if (!chunks->beforeImage)
-            return 1;
-        const png_byte *data = chunk->data;
-        const std::size_t length = chunk->size;
-        const auto name
-            = [chunk](const char *four) { return std::memcmp(chunk->name, four, 4) == 0; };
-        const auto judge = [](Chunk &slot, bool good) {
-            if (slot == Chunk::Absent)
-                slot = good ? Chunk::Good : Chunk::Damaged;
-            return slot == Chunk::Good;
-        };
-        if (name("cICP")) {
-            // PNG pixels are RGB: only the identity matrix makes sense.
-            if (chunks->cicp == Chunk::Absent
-                && judge(chunks->cicp, length == 4 && data[2] == 0 && data[3] <= 1))
-                chunks->codePoints = { data[0], data[1], data[2], data[3] == 1 };
-        } else if (name("iCCP")) {
-            if (chunks->iccp == Chunk::Absent) {
-                chunks->icc = InflateProfile(data, length);
-                judge(chunks->iccp, !chunks->icc.empty());
-            }
-        } else if (name("sRGB")) {
-            judge(chunks->srgb, length == 1 && data[0] <= 3);
-        } else if (name("gAMA")) {
-            if (chunks->gama == Chunk::Absent
-                && judge(chunks->gama, length == 4 && ReadBe32(data) != 0))
-                chunks->gamma = ReadBe32(data) / 100000.0;
-        } else if (name("cHRM")) {
-            if (chunks->chrm == Chunk::Absent && judge(chunks->chrm, length == 32)) {
-                for (int i = 0; i < 8; ++i)
-                    chunks->chromaticities[i] = ReadBe32(data + 4 * i) / 100000.0;
-            }
-        }
+        auto *chunks = static_cast<LibpngColourChunks *>(png_get_user_chunk_ptr(png));
+        const char *name = reinterpret_cast<const char *>(chunk->name);
+        if (!chunks->Slot(name))
+            return 0;
+        if (chunks->beforeImage)
+            chunks->Read(name, chunk->data, chunk->size);
         return 1;
     }
 
-    // The description by the order of precedence: cICP, iCCP, sRGB, gAMA (with cHRM). The first
-    // kind present decides; when that one is damaged the picture is taken as sRGB.
-    ColourDescription DescriptionOf(ColourChunks &chunks)
-    {
-        using Kind = ColourDescription::Kind;
-        ColourDescription colour;
-        if (chunks.cicp != Chunk::Absent) {
-            colour.kind = Kind::Cicp;
-            colour.cicp = chunks.codePoints;
-            colour.damaged = chunks.cicp == Chunk::Damaged;
-        } else if (chunks.iccp != Chunk::Absent) {
-            colour.kind = Kind::Icc;
-            colour.icc = std::move(chunks.icc);
-            colour.damaged = chunks.iccp == Chunk::Damaged;
-        } else if (chunks.srgb != Chunk::Absent) {
-            colour.kind = Kind::Srgb;
-            colour.damaged = chunks.srgb == Chunk::Damaged;
-        } else if (chunks.gama != Chunk::Absent) {
-            colour.kind = Kind::GammaChromaticities;
-            colour.gamma = chunks.gamma;
-            if (chunks.chrm == Chunk::Good)
-                colour.chromaticities = chunks.chromaticities;
-            colour.damaged = chunks.gama == Chunk::Damaged || chunks.chrm == Chunk::Damaged;
-        }
-        if (colour.damaged) {
-            colour = {};
-            colour.damaged = true;
-        }
-        return colour;
-    }
-
-    // libpng's warnings are about metadata (colour profiles, text chunks); damage to the image
-    // data is an error of its own. A size past the user limits is a warning followed by a
-    // general "Invalid IHDR data" error, so the warning keeps the reason.
+    // libpng's warnings are mostly about metadata (colour profiles, text chunks). A size past the
+    // user limits is a warning followed by a general "Invalid IHDR data" error, so the warning
+    // keeps the reason. Image data that goes on past the picture (more rows, bytes after the
+    // compressed stream, a damaged stream end, IDAT chunks after other chunks) is only a warning
+    // to libpng too; it is taken as damage, so that what is refused does not depend on where
+    // the rows happened to end.
     void OnWarning(png_structp png, png_const_charp message)
     {
+        auto *failure = static_cast<LoadFailure *>(png_get_error_ptr(png));
         if (Mentions(message, "exceeds user limit"))
-            *static_cast<LoadFailure *>(png_get_error_ptr(png)) = LoadFailure::TooLarge;
+            *failure = LoadFailure::TooLarge;
+        if (message
+            && (std::strncmp(message, "IDAT:", 5) == 0 || Mentions(message, "Too many IDATs"))
+            && *failure == LoadFailure::None)
+            *failure = LoadFailure::Damaged;
         // A colour chunk libpng refused itself (a CRC error, one past its memory limit), before
         // or after OnChunk saw it: its warnings begin with the chunk's name.
-        auto *chunks = static_cast<ColourChunks *>(png_get_user_chunk_ptr(png));
+        auto *chunks = static_cast<LibpngColourChunks *>(png_get_user_chunk_ptr(png));
         if (chunks && chunks->beforeImage && message && std::strlen(message) > 5
             && message[4] == ':') {
-            if (Chunk *slot = chunks->Slot(message))
-                *slot = Chunk::Damaged;
+            if (png::Chunk *slot = chunks->Slot(message))
+                *slot = png::Chunk::Damaged;
         }
     }
 
@@ -221,6 +104,13 @@ namespace {
 
     private:
         [[nodiscard]] LoadFailure SetEightBitTransforms();
+        // Reads up to IEND, so a file cut short after its image data is caught too; None, or the
+        // damage a warning reported on the way.
+        [[nodiscard]] LoadFailure ReadEnd()
+        {
+            png_read_end(png, info);
+            return failure;
+        }
         [[nodiscard]] LoadFailure SetSixteenBitTransforms();
         [[nodiscard]] LoadFailure DrawSixteenBitRows(analysis::RowSink &sink, QRgb background);
 
@@ -241,7 +131,7 @@ namespace {
         // 3 or 4 for 8-bit RGB or RGBA files read as they are, 0 for libpng's transforms.
         int plainChannels = 0;
         std::vector<png_byte> plainRow;
-        ColourChunks colourChunks;
+        LibpngColourChunks colourChunks;
         // 16-bit files choose their transforms when drawn: cut to 8 bits as always, or kept
         // whole for a conversion.
         bool sixteenBits = false;
@@ -263,10 +153,11 @@ namespace {
         // Damage in an ancillary chunk is a warning, never the end of the picture.
         png_set_benign_errors(png, 1);
         png_set_read_user_chunk_fn(png, &colourChunks, OnChunk);
-        png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, kColourChunks, kColourChunkCount);
+        png_set_keep_unknown_chunks(
+            png, PNG_HANDLE_CHUNK_ALWAYS, png::kColourChunkNames, png::kColourChunkCount);
         png_read_info(png, info);
         colourChunks.beforeImage = false;
-        colour = DescriptionOf(colourChunks);
+        colour = png::DescriptionOf(colourChunks);
 
         png_uint_32 width = 0, height = 0;
         int bitDepth = 0, colourType = 0, interlace = 0;
@@ -373,8 +264,7 @@ namespace {
             }
             sink.RowsDone(0, height);
         }
-        png_read_end(png, nullptr);
-        return LoadFailure::None;
+        return ReadEnd();
     }
 
     LoadFailure PngImage::DrawRows(analysis::RowSink &sink, QRgb background)
@@ -433,13 +323,11 @@ namespace {
             }
             sink.RowsDone(0, height);
         }
-        // Reads up to IEND, so a file cut short after its image data is caught too.
-        png_read_end(png, nullptr);
-        return LoadFailure::None;
+        return ReadEnd();
     }
 
 } // namespace
 
-OpenedImage OpenPng(FilePtr file) { return Open<PngImage>(std::move(file)); }
+OpenedImage OpenPngThroughLibpng(FilePtr file) { return Open<PngImage>(std::move(file)); }
 
 } // namespace imaging

@@ -8,13 +8,13 @@ QUILLMERE_BUILD_PACKAGES=(
   libpng-dev libjpeg62-turbo-dev libgif-dev libstb-dev
   zlib1g-dev
   libwebp-dev libtiff-dev libheif-dev libavif-dev libjxl-dev
-  libcli11-dev nlohmann-json3-dev liblcms2-dev libxcb1-dev
+  libcli11-dev nlohmann-json3-dev liblcms2-dev libxcb1-dev libisal-dev
   fonts-wqy-microhei
 )
 
-# Only for bench/compare.sh: the tools quillmere-avg is measured against (djpeg among them), and
-# GNU time.
-QUILLMERE_COMPARE_PACKAGES=(python3-pil imagemagick time libjpeg-turbo-progs)
+# Only for bench/compare.sh: the tools quillmere-avg is measured against (djpeg, vips and igzip among
+# them), and GNU time.
+QUILLMERE_COMPARE_PACKAGES=(python3-pil imagemagick time libjpeg-turbo-progs libvips-tools isal)
 
 # Tests and benchmarks.
 QUILLMERE_TEST_PACKAGES=(
