@@ -192,10 +192,9 @@ namespace {
         HeifPtr<heif_decoding_options> options(heif_decoding_options_alloc());
         if (!options)
             return LoadFailure::OutOfMemory;
-        // 10- and 12-bit files come out as 8 bits like every other source of the raster, unless
-        // they are converted: then their samples go to the conversion whole.
-        const bool deep
-            = ConvertsColours() && heif_image_handle_get_luma_bits_per_pixel(primary.get()) > 8;
+        // 10- and 12-bit samples are taken whole: libheif's own cut to 8 bits drops the low bits
+        // instead of rounding, and a conversion wants the full precision anyway.
+        const bool deep = heif_image_handle_get_luma_bits_per_pixel(primary.get()) > 8;
         options->convert_hdr_to_8bit = deep ? 0 : 1;
         const heif_chroma chroma = deep
             ? (hasAlpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
@@ -257,12 +256,23 @@ namespace {
                 for (int i = 0; i < channels; ++i, in += 2)
                     c[i] = std::min<std::uint32_t>(in[0] | (std::uint32_t { in[1] } << 8), top);
                 for (int i = 0; i < 3 && premultiplied && c[3] != 0; ++i)
-                    c[i] = std::min(c[3], c[i]) * top / c[3];
+                    c[i] = (std::min(c[3], c[i]) * top + c[3] / 2) / c[3];
+                // Straight to 8 bits, rounded once, unless the samples are converted.
+                const std::uint32_t scale = ConvertsColours() ? 65535 : 255;
                 for (int i = 0; i < 4; ++i)
                     samples[static_cast<std::size_t>(x) * 4 + i]
-                        = static_cast<std::uint16_t>((c[i] * 65535 + top / 2) / top);
+                        = static_cast<std::uint16_t>((c[i] * scale + top / 2) / top);
             }
-            converter.ConvertRow16(samples.data(), raster.Row(y), width);
+            if (ConvertsColours()) {
+                converter.ConvertRow16(samples.data(), raster.Row(y), width);
+            } else {
+                std::uint32_t *out = raster.Row(y);
+                for (int x = 0; x < width; ++x) {
+                    const std::uint16_t *p = samples.data() + static_cast<std::size_t>(x) * 4;
+                    out[x] = (std::uint32_t { p[3] } << 24) | (std::uint32_t { p[0] } << 16)
+                        | (std::uint32_t { p[1] } << 8) | p[2];
+                }
+            }
             if (hasAlpha)
                 ComposeRowOver(raster.Row(y), width, background);
         }
