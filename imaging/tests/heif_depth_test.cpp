@@ -1,5 +1,5 @@
 // HEIF pictures of 10 and 12 bits: every pixel the rounded value of libheif's full-precision
-// decode, not the low bits dropped.
+// decode, not the low bits dropped; and a primary image coded from another item refused.
 #include "imaging/mod_gdi_plus_resize.h"
 
 #include "imaging/tests/fixtures.h"
@@ -136,5 +136,41 @@ INSTANTIATE_TEST_SUITE_P(Heif, HeifDepth,
         DepthCase { "Rgba10", 10, fixtures::PngVariant::Rgba16 },
         DepthCase { "Rgb12", 12, fixtures::PngVariant::Rgb16 }),
     [](const auto &info) { return info.param.name; });
+
+// The loaded picture, or a null image for the load error.
+QImage LoadHeic(const QByteArray &heic)
+{
+    const std::uintptr_t token = modGDIPlusResize::GdiPlusOpen();
+    QImage picture;
+    try {
+        std::int32_t w = -1, h = -1;
+        picture = modGDIPlusResize::LoadPictureScaled(
+            heic, QStringLiteral("picture.heic"), w, h, kSlate);
+    } catch (const modGDIPlusResize::LoadError &) {
+    }
+    modGDIPlusResize::GdiPlusClose(token);
+    return picture;
+}
+
+// heif-enc's alpha reference ('auxl', from the alpha item to the primary) turned into a 'pred'
+// one from the primary to the alpha item: same length, so every offset stays right.
+TEST(HeifPredicted, PrimaryCodedFromAnotherItemIsRefused)
+{
+    if (!fixtures::HasProgram("heif-enc"))
+        GTEST_SKIP() << "heif-enc is not installed";
+    const QByteArray heic = fixtures::EncodeFilesWithProgram(
+        { fixtures::EncodePng(Gradient(), fixtures::PngVariant::Rgba8) }, "heif-enc",
+        { "{in}", "-o", "{out}" }, ".heic");
+    ASSERT_FALSE(LoadHeic(heic).isNull()) << "the file as written loads";
+    const qsizetype at = heic.indexOf("auxl");
+    ASSERT_GT(at, 0);
+    QByteArray predicted = heic;
+    predicted.replace(at, 4, "pred");
+    // From (2 bytes), count (2), to (2): the two item numbers change places.
+    const QByteArray from = heic.mid(at + 4, 2), to = heic.mid(at + 8, 2);
+    predicted.replace(at + 4, 2, to);
+    predicted.replace(at + 8, 2, from);
+    EXPECT_TRUE(LoadHeic(predicted).isNull());
+}
 
 } // namespace
