@@ -7,6 +7,7 @@
 #include "imaging/file_bytes.h"
 #include "imaging/raster_memory.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -65,6 +66,34 @@ namespace {
         colour.cicp.matrix = static_cast<std::uint8_t>(image.matrixCoefficients);
         colour.cicp.fullRange = image.yuvRange == AVIF_RANGE_FULL;
         return colour;
+    }
+
+    // The clean aperture's rectangle by the box's own rule: centred at (size - 1) / 2 plus the
+    // offset, its width and height rounded down, a corner between two pixels rounded down too;
+    // the whole picture where that leaves it.
+    avifCropRect CropOfCleanAperture(
+        const avifCleanApertureBox &clap, std::uint32_t width, std::uint32_t height)
+    {
+        const avifCropRect whole { 0, 0, width, height };
+        const auto side = [](std::uint32_t n, std::uint32_t d) {
+            return d == 0 ? 0.0 : std::floor(static_cast<double>(n) / d);
+        };
+        const auto offset = [](std::uint32_t n, std::uint32_t d) {
+            return d == 0
+                ? 0.0
+                : static_cast<double>(static_cast<std::int32_t>(n)) / static_cast<std::int32_t>(d);
+        };
+        const double cropWidth = side(clap.widthN, clap.widthD);
+        const double cropHeight = side(clap.heightN, clap.heightD);
+        const double left
+            = std::floor(offset(clap.horizOffN, clap.horizOffD) + (width - cropWidth) / 2);
+        const double top
+            = std::floor(offset(clap.vertOffN, clap.vertOffD) + (height - cropHeight) / 2);
+        if (!(cropWidth >= 1 && cropHeight >= 1 && left >= 0 && top >= 0
+                && left + cropWidth <= width && top + cropHeight <= height))
+            return whole;
+        return { static_cast<std::uint32_t>(left), static_cast<std::uint32_t>(top),
+            static_cast<std::uint32_t>(cropWidth), static_cast<std::uint32_t>(cropHeight) };
     }
 
     class AvifImage final : public DecodedImage
@@ -133,11 +162,12 @@ namespace {
         colour = DescriptionOf(*image);
         coded = QSize(static_cast<int>(image->width), static_cast<int>(image->height));
         crop = { 0, 0, image->width, image->height };
-        // A crop rectangle that breaks the rules is left out: the whole picture is still one.
+        // libavif refuses odd corners under 4:2:0, which the format's readers still crop at;
+        // a rectangle outside the picture is left out: the whole picture is still one.
         if ((image->transformFlags & AVIF_TRANSFORM_CLAP)
             && !avifCropRectConvertCleanApertureBox(
                 &crop, &image->clap, image->width, image->height, image->yuvFormat, &decoder->diag))
-            crop = { 0, 0, image->width, image->height };
+            crop = CropOfCleanAperture(image->clap, image->width, image->height);
         if (image->transformFlags & AVIF_TRANSFORM_IROT)
             quarterTurns = image->irot.angle & 3;
         if (image->transformFlags & AVIF_TRANSFORM_IMIR)

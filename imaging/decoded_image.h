@@ -147,6 +147,9 @@ template <class T, class... HeaderArguments>
 // The newer formats' openers are built into the formats module (see formats_module.h). libjxl
 // prints on stderr, so JPEG XL runs under a QuietStderr there.
 [[nodiscard]] OpenedImage OpenWebp(FilePtr file);
+// TIFF's first page. Grey, RGB, CMYK and CIELab of 9 to 16 or 32 bits, 32- and 64-bit floats
+// (0 to 1, clipped) and CMYK with alpha are read from their samples, 8-bit CIELab too; the rest
+// through libtiff's RGBA interface.
 [[nodiscard]] OpenedImage OpenTiff(FilePtr file);
 // HEIC and the other HEIF pictures, AVIF aside.
 [[nodiscard]] OpenedImage OpenHeif(FilePtr file);

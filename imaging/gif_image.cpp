@@ -43,6 +43,115 @@ namespace {
         }
     }
 
+    // The image data of a frame whose LZW minimum code size is 9 to 11, which giflib refuses and
+    // other decoders read: its sub-blocks from the stream, decoded whole.
+    class WideLzw
+    {
+    public:
+        WideLzw(std::FILE *source, int minCodeSize)
+            : file(source)
+            , clearCode(1 << minCodeSize)
+            , firstWidth(minCodeSize + 1)
+        {
+        }
+
+        // count indices into out; None, or why the data ended too soon or makes no sense.
+        [[nodiscard]] LoadFailure Decode(std::vector<std::uint16_t> &out, std::size_t count);
+
+    private:
+        // The next code of width bits, least significant first; -1 where the data ends.
+        int NextCode(int width);
+        // Appends the string of code (code < next) to out; returns its first index.
+        std::uint16_t Emit(int code, std::vector<std::uint16_t> &out);
+
+        std::FILE *file;
+        const int clearCode;
+        const int firstWidth;
+        int blockLeft = 0;
+        bool ended = false;
+        std::uint32_t bits = 0;
+        int bitCount = 0;
+        std::array<std::uint16_t, 4096> prefix {};
+        std::array<std::uint16_t, 4096> suffix {};
+        std::vector<std::uint16_t> reversed;
+    };
+
+    int WideLzw::NextCode(int width)
+    {
+        while (bitCount < width) {
+            if (blockLeft == 0 && !ended) {
+                const int length = std::getc(file);
+                ended = length <= 0;
+                blockLeft = ended ? 0 : length;
+            }
+            if (ended)
+                return -1;
+            const int byte = std::getc(file);
+            if (byte == EOF)
+                return -1;
+            --blockLeft;
+            bits |= static_cast<std::uint32_t>(byte) << bitCount;
+            bitCount += 8;
+        }
+        const int code = static_cast<int>(bits & ((1u << width) - 1));
+        bits >>= width;
+        bitCount -= width;
+        return code;
+    }
+
+    std::uint16_t WideLzw::Emit(int code, std::vector<std::uint16_t> &out)
+    {
+        reversed.clear();
+        while (code >= clearCode) {
+            reversed.push_back(suffix[static_cast<std::size_t>(code)]);
+            code = prefix[static_cast<std::size_t>(code)];
+        }
+        reversed.push_back(static_cast<std::uint16_t>(code));
+        out.insert(out.end(), reversed.rbegin(), reversed.rend());
+        return static_cast<std::uint16_t>(code);
+    }
+
+    LoadFailure WideLzw::Decode(std::vector<std::uint16_t> &out, std::size_t count)
+    {
+        int width = firstWidth, next = clearCode + 2, previous = -1;
+        std::uint16_t previousFirst = 0;
+        while (out.size() < count) {
+            const int code = NextCode(width);
+            if (code < 0)
+                return LoadFailure::CutShort;
+            if (code == clearCode) {
+                width = firstWidth;
+                next = clearCode + 2;
+                previous = -1;
+                continue;
+            }
+            if (code == clearCode + 1 || (code > next) || (previous < 0 && code >= clearCode))
+                return LoadFailure::Damaged;
+            if (previous < 0) {
+                previous = code;
+                previousFirst = Emit(code, out);
+                continue;
+            }
+            // A code not yet in the table is the previous string and its own first index.
+            const std::uint16_t first = code < next ? Emit(code, out) : previousFirst;
+            if (code == next) {
+                Emit(previous, out);
+                out.push_back(first);
+            }
+            if (next < 4096) {
+                prefix[static_cast<std::size_t>(next)] = static_cast<std::uint16_t>(previous);
+                suffix[static_cast<std::size_t>(next)] = first;
+                ++next;
+                if (next == (1 << width) && width < 12)
+                    ++width;
+            }
+            previous = code;
+            previousFirst = first;
+        }
+        out.resize(count);
+        return LoadFailure::None;
+    }
+
     class GifImage final : public DecodedImage
     {
     public:
@@ -60,6 +169,8 @@ namespace {
 
     private:
         [[nodiscard]] LoadFailure SkipExtension();
+        // After giflib refused the frame's code size: whether it is one WideLzw reads.
+        [[nodiscard]] bool TakeWideCodeSize();
         // The reason of the giflib call that just failed.
         [[nodiscard]] LoadFailure GifFailure() const { return FailureOf(gif->Error); }
 
@@ -68,7 +179,20 @@ namespace {
         std::unique_ptr<GifFileType, GifCloser> gif;
         int transparentIndex = NO_TRANSPARENT_COLOR;
         bool drawn = false;
+        int wideCodeSize = 0;
     };
+
+    bool GifImage::TakeWideCodeSize()
+    {
+        // giflib stops right after the code size byte, its last read.
+        if (gif->Error != D_GIF_ERR_READ_FAILED || std::fseek(file.get(), -1, SEEK_CUR) != 0)
+            return false;
+        const int codeSize = std::getc(file.get());
+        if (codeSize < 9 || codeSize > 11)
+            return false;
+        wideCodeSize = codeSize;
+        return true;
+    }
 
     // Only the graphic control block matters here; the last one before the image applies to it.
     LoadFailure GifImage::SkipExtension()
@@ -109,16 +233,18 @@ namespace {
             if (const LoadFailure failure = SkipExtension(); failure != LoadFailure::None)
                 return failure;
         }
-        if (DGifGetImageDesc(gif.get()) == GIF_ERROR)
+        if (DGifGetImageDesc(gif.get()) == GIF_ERROR && !TakeWideCodeSize())
             return GifFailure();
         const GifImageDesc &frame = gif->Image;
+        // Wide codes are decoded whole before the first row.
+        if (wideCodeSize != 0
+            && (!IsAllowedRasterSize(frame.Width, frame.Height)
+                || !MemoryAllows(std::int64_t { frame.Width } * frame.Height * 2)))
+            return LoadFailure::TooLarge;
         // The frame's own size is bounded as well: all of its pixels are decoded even where the
         // screen clips them, so a tiny screen must not hide a frame of billions of pixels.
         if (!IsAllowedStreamSize(frame.Width, frame.Height))
             return SizeFailure(frame.Width, frame.Height);
-        // Neither a local nor a global table: the colours are unknown altogether.
-        if (frame.ColorMap == nullptr && gif->SColorMap == nullptr)
-            return LoadFailure::Damaged;
         // Encoders that leave the screen size 0 mean "as big as the image".
         const std::int64_t width
             = gif->SWidth > 0 ? gif->SWidth : std::int64_t { frame.Left } + frame.Width;
@@ -142,15 +268,18 @@ namespace {
             return kSinkRefused;
         drawn = true; // the image data can be read only once
         const GifImageDesc &frame = gif->Image;
-        const ColorMapObject &table = frame.ColorMap ? *frame.ColorMap : *gif->SColorMap;
+        const ColorMapObject *table = frame.ColorMap ? frame.ColorMap : gif->SColorMap;
 
-        // Indices past the table show black, as most readers show them; the transparent index
-        // shows the background whatever the table holds.
+        // Indices past the table show black, as most readers show them; without any table index
+        // i shows grey i, the ramp other readers fall back on. The transparent index shows the
+        // background whatever the table holds.
         const std::uint32_t fill = background | 0xFF000000u;
         std::array<std::uint32_t, 256> colours {};
         colours.fill(0xFF000000u);
-        for (int i = 0; i < std::min(table.ColorCount, 256); ++i) {
-            const GifColorType &c = table.Colors[i];
+        for (std::uint32_t i = 0; !table && i < 256; ++i)
+            colours[i] = 0xFF000000u | (i * 0x010101u);
+        for (int i = 0; table && i < std::min(table->ColorCount, 256); ++i) {
+            const GifColorType &c = table->Colors[i];
             colours[static_cast<std::size_t>(i)] = 0xFF000000u | (std::uint32_t { c.Red } << 16)
                 | (std::uint32_t { c.Green } << 8) | c.Blue;
         }
@@ -173,15 +302,35 @@ namespace {
             }
         };
         std::vector<GifPixelType> line(static_cast<std::size_t>(frame.Width));
+        std::vector<std::uint16_t> wide;
+        if (wideCodeSize != 0) {
+            if (const LoadFailure failure
+                = WideLzw(file.get(), wideCodeSize)
+                      .Decode(wide, static_cast<std::size_t>(frame.Width) * frame.Height);
+                failure != LoadFailure::None)
+                return failure;
+        }
+        std::size_t wideAt = 0;
         const auto drawLine = [&](std::uint32_t *row) {
-            const GifPixelType *in = line.data() + (left - frame.Left);
-            for (int x = left; x < right; ++x)
-                row[x] = colours[*in++];
+            if (wide.empty()) {
+                const GifPixelType *in = line.data() + (left - frame.Left);
+                for (int x = left; x < right; ++x)
+                    row[x] = colours[*in++];
+                return;
+            }
+            const std::uint16_t *in = wide.data() + (wideAt - frame.Width) + (left - frame.Left);
+            for (int x = left; x < right; ++x, ++in)
+                row[x] = *in < 256 ? colours[*in] : 0xFF000000u;
         };
         // Every line is read, clipped or not: data that ends early is an error even where it
         // would not show.
-        const auto readLine
-            = [&] { return DGifGetLine(gif.get(), line.data(), frame.Width) != GIF_ERROR; };
+        const auto readLine = [&] {
+            if (!wide.empty()) {
+                wideAt += static_cast<std::size_t>(frame.Width);
+                return true;
+            }
+            return DGifGetLine(gif.get(), line.data(), frame.Width) != GIF_ERROR;
+        };
 
         std::ptrdiff_t stride = 0;
         if (frame.Interlace) {

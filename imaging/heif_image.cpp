@@ -58,6 +58,54 @@ namespace {
 
     // Whether the file's top-level boxes reach past its end. libheif calls a cut file invalid
     // data like any other damage; the box sizes tell the two apart.
+    // The boxes inside [begin, end) of bytes, each handed to visit(type, body, end) until it
+    // returns true; whether one did.
+    template <class Visit>
+    bool ForEachBox(const std::vector<unsigned char> &bytes, std::size_t begin, std::size_t end,
+        const Visit &visit)
+    {
+        std::size_t at = begin;
+        while (at + 8 <= end) {
+            const std::uint64_t size = ReadBe(bytes.data() + at, 4);
+            if (size < 8 || size > end - at)
+                return false; // large and to-the-end boxes never hold what is looked for here
+            const auto boxEnd = static_cast<std::size_t>(at + size);
+            if (visit(bytes.data() + at + 4, at + 8, boxEnd))
+                return true;
+            at = boxEnd;
+        }
+        return false;
+    }
+
+    // Whether the meta box's iref says the item is coded predictively ('pred') from another:
+    // libheif 1.15 decodes such an item alone, which gives a flat grey frame.
+    bool IsPredicted(const std::vector<unsigned char> &bytes, std::uint32_t item)
+    {
+        const auto is = [](const unsigned char *type, const char *name) {
+            return std::memcmp(type, name, 4) == 0;
+        };
+        const auto inIref = [&](std::size_t body, std::size_t end) {
+            const bool wide = bytes[body] != 0; // version 1: 32-bit item numbers
+            const int idBytes = wide ? 4 : 2;
+            return ForEachBox(bytes, body + 4, end,
+                [&](const unsigned char *type, std::size_t refBody, std::size_t refEnd) {
+                    return is(type, "pred") && refBody + idBytes <= refEnd
+                        && ReadBe(bytes.data() + refBody, idBytes) == item;
+                });
+        };
+        const auto inMeta = [&](std::size_t body, std::size_t end) {
+            return ForEachBox(bytes, body + 4, end,
+                [&](const unsigned char *type, std::size_t childBody, std::size_t childEnd) {
+                    return is(type, "iref") && childBody + 4 <= childEnd
+                        && inIref(childBody, childEnd);
+                });
+        };
+        return ForEachBox(bytes, 0, bytes.size(),
+            [&](const unsigned char *type, std::size_t body, std::size_t end) {
+                return is(type, "meta") && body + 4 <= end && inMeta(body, end);
+            });
+    }
+
     bool BoxesRunPastTheEnd(const std::vector<unsigned char> &bytes)
     {
         std::uint64_t at = 0;
@@ -143,6 +191,11 @@ namespace {
             failure != LoadFailure::None)
             return failure;
         primary.reset(handle);
+        // Decoding it without its reference would average a frame that was never the picture.
+        heif_item_id primaryId = 0;
+        if (heif_context_get_primary_image_ID(context.get(), &primaryId).code == heif_error_Ok
+            && IsPredicted(bytes, primaryId))
+            return LoadFailure::Unsupported;
         // The handle's size is the displayed one, after the file's rotation and cropping.
         const int width = heif_image_handle_get_width(primary.get());
         const int height = heif_image_handle_get_height(primary.get());
@@ -192,10 +245,9 @@ namespace {
         HeifPtr<heif_decoding_options> options(heif_decoding_options_alloc());
         if (!options)
             return LoadFailure::OutOfMemory;
-        // 10- and 12-bit files come out as 8 bits like every other source of the raster, unless
-        // they are converted: then their samples go to the conversion whole.
-        const bool deep
-            = ConvertsColours() && heif_image_handle_get_luma_bits_per_pixel(primary.get()) > 8;
+        // 10- and 12-bit samples are taken whole: libheif's own cut to 8 bits drops the low bits
+        // instead of rounding, and a conversion wants the full precision anyway.
+        const bool deep = heif_image_handle_get_luma_bits_per_pixel(primary.get()) > 8;
         options->convert_hdr_to_8bit = deep ? 0 : 1;
         const heif_chroma chroma = deep
             ? (hasAlpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
@@ -257,12 +309,23 @@ namespace {
                 for (int i = 0; i < channels; ++i, in += 2)
                     c[i] = std::min<std::uint32_t>(in[0] | (std::uint32_t { in[1] } << 8), top);
                 for (int i = 0; i < 3 && premultiplied && c[3] != 0; ++i)
-                    c[i] = std::min(c[3], c[i]) * top / c[3];
+                    c[i] = (std::min(c[3], c[i]) * top + c[3] / 2) / c[3];
+                // Straight to 8 bits, rounded once, unless the samples are converted.
+                const std::uint32_t scale = ConvertsColours() ? 65535 : 255;
                 for (int i = 0; i < 4; ++i)
                     samples[static_cast<std::size_t>(x) * 4 + i]
-                        = static_cast<std::uint16_t>((c[i] * 65535 + top / 2) / top);
+                        = static_cast<std::uint16_t>((c[i] * scale + top / 2) / top);
             }
-            converter.ConvertRow16(samples.data(), raster.Row(y), width);
+            if (ConvertsColours()) {
+                converter.ConvertRow16(samples.data(), raster.Row(y), width);
+            } else {
+                std::uint32_t *out = raster.Row(y);
+                for (int x = 0; x < width; ++x) {
+                    const std::uint16_t *p = samples.data() + static_cast<std::size_t>(x) * 4;
+                    out[x] = (std::uint32_t { p[3] } << 24) | (std::uint32_t { p[0] } << 16)
+                        | (std::uint32_t { p[1] } << 8) | p[2];
+                }
+            }
             if (hasAlpha)
                 ComposeRowOver(raster.Row(y), width, background);
         }

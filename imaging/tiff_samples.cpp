@@ -79,6 +79,9 @@ namespace {
     // fourth are taken as associated alpha, as libtiff's RGBA interface takes them.
     void FindAlpha(const Tags &tags, int colourChannels, SampleLayout &layout)
     {
+        // A count of extra samples that leaves no room beside the colours says nothing.
+        if (tags.samples <= colourChannels)
+            return;
         if (tags.extraCount > 0 && tags.extraTypes
             && (tags.extraTypes[0] == EXTRASAMPLE_ASSOCALPHA
                 || tags.extraTypes[0] == EXTRASAMPLE_UNASSALPHA)) {

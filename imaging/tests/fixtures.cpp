@@ -434,7 +434,8 @@ QByteArray EncodeGif(
         gif.append(static_cast<char>(
             (local ? 0x80 | (localBits - 1) : 0) | (frame.interlaced ? 0x40 : 0)));
         AppendGifTable(gif, frame.localPalette);
-        const int minCodeSize = std::max(2, local ? localBits : globalBits);
+        const int minCodeSize
+            = frame.codeSize > 0 ? frame.codeSize : std::max(2, local ? localBits : globalBits);
         gif.append(static_cast<char>(minCodeSize));
 
         std::vector<std::uint8_t> stored;

@@ -71,6 +71,8 @@ struct GifFrame
     std::vector<QRgb> localPalette;
     // Rows stored in the four-pass order (0, 8, ...; 4, 12, ...; 2, 6, ...; 1, 3, ...).
     bool interlaced = false;
+    // The LZW minimum code size written; 0 for the one the colour table implies (2 at least).
+    int codeSize = 0;
     // Damage: only the first encodedPixels pixels (in stored order) go into the LZW data before
     // its end code, in complete sub-blocks; -1 for all.
     int encodedPixels = -1;

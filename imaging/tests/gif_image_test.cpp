@@ -178,6 +178,56 @@ struct RefusedCase
     std::function<QByteArray()> file;
 };
 
+struct LenientCase
+{
+    const char *name;
+    QByteArray file;
+    std::function<QRgb(int x, int y)> expected;
+};
+
+// Files other decoders read though the format's rules frown on them.
+TEST(GifDecoding, LenientFilesReadAsOtherDecodersReadThem)
+{
+    // Without any colour table index i shows grey i; the transparent index still shows the
+    // background.
+    GifFrame ramp = Frame(16, 16, [](int x, int y) { return x + 16 * y; });
+    ramp.codeSize = 8;
+    GifFrame transparent = ramp;
+    transparent.transparentIndex = 17;
+    // Wider first codes than 8-bit indices need, which encoders write and the reader must follow.
+    const std::vector<QRgb> palette = RowColours();
+    const GifFrame rows = Frame(16, 10, [](int, int y) { return y; });
+    std::vector<LenientCase> all = {
+        { "NoColourTable", fixtures::EncodeGif({}, { ramp }),
+            [](int x, int y) { return qRgb(x + 16 * y, x + 16 * y, x + 16 * y); } },
+        { "NoColourTableTransparent", fixtures::EncodeGif({}, { transparent }),
+            [](int x, int y) {
+                const int v = x + 16 * y;
+                return v == 17 ? kSlate : qRgb(v, v, v);
+            } },
+    };
+    for (const int codeSize : { 9, 10, 11 }) {
+        GifFrame wide = rows;
+        wide.codeSize = codeSize;
+        all.push_back({ "CodeSizeAbove8", fixtures::EncodeGif(palette, { wide }),
+            [palette](int, int y) { return palette[static_cast<std::size_t>(y)]; } });
+    }
+    for (const auto &c : all) {
+        SCOPED_TRACE(c.name);
+        const QImage picture = LoadGif(c.file, kSlate);
+        if (picture.isNull()) {
+            ADD_FAILURE() << "the load error";
+            continue;
+        }
+        int wrong = 0;
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x)
+                wrong += picture.pixel(x, y) != c.expected(x, y);
+        }
+        EXPECT_EQ(wrong, 0);
+    }
+}
+
 TEST(GifRefused, DamagedOrIncompleteFilesAreTheLoadError)
 {
     const auto encode = [](GifFrame frame) { return fixtures::EncodeGif(kFour, { frame }); };
@@ -195,6 +245,20 @@ TEST(GifRefused, DamagedOrIncompleteFilesAreTheLoadError)
         // An early end code in complete sub-blocks: the reader sees a well-formed file.
         { "ShortDataInCompleteSubBlocks", [damaged] { return damaged(2000, -1, false); } },
         { "OnePixelShort", [damaged] { return damaged(64 * 64 - 1, -1, false); } },
+        { "WideCodesOnePixelShort",
+            [encode] {
+                GifFrame frame = Varied();
+                frame.codeSize = 10;
+                frame.encodedPixels = 64 * 64 - 1;
+                return encode(frame);
+            } },
+        { "WideCodesCutInsideASubBlock",
+            [encode] {
+                GifFrame frame = Varied();
+                frame.codeSize = 9;
+                frame.keepDataBytes = 300;
+                return encode(frame);
+            } },
         { "ShortInterlacedData", [damaged] { return damaged(64 * 60, -1, true); } },
         // The second sub-block starts at 256.
         { "CutInsideASubBlock", [damaged] { return damaged(-1, 300, false); } },
@@ -209,7 +273,6 @@ TEST(GifRefused, DamagedOrIncompleteFilesAreTheLoadError)
         { "TruncatedScreenDescriptor", [encode] { return encode(Varied()).left(10); } },
         { "TruncatedGlobalTable", [encode] { return encode(Varied()).left(18); } },
         { "UnknownBlockBeforeTheImage", [patched] { return patched(kControlAt, "x"); } },
-        { "NoColourTableAtAll", [] { return fixtures::EncodeGif({}, { Filled(2, 2, 0) }); } },
         // Sub-blocks of 2 and 1 bytes: well-formed as blocks, but not a control block.
         { "GraphicControlOfWrongLength",
             [patched] {

@@ -224,9 +224,13 @@ const DamageCase kDamage[] = {
             return fixtures::EncodeGif({ Grey(0), Grey(255) }, { frame });
         },
         LoadFailure::CutShort },
-    { "GifWithoutColours",
+    // A file without colours loads (grey ramp); wide codes whose end code comes early do not.
+    { "GifWideCodesEndEarly",
         [] {
-            return fixtures::EncodeGif({}, { { 2, 2, std::vector<std::uint8_t>(4, 0) } });
+            fixtures::GifFrame frame { 2, 2, std::vector<std::uint8_t>(4, 0) };
+            frame.codeSize = 10;
+            frame.encodedPixels = 3;
+            return fixtures::EncodeGif({ qRgb(255, 0, 0) }, { frame });
         },
         LoadFailure::Damaged },
     { "GifWithoutImage",

@@ -116,6 +116,30 @@ const QImage kGray = Picture(37, 23, false, false, true);
 const QImage kFewColours = fixtures::Bands(
     37, 23, 5, { qRgb(255, 0, 0), qRgb(0, 200, 0), qRgb(10, 20, 30), qRgb(250, 250, 5) });
 
+// kSmooth in 4:2:0, near lossless, with a crop avifenc accepts (22 x 16 at (4, 2)) rewritten in
+// the file to 21 x 15 at (5, 3): offsets from the centre of -33/2 and -27/2.
+FormatCase OddCropAvif(const char *name, QStringList more, QImage shown)
+{
+    const auto make = [more] {
+        QStringList arguments { "-y", "420", "--min", "0", "--max", "0", "--clap",
+            "22,1,16,1,-17,1,-14,1" };
+        arguments += more;
+        arguments += QStringList { "{in}", "{out}" };
+        QByteArray avif = fixtures::EncodeWithProgram({ kSmooth }, "avifenc", arguments, ".avif");
+        const qsizetype at = avif.indexOf("clap");
+        if (at < 0)
+            return QByteArray();
+        const std::int32_t fields[8] = { 21, 1, 15, 1, -33, 2, -27, 2 };
+        for (int i = 0; i < 8; ++i) {
+            for (int b = 0; b < 4; ++b)
+                avif[at + 4 + 4 * i + b]
+                    = static_cast<char>(static_cast<std::uint32_t>(fields[i]) >> (24 - 8 * b));
+        }
+        return avif;
+    };
+    return { name, "avifenc", make, shown, 1.5, -1 };
+}
+
 // Lossless cases must match every pixel; lossy ones carry the tolerance their codec needed at
 // these qualities (measured against the codec's own decoder, with some room).
 const FormatCase kCases[] = {
@@ -149,6 +173,13 @@ const FormatCase kCases[] = {
         kSharpAlpha.transformed(QTransform().rotate(-90)).mirrored(false, true)),
     ByProgram("AvifCroppedByTheFile", "avifenc", { "-l", "--crop", "6,4,21,13", "{in}", "{out}" },
         ".avif", { kSharpAlpha }, 0.01, 0, kSharpAlpha.copy(6, 4, 21, 13)),
+    // A crop with an odd corner under 4:2:0, which libavif calls invalid and the format crops:
+    // 21 x 15 at (5, 3) of 64 x 48, alone and turned.
+    OddCropAvif("AvifOddCrop420", {}, kSmooth.copy(5, 3, 21, 15)),
+    OddCropAvif("AvifOddCrop420Turned", { "--irot", "1" },
+        kSmooth.copy(5, 3, 21, 15).transformed(QTransform().rotate(-90))),
+    OddCropAvif("AvifOddCrop420TurnedAndMirrored", { "--irot", "3", "--imir", "1" },
+        kSmooth.copy(5, 3, 21, 15).transformed(QTransform().rotate(90)).mirrored(true, false)),
     // Ten bits a channel, brought back to eight by the decoder.
     ByProgram("AvifLossless10Bit", "avifenc", { "-l", "-d", "10", "{in}", "{out}" }, ".avif",
         { kSharpAlpha }, 0.5, 1),

@@ -387,6 +387,14 @@ TiffCase Oriented(TiffCase c, std::uint16_t orientation)
     return c;
 }
 
+// Tags naming an alpha sample the pixels have no room for: read as the colours alone.
+TiffCase AlphaWithoutRoom(TiffSpec spec)
+{
+    TiffCase c = Scaled("Rgb16AlphaWithoutRoom", spec, 65535);
+    c.spec.extra = { EXTRASAMPLE_UNASSALPHA };
+    return c;
+}
+
 std::vector<TiffCase> Cases()
 {
     const std::vector<std::uint16_t> straight { EXTRASAMPLE_UNASSALPHA };
@@ -404,6 +412,7 @@ std::vector<TiffCase> Cases()
         Scaled("Rgb16Tiled", With(rgb16, &TiffSpec::tiled, true), 65535),
         Scaled("Rgb16SeparatePlanes", With(rgb16, &TiffSpec::separatePlanes, true), 65535),
         Scaled("Rgba16", Spec(PHOTOMETRIC_RGB, 16, 4, straight), 65535),
+        AlphaWithoutRoom(rgb16),
         Scaled("Rgba16Premultiplied", Spec(PHOTOMETRIC_RGB, 16, 4, premultiplied), 65535),
         Oriented(Scaled("Rgb16BottomUp", rgb16, 65535), ORIENTATION_BOTLEFT),
         Oriented(Scaled("Rgb16BottomRight", rgb16, 65535), ORIENTATION_BOTRIGHT),
