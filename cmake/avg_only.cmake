@@ -36,7 +36,7 @@ if(WIN32)
   set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
   target_compile_definitions(quillmere_warnings INTERFACE
     _FILE_OFFSET_BITS=64 UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
-  target_link_options(quillmere_warnings INTERFACE -static)
+  target_link_options(quillmere_warnings INTERFACE -static $<$<CONFIG:Release>:-s>)
 endif()
 
 add_subdirectory(analysis)

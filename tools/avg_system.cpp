@@ -71,6 +71,18 @@ std::string NameOfPath(const std::filesystem::path &path)
     return imaging::NameFromUtf16(std::u16string(wide.begin(), wide.end()));
 }
 
+std::filesystem::file_status EntryStatus(const std::string &name, std::error_code &error)
+{
+    // MinGW's symlink_status follows links; the attributes tell a reparse point apart.
+    const std::filesystem::path path = PathOfName(name);
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        error.clear();
+        return std::filesystem::file_status(std::filesystem::file_type::symlink);
+    }
+    return std::filesystem::status(path, error);
+}
+
 int CoresAllowed()
 {
     DWORD_PTR process = 0, system = 0;
@@ -88,6 +100,11 @@ bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 std::filesystem::path PathOfName(const std::string &name) { return name; }
 
 std::string NameOfPath(const std::filesystem::path &path) { return path.native(); }
+
+std::filesystem::file_status EntryStatus(const std::string &name, std::error_code &error)
+{
+    return std::filesystem::symlink_status(name, error);
+}
 
 int CoresAllowed()
 {

@@ -20,6 +20,11 @@ void PrepareStandardStreams();
 [[nodiscard]] std::filesystem::path PathOfName(const std::string &name);
 [[nodiscard]] std::string NameOfPath(const std::filesystem::path &path);
 
+// The type of the named entry itself, a symbolic link (on Windows also a junction or any other
+// reparse point) not followed.
+[[nodiscard]] std::filesystem::file_status EntryStatus(
+    const std::string &name, std::error_code &error);
+
 // The cores this process may run on, at least 1.
 [[nodiscard]] int CoresAllowed();
 

@@ -39,7 +39,7 @@ namespace {
             // Asked again rather than taken from the listing: in a folder that may be listed but
             // not entered, the entry's type is known yet the file cannot be reached, and is
             // passed over.
-            const fs::file_status status = fs::symlink_status(PathOfName(path), error);
+            const fs::file_status status = EntryStatus(path, error);
             if (error)
                 continue;
             if (fs::is_directory(status))

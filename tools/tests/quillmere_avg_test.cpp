@@ -687,7 +687,7 @@ TEST_F(AvgTest, JobsKeepTheArgumentOrderAndTheExitStatus)
 
 TEST_F(AvgTest, RecursiveWalkIsSortedSkipsNonPicturesAndDoesNotFollowLinks)
 {
-    SKIP_UNDER_WINE("Wine shows a Linux symbolic link as the folder it points at");
+    SKIP_UNDER_WINE("Wine shows a Linux symbolic link to a file as the file itself");
     const QDir root(dir.path());
     ASSERT_TRUE(root.mkpath("tree/b"));
     ASSERT_TRUE(root.mkpath("tree/empty"));
