@@ -15,9 +15,28 @@ namespace {
     // Huge pages: a fresh 100 MB table otherwise spends longer in page faults than in its build.
     constexpr std::size_t kHugePage = std::size_t { 2 } << 20;
 
+#if defined(_WIN32)
+    void *AllocateAligned(std::size_t alignment, std::size_t bytes)
+    {
+        return _aligned_malloc(bytes, alignment);
+    }
+#else
+    void *AllocateAligned(std::size_t alignment, std::size_t bytes)
+    {
+        return std::aligned_alloc(alignment, bytes);
+    }
+#endif
+
 } // namespace
 
-void SummedAreaTable::FreeStorage::operator()(Entry *entries) const { std::free(entries); }
+void SummedAreaTable::FreeStorage::operator()(Entry *entries) const
+{
+#if defined(_WIN32)
+    _aligned_free(entries);
+#else
+    std::free(entries);
+#endif
+}
 
 void SummedAreaTable::Build(const std::uint32_t *rows, std::int32_t newWidth,
     std::int32_t newHeight, std::ptrdiff_t stridePixels, ChannelOrder order)
@@ -36,7 +55,7 @@ void SummedAreaTable::Build(const std::uint32_t *rows, std::int32_t newWidth,
     if (needed > capacity) {
         // The storage is kept for later builds of the same or a smaller size.
         const std::size_t bytes = (needed * sizeof(Entry) + kHugePage - 1) / kHugePage * kHugePage;
-        auto *storage = static_cast<Entry *>(std::aligned_alloc(kHugePage, bytes));
+        auto *storage = static_cast<Entry *>(AllocateAligned(kHugePage, bytes));
         if (storage == nullptr) {
             width = 0;
             height = 0;

@@ -14,7 +14,11 @@ namespace imaging {
 
 // The module's file name, found through the program's library path (beside the program in the
 // build, in the package's private library folder once installed).
+#if defined(_WIN32)
+inline constexpr const char *kFormatsModuleName = "quillmere-formats.dll";
+#else
 inline constexpr const char *kFormatsModuleName = "libquillmere-formats.so";
+#endif
 
 // The module's one entry point: opens `file` (taken over, closed in every case) as `format` (a
 // PictureFormatId) and returns the image, or null with the reason (a LoadFailure) in *failure.

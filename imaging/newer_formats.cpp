@@ -1,59 +1,14 @@
 #include "imaging/formats_module.h"
 #include "imaging/picture_formats.h"
 #include "imaging/quiet_stderr.h"
+#include "imaging/system_files.h"
 
-#include <cstddef>
-#include <dlfcn.h>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <unistd.h>
-#include <vector>
 
 namespace imaging {
 namespace {
-
-    // The absolute folders of the program's library path, in the dynamic linker's order.
-    std::vector<std::string> ProgramLibraryPath()
-    {
-        std::vector<std::string> folders;
-        void *program = ::dlopen(nullptr, RTLD_NOW);
-        Dl_serinfo size {};
-        if (!program || ::dlinfo(program, RTLD_DI_SERINFOSIZE, &size) != 0)
-            return folders;
-        std::vector<std::max_align_t> space(
-            (size.dls_size + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t));
-        auto *paths = reinterpret_cast<Dl_serinfo *>(space.data());
-        if (::dlinfo(program, RTLD_DI_SERINFOSIZE, paths) != 0
-            || ::dlinfo(program, RTLD_DI_SERINFO, paths) != 0)
-            return folders;
-        for (unsigned i = 0; i < paths->dls_cnt; ++i) {
-            const char *folder = paths->dls_serpath[i].dls_name;
-            // Never the working folder: a picture's folder could plant a module there.
-            if (folder && folder[0] == '/')
-                folders.emplace_back(folder);
-        }
-        return folders;
-    }
-
-    // The dynamic linker looks for a library along the library path of the object that asks for
-    // it. Under the sanitizers that object is their dlopen wrapper, not the program, so the
-    // program's own path (the loader's folder in the build, the private folder once installed) is
-    // walked here. `why` says what went wrong when nothing loads.
-    void *OpenModuleOnProgramPath(std::string &why)
-    {
-        why = std::string(kFormatsModuleName) + " is not on the program's library path";
-        for (const std::string &folder : ProgramLibraryPath()) {
-            const std::string path = folder + '/' + kFormatsModuleName;
-            if (::access(path.c_str(), F_OK) != 0)
-                continue;
-            if (void *module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
-                return module;
-            const char *error = ::dlerror();
-            why = error ? error : path + " could not be loaded";
-        }
-        return nullptr;
-    }
 
     // The module's entry, or null with the reason it could not be had.
     struct ModuleState
@@ -69,9 +24,9 @@ namespace {
         static std::once_flag loaded;
         std::call_once(loaded, [] {
             std::string why;
-            if (void *module = OpenModuleOnProgramPath(why)) {
-                state.entry
-                    = reinterpret_cast<FormatsModuleEntry>(::dlsym(module, kFormatsModuleEntry));
+            if (void *module = OpenFormatsModuleFile(why)) {
+                state.entry = reinterpret_cast<FormatsModuleEntry>(
+                    FormatsModuleFunction(module, kFormatsModuleEntry));
                 if (!state.entry) {
                     state.failure = LoadFailure::ModuleMismatch;
                     why = std::string(kFormatsModuleName) + " is from another build";

@@ -2,11 +2,10 @@
 
 #include "imaging/formats_module.h"
 #include "imaging/picture_formats.h"
+#include "imaging/system_files.h"
 
 #include <array>
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,8 +45,8 @@ OpenedImage LoadImageFromFile(const std::string &name)
 {
     if (name.empty() || name.find('\0') != std::string::npos)
         return Failed(LoadFailure::NotFound);
-    // Non-blocking so that a named pipe cannot hang the open; only regular files are read.
-    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    // Only regular files are read; the open itself never waits on a named pipe.
+    const int fd = OpenFileForReading(name);
     if (fd < 0)
         return Failed(FailureOfErrno(errno));
     return LoadImageFromDescriptor(fd);
@@ -57,9 +56,8 @@ OpenedImage LoadImageFromMemory(std::string_view data)
 {
     if (data.empty())
         return Failed(LoadFailure::Empty);
-    // An anonymous in-memory file: the decoders read it like any other file, and nothing
-    // reaches the disk.
-    const int fd = ::memfd_create("quillmere-picture", MFD_CLOEXEC);
+    // A file of its own that goes when it is closed: the decoders read it like any other file.
+    const int fd = OpenScratchFile();
     if (fd < 0)
         return Failed(FailureOfErrno(errno));
     std::size_t written = 0;

@@ -6,6 +6,10 @@
 #include <mutex>
 #include <unistd.h>
 
+#if defined(_WIN32)
+#include <io.h>
+#endif
+
 namespace imaging {
 namespace {
 
@@ -22,6 +26,14 @@ namespace {
         return state;
     }
 
+#if defined(_WIN32)
+    int SaveStderr() { return ::_dup(STDERR_FILENO); }
+    int OpenNullDevice() { return ::_open("NUL", _O_WRONLY | _O_BINARY | _O_NOINHERIT); }
+#else
+    int SaveStderr() { return ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3); }
+    int OpenNullDevice() { return ::open("/dev/null", O_WRONLY | O_CLOEXEC); }
+#endif
+
 } // namespace
 
 QuietStderr::QuietStderr()
@@ -35,8 +47,8 @@ QuietStderr::QuietStderr()
     if (state.users++ > 0)
         return;
     std::fflush(stderr);
-    state.saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
-    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    state.saved = SaveStderr();
+    const int null = OpenNullDevice();
     if (state.saved >= 0 && null >= 0)
         ::dup2(null, STDERR_FILENO);
     if (null >= 0)

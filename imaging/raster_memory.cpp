@@ -1,5 +1,7 @@
 #include "imaging/raster_memory.h"
 
+#include "imaging/system_files.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -7,10 +9,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <sys/mman.h>
 #include <system_error>
 #include <thread>
 #include <utility>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace imaging {
 namespace {
@@ -19,7 +24,22 @@ namespace {
     // Below this, huge pages gain nothing and the memory check is not worth a file read.
     constexpr std::int64_t kBigRaster = std::int64_t { 32 } << 20;
 
-    void FreeRaster(void *memory) { std::free(memory); }
+#if defined(_WIN32)
+    void *AllocateAligned(std::size_t alignment, std::size_t bytes)
+    {
+        return _aligned_malloc(bytes, alignment);
+    }
+    void FreeAligned(void *memory) { _aligned_free(memory); }
+#else
+    void *AllocateAligned(std::size_t alignment, std::size_t bytes)
+    {
+        void *memory = nullptr;
+        return posix_memalign(&memory, alignment, bytes) == 0 ? memory : nullptr;
+    }
+    void FreeAligned(void *memory) { std::free(memory); }
+#endif
+
+    void FreeRaster(void *memory) { FreeAligned(memory); }
 
     // A fresh big raster costs a page fault and a page of zeroing per 2 MiB (or 4 KiB) on first
     // write, about a tenth of a second for 24 megapixels on these machines. A helper thread
@@ -34,6 +54,7 @@ namespace {
 
     void PrefaultPages(PrefaultedRaster *raster, std::size_t bytes)
     {
+#if defined(__linux__)
         constexpr std::size_t kStep = std::size_t { 8 } << 20;
         auto *base = static_cast<char *>(raster->memory);
         for (std::size_t at = 0; at < bytes && !raster->stop.load(std::memory_order_relaxed);
@@ -42,6 +63,11 @@ namespace {
                 && errno != EINTR)
                 return; // older kernels do not know the advice; the decoder faults them in
         }
+#else
+        // Elsewhere there is no advice that maps pages without writing them.
+        (void)raster;
+        (void)bytes;
+#endif
     }
 
     void FreePrefaultedRaster(void *info)
@@ -50,7 +76,7 @@ namespace {
         raster->stop.store(true, std::memory_order_relaxed);
         if (raster->worker.joinable())
             raster->worker.join();
-        std::free(raster->memory);
+        FreeAligned(raster->memory);
         delete raster;
     }
 
@@ -72,17 +98,9 @@ bool MemoryAllows(std::int64_t bytes)
 {
     if (bytes < kBigRaster)
         return true;
-    std::FILE *meminfo = std::fopen("/proc/meminfo", "re");
-    if (!meminfo)
-        return true; // nothing to go by; let the allocation decide
-    char line[256];
-    long long availableKiB = -1;
-    while (std::fgets(line, sizeof line, meminfo)) {
-        if (std::sscanf(line, "MemAvailable: %lld kB", &availableKiB) == 1)
-            break;
-    }
-    std::fclose(meminfo);
-    return availableKiB < 0 || bytes / 1024 < availableKiB;
+    // With nothing to go by, the allocation decides.
+    const std::int64_t available = AvailableMemoryBytes();
+    return available < 0 || bytes / 1024 < available / 1024;
 }
 
 Raster::Raster(std::uint32_t *pixels, QSize size, Free free, void *freeInfo)
@@ -138,17 +156,19 @@ Raster AllocateRaster(QSize size)
     if (!MemoryAllows(bytes))
         return {};
     const bool big = bytes >= kBigRaster;
-    void *memory = nullptr;
-    if (posix_memalign(&memory, big ? kHugePage : 64, static_cast<std::size_t>(bytes)) != 0)
+    void *memory = AllocateAligned(big ? kHugePage : 64, static_cast<std::size_t>(bytes));
+    if (!memory)
         return {};
     auto *pixels = static_cast<std::uint32_t *>(memory);
     if (!big)
         return Raster(pixels, size, FreeRaster, memory);
 
+#if defined(__linux__)
     madvise(memory, static_cast<std::size_t>(bytes), MADV_HUGEPAGE);
+#endif
     auto *info = new (std::nothrow) PrefaultedRaster;
     if (!info) {
-        std::free(memory);
+        FreeAligned(memory);
         return {};
     }
     info->memory = memory;

@@ -4,11 +4,11 @@
 #include "tools/avg_job.h"
 #include "tools/avg_options.h"
 #include "tools/avg_runner.h"
+#include "tools/avg_system.h"
 #include "tools/avg_walk.h"
 
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace tools {
@@ -43,7 +43,7 @@ int RunAvg(int argc, const char *const *argv)
     const JobSettings settings { arguments.background, arguments.json, arguments.raw,
         arguments.area, arguments.colours, arguments.forms };
     bool usage = false;
-    ProgressBar bar(::isatty(STDERR_FILENO) == 1 && jobs.size() > 1, jobs.size());
+    ProgressBar bar(StderrIsTerminal() && jobs.size() > 1, jobs.size());
     const bool allLoaded = RunInOrder(
         jobs.size(), arguments.jobs > 0 ? arguments.jobs : CoresToUse(),
         [&](std::size_t i) { return WorkOut(jobs[i], settings); },

@@ -1,13 +1,13 @@
 #include "tools/avg_runner.h"
 
 #include "imaging/quiet_stderr.h"
+#include "tools/avg_system.h"
 
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <optional>
-#include <sched.h>
 #include <thread>
 #include <vector>
 
@@ -152,13 +152,6 @@ void PrintOutcome(const Outcome &outcome, bool flush)
     }
 }
 
-int CoresToUse()
-{
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0)
-        return std::max(1, CPU_COUNT(&allowed));
-    return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-}
+int CoresToUse() { return CoresAllowed(); }
 
 } // namespace tools

@@ -1,9 +1,10 @@
 #include "tools/avg_walk.h"
 
 #include "imaging/picture_formats.h"
+#include "imaging/system_files.h"
+#include "tools/avg_system.h"
 
 #include <algorithm>
-#include <fcntl.h>
 #include <filesystem>
 #include <system_error>
 #include <unistd.h>
@@ -23,7 +24,7 @@ namespace {
     void Walk(const std::string &folder, std::vector<AvgJob> &jobs)
     {
         std::error_code error;
-        fs::directory_iterator entries(folder, error);
+        fs::directory_iterator entries(PathOfName(folder), error);
         if (error) {
             jobs.push_back(AvgJob { folder, false, true });
             return;
@@ -31,14 +32,14 @@ namespace {
         std::vector<std::string> names;
         // A listing that fails part way keeps the names read until then.
         for (const fs::directory_iterator end; entries != end && !error; entries.increment(error))
-            names.push_back(entries->path().filename().native());
+            names.push_back(NameOfPath(entries->path().filename()));
         std::sort(names.begin(), names.end());
         for (const std::string &name : names) {
             const std::string path = JoinPath(folder, name);
             // Asked again rather than taken from the listing: in a folder that may be listed but
             // not entered, the entry's type is known yet the file cannot be reached, and is
             // passed over.
-            const fs::file_status status = fs::symlink_status(path, error);
+            const fs::file_status status = EntryStatus(path, error);
             if (error)
                 continue;
             if (fs::is_directory(status))
@@ -56,7 +57,7 @@ std::vector<AvgJob> ListJobs(const std::vector<std::string> &files, bool recursi
     for (const std::string &file : files) {
         std::error_code error;
         // A folder named on the command line is walked even when the name is a link to it.
-        if (recursive && file != "-" && fs::is_directory(file, error))
+        if (recursive && file != "-" && fs::is_directory(PathOfName(file), error))
             Walk(file, jobs);
         else
             jobs.push_back(AvgJob { file, false, false });
@@ -66,7 +67,7 @@ std::vector<AvgJob> ListJobs(const std::vector<std::string> &files, bool recursi
 
 bool LooksLikePicture(const std::string &path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = imaging::OpenFileForReading(path);
     if (fd < 0)
         return true;
     unsigned char head[imaging::kRecognitionBytes];
