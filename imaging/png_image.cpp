@@ -330,4 +330,8 @@ namespace {
 
 OpenedImage OpenPngThroughLibpng(FilePtr file) { return Open<PngImage>(std::move(file)); }
 
+#ifdef QUILLMERE_PNG_THROUGH_LIBPNG
+OpenedImage OpenPng(FilePtr file) { return OpenPngThroughLibpng(std::move(file)); }
+#endif
+
 } // namespace imaging
