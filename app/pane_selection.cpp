@@ -40,22 +40,23 @@ bool PaneSelection::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched != &pane)
         return QObject::eventFilter(watched, event);
-    const auto *mouse = static_cast<QMouseEvent *>(event);
+    // Cast only once the type says it is a mouse event: other events come through here too.
+    const auto mouse = [event] { return static_cast<QMouseEvent *>(event); };
     switch (event->type()) {
     case QEvent::MouseButtonPress:
-        if (mouse->button() != Qt::LeftButton)
+        if (mouse()->button() != Qt::LeftButton)
             break;
-        Press(mouse->position());
+        Press(mouse()->position());
         return true;
     case QEvent::MouseMove:
         if (!dragging)
             break;
-        Move(mouse->position());
+        Move(mouse()->position());
         return true;
     case QEvent::MouseButtonRelease:
-        if (!dragging || mouse->button() != Qt::LeftButton)
+        if (!dragging || mouse()->button() != Qt::LeftButton)
             break;
-        Release(mouse->position());
+        Release(mouse()->position());
         return true;
     default:
         break;
