@@ -215,6 +215,9 @@ namespace {
         rgb.format = AVIF_RGB_FORMAT_BGRA;
         rgb.depth = 8;
         rgb.alphaPremultiplied = AVIF_FALSE;
+        // libyuv brings 10 and 12 bits to 8 with up to 2.4 levels lost; libavif's own conversion
+        // works from the full samples and rounds once.
+        rgb.avoidLibYUV = image->depth > 8 ? AVIF_TRUE : AVIF_FALSE;
         rgb.pixels = reinterpret_cast<std::uint8_t *>(raster.Bits());
         rgb.rowBytes = static_cast<std::uint32_t>(raster.Stride() * 4);
         if (const LoadFailure failure = FailureOf(avifImageYUVToRGB(image, &rgb));
