@@ -1,5 +1,6 @@
 // AVIF pictures of 10 and 12 bits without colour conversion: every pixel worked out from the
 // stored samples and rounded once to 8 bits, as an 8-bit picture of the same content would be.
+// And pictures coded with BT.2020's constant luminance, which libavif does not convert.
 #include "imaging/mod_gdi_plus_resize.h"
 
 #include "imaging/tests/format_tools.h"
@@ -218,6 +219,134 @@ INSTANTIATE_TEST_SUITE_P(Avif, AvifDepth,
             { "-y", "422", "--min", "0", "--max", "0", "--cicp", "1/13/6", "-r", "full" } },
         DepthCase { "Bt709Limited12", 12, false,
             { "-y", "444", "--min", "0", "--max", "0", "--cicp", "1/13/1", "-r", "limited" } }),
+    [](const auto &info) { return info.param.name; });
+
+// BT.2020's curve, written out here from the recommendation.
+double Oetf(double linear)
+{
+    return linear < 0.018 ? 4.5 * linear : 1.099 * std::pow(linear, 0.45) - 0.099;
+}
+double InverseOetf(double v)
+{
+    return v < 0.081 ? v / 4.5 : std::pow((v + 0.099) / 1.099, 1 / 0.45);
+}
+
+// The colour shown at (x, y): even for 4:2:0 as every 2 x 2 block is one colour.
+QRgb ShownColour(int x, int y)
+{
+    x /= 2, y /= 2;
+    return qRgb((x * 37) % 256, (y * 53 + 9) % 256, (x * y * 29 + 200) % 256);
+}
+
+struct ClCase
+{
+    std::string name;
+    int bits;
+    avifPixelFormat format;
+    avifRange range;
+};
+
+void PrintTo(const ClCase &c, std::ostream *os) { *os << c.name; }
+
+class AvifConstantLuminance : public testing::TestWithParam<ClCase>
+{
+};
+
+// Y', Cb, Cr of one colour by BT.2020's constant luminance equations, as stored samples.
+std::array<std::uint16_t, 3> CodedSamples(QRgb colour, const ClCase &c)
+{
+    constexpr double kr = 0.2627, kb = 0.0593;
+    const double r = qRed(colour) / 255.0, g = qGreen(colour) / 255.0, b = qBlue(colour) / 255.0;
+    const double luma
+        = Oetf(kr * InverseOetf(r) + (1 - kr - kb) * InverseOetf(g) + kb * InverseOetf(b));
+    // BT.2020 Table 4's divisors.
+    const double cb = (b - luma) / (b - luma <= 0 ? 1.9404 : 1.5816);
+    const double cr = (r - luma) / (r - luma <= 0 ? 1.7184 : 0.9936);
+    const double top = (1 << c.bits) - 1, scale = (1 << c.bits) / 256.0;
+    const bool full = c.range == AVIF_RANGE_FULL;
+    const auto sample = [](double v) { return static_cast<std::uint16_t>(std::lround(v)); };
+    return { sample(full ? luma * top : (16 + 219 * luma) * scale),
+        sample((full ? cb * top : 224 * scale * cb) + 128 * scale),
+        sample((full ? cr * top : 224 * scale * cr) + 128 * scale) };
+}
+
+// A lossless AVIF of ShownColour written plane by plane, labelled sRGB primaries and transfer
+// (so nothing is converted after) with matrix coefficients 10.
+QByteArray ConstantLuminanceAvif(const ClCase &c, int width, int height)
+{
+    std::unique_ptr<avifImage, decltype(&avifImageDestroy)> image(
+        avifImageCreate(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
+            static_cast<std::uint32_t>(c.bits), c.format),
+        avifImageDestroy);
+    image->colorPrimaries = AVIF_COLOR_PRIMARIES_BT709;
+    image->transferCharacteristics = AVIF_TRANSFER_CHARACTERISTICS_SRGB;
+    image->matrixCoefficients = AVIF_MATRIX_COEFFICIENTS_BT2020_CL;
+    image->yuvRange = c.range;
+    if (avifImageAllocatePlanes(image.get(), AVIF_PLANES_YUV) != AVIF_RESULT_OK)
+        return {};
+    const int shift = c.format == AVIF_PIXEL_FORMAT_YUV420 ? 1 : 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const std::array<std::uint16_t, 3> coded = CodedSamples(ShownColour(x, y), c);
+            for (int plane = 0; plane < 3; ++plane) {
+                const int px = plane == 0 ? x : x >> shift, py = plane == 0 ? y : y >> shift;
+                std::uint8_t *row = image->yuvPlanes[plane]
+                    + static_cast<std::size_t>(image->yuvRowBytes[plane]) * py;
+                if (c.bits == 8)
+                    row[px] = static_cast<std::uint8_t>(coded[static_cast<std::size_t>(plane)]);
+                else
+                    reinterpret_cast<std::uint16_t *>(row)[px]
+                        = coded[static_cast<std::size_t>(plane)];
+            }
+        }
+    }
+    std::unique_ptr<avifEncoder, decltype(&avifEncoderDestroy)> encoder(
+        avifEncoderCreate(), avifEncoderDestroy);
+    encoder->minQuantizer = encoder->maxQuantizer = AVIF_QUANTIZER_LOSSLESS;
+    encoder->speed = 10;
+    avifRWData output = AVIF_DATA_EMPTY;
+    QByteArray file;
+    if (avifEncoderWrite(encoder.get(), image.get(), &output) == AVIF_RESULT_OK)
+        file = QByteArray(
+            reinterpret_cast<const char *>(output.data), static_cast<qsizetype>(output.size));
+    avifRWDataFree(&output);
+    return file;
+}
+
+TEST_P(AvifConstantLuminance, EveryPixelBackToTheColourCoded)
+{
+    const ClCase &c = GetParam();
+    constexpr int kWidth = 32, kHeight = 24;
+    const QByteArray avif = ConstantLuminanceAvif(c, kWidth, kHeight);
+    ASSERT_FALSE(avif.isEmpty()) << "libavif could not write the planes";
+    const std::uintptr_t token = modGDIPlusResize::GdiPlusOpen();
+    QImage picture;
+    try {
+        std::int32_t w = -1, h = -1;
+        picture
+            = modGDIPlusResize::LoadPictureScaled(avif, QStringLiteral("cl.avif"), w, h, kSlate);
+    } catch (const modGDIPlusResize::LoadError &) {
+    }
+    modGDIPlusResize::GdiPlusClose(token);
+    ASSERT_EQ(picture.size(), QSize(kWidth, kHeight));
+    // The samples' own rounding moves a colour by up to a level at 8 bits, less when deeper.
+    const int tolerance = c.bits == 8 ? 2 : 1;
+    int worst = 0;
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            const QRgb want = ShownColour(x, y), got = picture.pixel(x, y);
+            worst = std::max({ worst, std::abs(qRed(got) - qRed(want)),
+                std::abs(qGreen(got) - qGreen(want)), std::abs(qBlue(got) - qBlue(want)) });
+        }
+    }
+    EXPECT_LE(worst, tolerance);
+}
+
+INSTANTIATE_TEST_SUITE_P(Avif, AvifConstantLuminance,
+    testing::Values(ClCase { "Full444At10", 10, AVIF_PIXEL_FORMAT_YUV444, AVIF_RANGE_FULL },
+        ClCase { "Limited444At12", 12, AVIF_PIXEL_FORMAT_YUV444, AVIF_RANGE_LIMITED },
+        ClCase { "Full420At10", 10, AVIF_PIXEL_FORMAT_YUV420, AVIF_RANGE_FULL },
+        ClCase { "Limited444At8", 8, AVIF_PIXEL_FORMAT_YUV444, AVIF_RANGE_LIMITED }),
     [](const auto &info) { return info.param.name; });
 
 } // namespace
