@@ -305,7 +305,8 @@ namespace {
     LoadFailure AvifImage::DecodeDeepInto(Raster &raster, QRgb background)
     {
         // 10- and 12-bit samples go to the conversion whole: PQ and HLG pictures band at 8 bits.
-        // libavif scales them to 16 bits and keeps the transfer as stored.
+        // libavif scales them to 16 bits and keeps the transfer as stored; constant luminance,
+        // which it refuses, is worked out here at the same 16 bits.
         const avifImage *image = decoder->image;
         std::vector<std::uint16_t> samples;
         samples.resize(static_cast<std::size_t>(raster.Width()) * raster.Height() * 4);
