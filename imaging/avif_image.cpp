@@ -3,10 +3,12 @@
 // colours of lossless files wrong.
 #include "imaging/decoded_image.h"
 
+#include "imaging/colour_transfer.h"
 #include "imaging/compose.h"
 #include "imaging/file_bytes.h"
 #include "imaging/raster_memory.h"
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -94,6 +96,73 @@ namespace {
             return whole;
         return { static_cast<std::uint32_t>(left), static_cast<std::uint32_t>(top),
             static_cast<std::uint32_t>(cropWidth), static_cast<std::uint32_t>(cropHeight) };
+    }
+
+    // 16-bit R, G, B, A rounded to 8-bit 0xAARRGGBB.
+    void RoundRow16(const std::uint16_t *rgba, std::uint32_t *out, int n)
+    {
+        const auto to8 = [](std::uint32_t v) { return (v * 255 + 32767) / 65535; };
+        for (int x = 0; x < n; ++x, rgba += 4)
+            out[x]
+                = (to8(rgba[3]) << 24) | (to8(rgba[0]) << 16) | (to8(rgba[1]) << 8) | to8(rgba[2]);
+    }
+
+    // One stored sample of a plane, 8 bits or wider.
+    std::uint32_t PlaneSample(const std::uint8_t *plane, std::uint32_t rowBytes, int depth,
+        std::uint32_t x, std::uint32_t y)
+    {
+        const std::uint8_t *row = plane + static_cast<std::size_t>(rowBytes) * y;
+        if (depth == 8)
+            return row[x];
+        std::uint16_t sample = 0;
+        std::memcpy(&sample, row + 2 * static_cast<std::size_t>(x), 2);
+        return sample;
+    }
+
+    // Y' 0..1 and Cb, Cr -0.5..0.5 of one pixel; chroma from the sample covering it.
+    std::array<double, 3> NormalisedYuv(const avifImage &image, std::uint32_t x, std::uint32_t y)
+    {
+        const int depth = static_cast<int>(image.depth);
+        const double top = (1u << depth) - 1, scale = (1u << depth) / 256.0, half = 128 * scale;
+        const bool full = image.yuvRange == AVIF_RANGE_FULL;
+        const double luma = PlaneSample(
+            image.yuvPlanes[AVIF_CHAN_Y], image.yuvRowBytes[AVIF_CHAN_Y], depth, x, y);
+        avifPixelFormatInfo format;
+        avifGetPixelFormatInfo(image.yuvFormat, &format);
+        double cb = half, cr = half;
+        if (!format.monochrome && image.yuvPlanes[AVIF_CHAN_U] && image.yuvPlanes[AVIF_CHAN_V]) {
+            const std::uint32_t cx = x >> format.chromaShiftX, cy = y >> format.chromaShiftY;
+            cb = PlaneSample(
+                image.yuvPlanes[AVIF_CHAN_U], image.yuvRowBytes[AVIF_CHAN_U], depth, cx, cy);
+            cr = PlaneSample(
+                image.yuvPlanes[AVIF_CHAN_V], image.yuvRowBytes[AVIF_CHAN_V], depth, cx, cy);
+        }
+        if (full)
+            return { luma / top, (cb - half) / top, (cr - half) / top };
+        return { (luma - 16 * scale) / (219 * scale), (cb - half) / (224 * scale),
+            (cr - half) / (224 * scale) };
+    }
+
+    // 16-bit R, G, B, A of a picture coded with BT.2020's constant luminance, which libavif
+    // does not convert.
+    void ConstantLuminanceToRgba16(const avifImage &image, std::uint16_t *rgba)
+    {
+        const int depth = static_cast<int>(image.depth);
+        const double alphaScale = 65535.0 / ((1u << depth) - 1);
+        for (std::uint32_t y = 0; y < image.height; ++y) {
+            for (std::uint32_t x = 0; x < image.width; ++x, rgba += 4) {
+                const std::array<double, 3> yuv = NormalisedYuv(image, x, y);
+                const colour::NonLinearRgb rgb
+                    = colour::ConstantLuminanceToRgb(yuv[0], yuv[1], yuv[2]);
+                rgba[0] = static_cast<std::uint16_t>(std::lround(rgb.r * 65535));
+                rgba[1] = static_cast<std::uint16_t>(std::lround(rgb.g * 65535));
+                rgba[2] = static_cast<std::uint16_t>(std::lround(rgb.b * 65535));
+                rgba[3] = image.alphaPlane ? static_cast<std::uint16_t>(std::lround(
+                              PlaneSample(image.alphaPlane, image.alphaRowBytes, depth, x, y)
+                              * alphaScale))
+                                           : 65535;
+            }
+        }
     }
 
     class AvifImage final : public DecodedImage
@@ -206,7 +275,8 @@ namespace {
         if (static_cast<int>(image->width) != raster.Width()
             || static_cast<int>(image->height) != raster.Height())
             return LoadFailure::Damaged;
-        if (ConvertsColours() && image->depth > 8)
+        if ((ConvertsColours() && image->depth > 8)
+            || image->matrixCoefficients == AVIF_MATRIX_COEFFICIENTS_BT2020_CL)
             return DecodeDeepInto(raster, background);
         avifRGBImage rgb;
         avifRGBImageSetDefaults(&rgb, image);
@@ -215,6 +285,9 @@ namespace {
         rgb.format = AVIF_RGB_FORMAT_BGRA;
         rgb.depth = 8;
         rgb.alphaPremultiplied = AVIF_FALSE;
+        // libyuv brings 10 and 12 bits to 8 with up to 2.4 levels lost; libavif's own conversion
+        // works from the full samples and rounds once.
+        rgb.avoidLibYUV = image->depth > 8 ? AVIF_TRUE : AVIF_FALSE;
         rgb.pixels = reinterpret_cast<std::uint8_t *>(raster.Bits());
         rgb.rowBytes = static_cast<std::uint32_t>(raster.Stride() * 4);
         if (const LoadFailure failure = FailureOf(avifImageYUVToRGB(image, &rgb));
@@ -232,24 +305,32 @@ namespace {
     LoadFailure AvifImage::DecodeDeepInto(Raster &raster, QRgb background)
     {
         // 10- and 12-bit samples go to the conversion whole: PQ and HLG pictures band at 8 bits.
-        // libavif scales them to 16 bits and keeps the transfer as stored.
+        // libavif scales them to 16 bits and keeps the transfer as stored; constant luminance,
+        // which it refuses, is worked out here at the same 16 bits.
         const avifImage *image = decoder->image;
         std::vector<std::uint16_t> samples;
         samples.resize(static_cast<std::size_t>(raster.Width()) * raster.Height() * 4);
-        avifRGBImage rgb;
-        avifRGBImageSetDefaults(&rgb, image);
-        rgb.format = AVIF_RGB_FORMAT_RGBA;
-        rgb.depth = 16;
-        rgb.alphaPremultiplied = AVIF_FALSE;
-        rgb.pixels = reinterpret_cast<std::uint8_t *>(samples.data());
-        rgb.rowBytes = static_cast<std::uint32_t>(raster.Width()) * 8;
-        if (const LoadFailure failure = FailureOf(avifImageYUVToRGB(image, &rgb));
-            failure != LoadFailure::None)
-            return failure;
+        if (image->matrixCoefficients == AVIF_MATRIX_COEFFICIENTS_BT2020_CL) {
+            ConstantLuminanceToRgba16(*image, samples.data());
+        } else {
+            avifRGBImage rgb;
+            avifRGBImageSetDefaults(&rgb, image);
+            rgb.format = AVIF_RGB_FORMAT_RGBA;
+            rgb.depth = 16;
+            rgb.alphaPremultiplied = AVIF_FALSE;
+            rgb.pixels = reinterpret_cast<std::uint8_t *>(samples.data());
+            rgb.rowBytes = static_cast<std::uint32_t>(raster.Width()) * 8;
+            if (const LoadFailure failure = FailureOf(avifImageYUVToRGB(image, &rgb));
+                failure != LoadFailure::None)
+                return failure;
+        }
         for (int y = 0; y < raster.Height(); ++y) {
-            converter.ConvertRow16(
-                samples.data() + static_cast<std::size_t>(y) * raster.Width() * 4, raster.Row(y),
-                raster.Width());
+            const std::uint16_t *row
+                = samples.data() + static_cast<std::size_t>(y) * raster.Width() * 4;
+            if (ConvertsColours())
+                converter.ConvertRow16(row, raster.Row(y), raster.Width());
+            else
+                RoundRow16(row, raster.Row(y), raster.Width());
             if (decoder->alphaPresent)
                 ComposeRowOver(raster.Row(y), raster.Width(), background);
         }

@@ -41,4 +41,33 @@ double HlgToScene(double signal)
     return (std::exp((e - c) / a) + b) / 12;
 }
 
+double Bt709ToLinear(double signal)
+{
+    if (signal < 4.5 * 0.018)
+        return signal / 4.5;
+    return std::pow((signal + 0.099) / 1.099, 1 / 0.45);
+}
+
+double LinearToBt709(double linear)
+{
+    if (linear < 0.018)
+        return linear * 4.5;
+    return 1.099 * std::pow(linear, 0.45) - 0.099;
+}
+
+NonLinearRgb ConstantLuminanceToRgb(double luma, double cb, double cr)
+{
+    // BT.2020's luminance weights; the chroma scales differ either side of zero.
+    constexpr double kr = 0.2627, kb = 0.0593, kg = 1 - kr - kb;
+    static const double nb = LinearToBt709(1 - kb), pb = 1 - LinearToBt709(kb);
+    static const double nr = LinearToBt709(1 - kr), pr = 1 - LinearToBt709(kr);
+    const double b = std::clamp(luma + 2 * cb * (cb <= 0 ? nb : pb), 0.0, 1.0);
+    const double r = std::clamp(luma + 2 * cr * (cr <= 0 ? nr : pr), 0.0, 1.0);
+    // The luma codes linear luminance, so green comes from the linear values.
+    const double linearGreen = (Bt709ToLinear(std::clamp(luma, 0.0, 1.0)) - kr * Bt709ToLinear(r)
+                                   - kb * Bt709ToLinear(b))
+        / kg;
+    return { r, LinearToBt709(std::clamp(linearGreen, 0.0, 1.0)), b };
+}
+
 } // namespace imaging::colour

@@ -17,6 +17,20 @@ namespace imaging::colour {
 // ITU-R BT.2100 HLG inverse OETF: a signal 0..1 to normalised scene light 0..1.
 [[nodiscard]] double HlgToScene(double signal);
 
+// ITU-R BT.709 / BT.2020 OETF inverted: a video signal 0..1 to scene light 0..1.
+[[nodiscard]] double Bt709ToLinear(double signal);
+
+// ITU-R BT.709 / BT.2020 OETF: scene light 0..1 to a video signal 0..1.
+[[nodiscard]] double LinearToBt709(double linear);
+
+// R', G', B' (each 0..1) from Y' (0..1) and Cb, Cr (-0.5..0.5) coded by the constant luminance
+// equations of ITU-R BT.2020 (ITU-T H.273 matrix coefficients 10), on the BT.2020 curve.
+struct NonLinearRgb
+{
+    double r, g, b;
+};
+[[nodiscard]] NonLinearRgb ConstantLuminanceToRgb(double luma, double cb, double cr);
+
 // The reference white of ITU-R BT.2408 (diffuse white, graphics white) in cd/m², shown as sRGB 1.0.
 inline constexpr double kReferenceWhiteNits = 203.0;
 

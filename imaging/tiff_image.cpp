@@ -9,6 +9,7 @@
 #include "imaging/tiff_samples.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdarg>
 #include <cstdint>
@@ -154,6 +155,32 @@ namespace {
         std::vector<std::uint16_t> samples16;
     };
 
+    // Group 3 one-dimensional fax data begins with an end-of-line code (eleven zero bits and a
+    // one, maybe after fill bits) unless its writer left them all out; libtiff then loses every
+    // row hunting for them. Such rows are the same codes as Modified Huffman's, which libtiff
+    // reads without end-of-line codes when told the rows run on unaligned.
+    void ReadFaxWithoutEndOfLines(TIFF *tiff)
+    {
+        std::uint16_t compression = COMPRESSION_NONE;
+        std::uint32_t options = 0;
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+        if (compression != COMPRESSION_CCITTFAX3 || TIFFNumberOfStrips(tiff) == 0
+            || (TIFFGetField(tiff, TIFFTAG_GROUP3OPTIONS, &options)
+                && (options & GROUP3OPT_2DENCODING)))
+            return;
+        unsigned char start[4] = {};
+        if (TIFFReadRawStrip(tiff, 0, start, sizeof start) != static_cast<tmsize_t>(sizeof start))
+            return;
+        const std::uint32_t bits = (std::uint32_t { start[0] } << 24)
+            | (std::uint32_t { start[1] } << 16) | (std::uint32_t { start[2] } << 8) | start[3];
+        // No row's first code has more than seven leading zeros.
+        if (bits == 0 || std::countl_zero(bits) >= 11)
+            return;
+        TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTRLE);
+        const int aligned = (options & GROUP3OPT_FILLBITS) ? FAXMODE_BYTEALIGN : 0;
+        TIFFSetField(tiff, TIFFTAG_FAXMODE, FAXMODE_NORTC | FAXMODE_NOEOL | aligned);
+    }
+
     LoadFailure TiffImage::ReadHeader()
     {
         // libtiff reads through a descriptor of its own and closes it with the handle.
@@ -185,6 +212,7 @@ namespace {
             return SizeFailure(width, height);
         if (messages.cut)
             return LoadFailure::CutShort;
+        ReadFaxWithoutEndOfLines(tiff);
         size = QSize(static_cast<int>(width), static_cast<int>(height));
         layout = tiff::SampleLayoutOf(tiff);
         if (!layout) {

@@ -67,7 +67,7 @@ def colour_table(count):
 
 
 def raw_gif(name, screen, frame, global_table=True, local_table=False, interlaced=False,
-            transparent=None):
+            transparent=None, min_code=4):
     """One 16-colour frame (left, top, width, height) on a screen, written byte by byte for the
     variants Pillow does not make: local tables, frames off the origin, small interlaced ones."""
     left, top, width, height = frame
@@ -87,7 +87,7 @@ def raw_gif(name, screen, frame, global_table=True, local_table=False, interlace
                                local | (0x40 if interlaced else 0))
     if local_table:
         data += colour_table(16)[::-1]
-    data += lzw_literals(indices, 4) + b";"
+    data += lzw_literals(indices, min_code) + b";"
     with open(os.path.join(OUT, name), "wb") as f:
         f.write(data)
 
@@ -176,6 +176,84 @@ def main():
     encode("lossless-alpha.jxl", picture("RGBA"), ["cjxl", "-d", "0", "{in}", "{out}"])
     encode("lossy.jxl", picture("RGB"), ["cjxl", "-d", "2", "{in}", "{out}"])
     tagged()
+    mended()
+
+
+def mended():
+    """Variants the readers were mended for: deep and float TIFF samples, CIELab, fax rows
+    without end-of-line codes, bare and run-length BMP, unusual GIF code sizes, deep AVIF."""
+    spread = [(x * 5171 + y * 977 + c * 20011) % 65536 for y in range(3) for x in range(4)
+              for c in range(3)]
+    write("rgb16.tif", raw_tiff(4, 3, 2, [16] * 3, struct.pack("<36H", *spread)))
+    floats = [v / 50000 - 0.1 for v in spread]
+    write("float-rgb.tif", raw_tiff(4, 3, 2, [32] * 3, struct.pack("<36f", *floats), 3))
+    lab = bytes((x * 60 + c * 40 + y * 9) % 256 for y in range(3) for x in range(4) for c in range(3))
+    write("cielab.tif", raw_tiff(4, 3, 8, [8] * 3, lab))
+    write("fax-without-eols.tif", raw_tiff(8, 3, 0, [1], fax_rows(), compression=3, options=0))
+    write("headerless.dib", bmp(5, 3, 24, rows(5, 3, 24, lambda x, y: x * 0x330000 + y * 0x55))[14:])
+    # A run past the width, a row past the last one, then the run-length codes top-down.
+    write("rle8-past-edges.bmp", bmp(4, 2, 8, bytes([6, 1, 0, 0, 2, 0, 0, 0, 0, 2, 0, 1]),
+                                     compression=1, palette=[(255, 0, 0), (0, 0, 255)]))
+    write("rle4-top-down.bmp", bmp(5, -2, 4, bytes([5, 0x12, 0, 0, 0, 3, 0x34, 0x50, 0, 1]),
+                                   compression=2, palette=sixteen()))
+    write("palette2.bmp", bmp(9, 2, 2, rows(9, 2, 2, lambda x, y: (x + y) % 4), palette=sixteen()[:4]))
+    raw_gif("code-size-9.gif", (12, 10), (0, 0, 12, 10), min_code=9)
+    raw_gif("no-colour-table.gif", (12, 10), (0, 0, 12, 10), global_table=False)
+    encode("deep10.avif", picture("RGB"), ["avifenc", "-d", "10", "--min", "20", "--max", "30",
+                                           "{in}", "{out}"])
+    encode("cicp-9-14-9.avif", picture("RGB"), ["avifenc", "-y", "444", "-d", "10", "--cicp",
+                                                "9/14/9", "{in}", "{out}"])
+    # The same planes labelled as BT.2020's constant luminance, which libavif cannot write.
+    path = os.path.join(OUT, "cicp-9-14-9.avif")
+    with open(path, "rb") as f:
+        avif = bytearray(f.read())
+    os.remove(path)
+    at = avif.index(b"colrnclx") + 12
+    avif[at:at + 2] = struct.pack(">H", 10)
+    write("constant-luminance.avif", bytes(avif))
+
+
+def fax_rows():
+    """Three Modified Huffman rows 8 pixels wide, one after another with no end-of-line codes:
+    white 8; white 3, black 2, white 3; white 0, black 3, white 5."""
+    bits = "10011" + "1000" + "11" + "1000" + "00110101" + "10" + "1100"
+    bits += "0" * (-len(bits) % 8)
+    return int(bits, 2).to_bytes(len(bits) // 8, "big")
+
+
+def raw_tiff(width, height, photometric, bits, pixels, sample_format=1, compression=1,
+             options=None):
+    """An uncompressed (or given) one-strip little-endian TIFF, written field by field."""
+    samples = len(bits)
+    fields = [(256, 3, [width]), (257, 3, [height]), (258, 3, bits), (259, 3, [compression]),
+              (262, 3, [photometric]), (273, 4, [0]), (277, 3, [samples]), (278, 3, [height]),
+              (279, 4, [len(pixels)]), (284, 3, [1])]
+    if options is not None:
+        fields.append((292, 4, [options]))
+    fields.append((339, 3, [sample_format] * samples))
+    ifd_at = 8
+    extra_at = ifd_at + 2 + 12 * len(fields) + 4
+    extra = b""
+    packed_fields = []
+    for tag, kind, values in fields:
+        data = struct.pack("<%d%s" % (len(values), "H" if kind == 3 else "I"), *values)
+        packed_fields.append((tag, kind, values, data))
+        if len(data) > 4:
+            extra += data
+    pixels_at = extra_at + len(extra)
+    ifd = struct.pack("<H", len(fields))
+    at = extra_at
+    for tag, kind, values, data in packed_fields:
+        if tag == 273:
+            data = struct.pack("<I", pixels_at)
+        if len(data) > 4:
+            value = struct.pack("<I", at)
+            at += len(data)
+        else:
+            value = data.ljust(4, b"\0")
+        ifd += struct.pack("<HHI", tag, kind, len(values)) + value
+    ifd += bytes(4)
+    return b"II*\0" + struct.pack("<I", ifd_at) + ifd + extra + pixels
 
 
 def s15(value):

@@ -282,6 +282,10 @@ INSTANTIATE_TEST_SUITE_P(Bmp, BmpRefused,
         RefusedCase { "UnknownCompression", With(kGood24, &BmpLayout::compression, 7u) },
         RefusedCase { "HeaderSize16", With(kGood24, &BmpLayout::headerSize, 16u) },
         RefusedCase { "HeaderSize64", With(kGood24, &BmpLayout::headerSize, 64u) },
+        // OS/2 2.x run-length 24-bit: ImageMagick, gdk-pixbuf and Pillow all refuse it too.
+        RefusedCase { "Os2Rle24",
+            With(With(With(kGood24, &BmpLayout::headerSize, 64u), &BmpLayout::compression, 4u),
+                &BmpLayout::pixels, QByteArray("\x01\x10\x20\x30\x00\x01", 6)) },
         RefusedCase { "HeaderSize125", With(kGood24, &BmpLayout::headerSize, 125u) },
         RefusedCase { "HeaderSizeHuge", kGood24, 0, 14, 0xFFFFFFF0u },
         RefusedCase {

@@ -44,6 +44,7 @@ TEST(PictureFormats, EverySeedIsRecognisedAsTheFormatOfItsExtension)
 {
     const std::map<QString, PictureFormatId> byExtension = {
         { "bmp", PictureFormatId::Bmp },
+        { "dib", PictureFormatId::Bmp },
         { "png", PictureFormatId::Png },
         { "gif", PictureFormatId::Gif },
         { "jpg", PictureFormatId::Jpeg },

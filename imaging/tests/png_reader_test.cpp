@@ -12,7 +12,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -93,8 +92,8 @@ struct PngCase
     bool transparency;
 };
 
-// Without it gtest prints the case's bytes, padding and all, which valgrind reports as unset.
-void PrintTo(const PngCase &c, std::ostream *out) { *out << c.name; }
+// Named, not dumped byte by byte: gtest would read the padding, which valgrind flags.
+void PrintTo(const PngCase &c, std::ostream *os) { *os << c.name; }
 
 // A stored sample from the position alone, spread over the whole range of the depth.
 unsigned Sample(int x, int y, int channel, int depth)

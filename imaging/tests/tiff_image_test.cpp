@@ -44,6 +44,9 @@ struct TiffSpec
     bool bigEndian = false;
     std::uint16_t orientation = ORIENTATION_TOPLEFT;
     QByteArray icc;
+    std::uint16_t compression = COMPRESSION_LZW;
+    std::uint32_t group3Options = 0; // T4Options, for Group 3 fax
+    int faxMode = -1; // how libtiff's fax coder lays rows out, when not its default
 };
 
 // One row (or one plane's row) of samples packed as TIFF stores them, in host order.
@@ -108,7 +111,11 @@ void SetTags(TIFF *tiff, const TiffSpec &spec)
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG,
         spec.separatePlanes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
     TIFFSetField(tiff, TIFFTAG_ORIENTATION, spec.orientation);
-    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, spec.compression);
+    if (spec.compression == COMPRESSION_CCITTFAX3)
+        TIFFSetField(tiff, TIFFTAG_GROUP3OPTIONS, spec.group3Options);
+    if (spec.faxMode >= 0)
+        TIFFSetField(tiff, TIFFTAG_FAXMODE, spec.faxMode);
     if (!spec.extra.empty())
         TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, static_cast<std::uint16_t>(spec.extra.size()),
             spec.extra.data());
@@ -395,6 +402,17 @@ TiffCase AlphaWithoutRoom(TiffSpec spec)
     return c;
 }
 
+// Bilevel fax, white 0: Group 3 written with and without end-of-line codes.
+TiffCase FaxCase(
+    std::string name, std::uint16_t compression, std::uint32_t group3Options, int faxMode = -1)
+{
+    TiffSpec spec = Spec(PHOTOMETRIC_MINISWHITE, 1, 1);
+    spec.compression = compression;
+    spec.group3Options = group3Options;
+    spec.faxMode = faxMode;
+    return Scaled(std::move(name), spec, 1);
+}
+
 std::vector<TiffCase> Cases()
 {
     const std::vector<std::uint16_t> straight { EXTRASAMPLE_UNASSALPHA };
@@ -433,6 +451,14 @@ std::vector<TiffCase> Cases()
         LabCase("CieLab16", PHOTOMETRIC_CIELAB, 16),
         LabCase("IccLab8", PHOTOMETRIC_ICCLAB, 8),
         DisplayP3Case(),
+        FaxCase("FaxGroup3", COMPRESSION_CCITTFAX3, 0),
+        FaxCase("FaxGroup3TwoDimensional", COMPRESSION_CCITTFAX3, GROUP3OPT_2DENCODING),
+        FaxCase("FaxGroup3ByteAlignedEndOfLines", COMPRESSION_CCITTFAX3, GROUP3OPT_FILLBITS),
+        FaxCase(
+            "FaxGroup3WithoutEndOfLines", COMPRESSION_CCITTFAX3, 0, FAXMODE_NORTC | FAXMODE_NOEOL),
+        FaxCase("FaxGroup3WithoutEndOfLinesByteAligned", COMPRESSION_CCITTFAX3, GROUP3OPT_FILLBITS,
+            FAXMODE_NORTC | FAXMODE_NOEOL | FAXMODE_BYTEALIGN),
+        FaxCase("FaxGroup4", COMPRESSION_CCITTFAX4, 0),
     };
 }
 
