@@ -137,9 +137,13 @@ std::vector<QRgb> ExpectedPixels(const QByteArray &file, int bits, int &width, i
     std::vector<QRgb> pixels;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            const std::array<double, 3> rgb = RgbOf(*image, x, y);
-            int r = Rounded8(rgb[0]), g = Rounded8(rgb[1]), b = Rounded8(rgb[2]);
-            if (!upsampled.empty()) {
+            // The chroma planes of subsampled pictures are smaller than the picture, so the
+            // formulas read them only at full resolution.
+            int r = 0, g = 0, b = 0;
+            if (upsampled.empty()) {
+                const std::array<double, 3> rgb = RgbOf(*image, x, y);
+                r = Rounded8(rgb[0]), g = Rounded8(rgb[1]), b = Rounded8(rgb[2]);
+            } else {
                 const std::array<int, 3> &converted = upsampled[pixels.size()];
                 r = converted[0], g = converted[1], b = converted[2];
             }
