@@ -24,7 +24,7 @@ namespace {
     };
 
     // Green, 80% 0.15 160 and 50% 0.2 0 are from the css-color conformance tests (oklab-009,
-    // oklch-011, oklch-006, oklch-004); red and white are the spec's own worked colours.
+    // oklch-011, oklch-006, oklch-004); red and white are CSS Color 4's own worked colours.
     const Reference kReferences[] = {
         { "Green008000", { 0, 128 / 255.0, 0 }, 0.51975, 0.17686, 142.495, -0.1403, 0.10768 },
         { "Oklch80_015_160", { 0.32022, 0.85805, 0.61147 }, 0.80, 0.15, 160,

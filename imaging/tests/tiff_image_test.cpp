@@ -32,7 +32,7 @@ using SampleAt = std::function<double(int x, int y, int s)>;
 // The pixel a reader must show, already over kBg.
 using PixelAt = std::function<QRgb(int x, int y)>;
 
-struct TiffSpec
+struct TiffLayout
 {
     std::uint16_t photometric = PHOTOMETRIC_RGB;
     std::uint16_t bits = 16;
@@ -50,36 +50,36 @@ struct TiffSpec
 };
 
 // One row (or one plane's row) of samples packed as TIFF stores them, in host order.
-std::vector<std::uint8_t> PackSamples(const TiffSpec &spec, const std::vector<double> &values)
+std::vector<std::uint8_t> PackSamples(const TiffLayout &layout, const std::vector<double> &values)
 {
     std::vector<std::uint8_t> bytes;
     const auto append = [&bytes](auto value) {
         const auto *raw = reinterpret_cast<const std::uint8_t *>(&value);
         bytes.insert(bytes.end(), raw, raw + sizeof value);
     };
-    if (spec.format == SAMPLEFORMAT_IEEEFP) {
+    if (layout.format == SAMPLEFORMAT_IEEEFP) {
         for (double v : values)
-            spec.bits == 32 ? append(static_cast<float>(v)) : append(v);
+            layout.bits == 32 ? append(static_cast<float>(v)) : append(v);
         return bytes;
     }
-    if (spec.bits == 8 || spec.bits == 16 || spec.bits == 32) {
+    if (layout.bits == 8 || layout.bits == 16 || layout.bits == 32) {
         for (double v : values) {
             const auto n = static_cast<std::uint64_t>(v);
-            if (spec.bits == 8)
+            if (layout.bits == 8)
                 append(static_cast<std::uint8_t>(n));
-            else if (spec.bits == 16)
+            else if (layout.bits == 16)
                 append(static_cast<std::uint16_t>(n));
             else
                 append(static_cast<std::uint32_t>(n));
         }
         return bytes;
     }
-    bytes.assign((values.size() * spec.bits + 7) / 8, 0);
+    bytes.assign((values.size() * layout.bits + 7) / 8, 0);
     for (std::size_t i = 0; i < values.size(); ++i) {
         const auto n = static_cast<std::uint32_t>(values[i]);
-        for (int b = 0; b < spec.bits; ++b) {
-            const std::size_t bit = i * spec.bits + b;
-            if ((n >> (spec.bits - 1 - b)) & 1u)
+        for (int b = 0; b < layout.bits; ++b) {
+            const std::size_t bit = i * layout.bits + b;
+            if ((n >> (layout.bits - 1 - b)) & 1u)
                 bytes[bit / 8] |= static_cast<std::uint8_t>(0x80u >> (bit % 8));
         }
     }
@@ -88,11 +88,11 @@ std::vector<std::uint8_t> PackSamples(const TiffSpec &spec, const std::vector<do
 
 // Samples of row y from x0 for count pixels: all of them, or one plane's.
 std::vector<double> RowValues(
-    const TiffSpec &spec, const SampleAt &sample, int y, int x0, int count, int plane)
+    const TiffLayout &layout, const SampleAt &sample, int y, int x0, int count, int plane)
 {
     std::vector<double> values;
     for (int x = x0; x < x0 + count; ++x) {
-        for (int s = 0; s < spec.samples; ++s) {
+        for (int s = 0; s < layout.samples; ++s) {
             if (plane < 0 || s == plane)
                 values.push_back(x < kWidth && y < kHeight ? sample(x, y, s) : 0);
         }
@@ -100,31 +100,31 @@ std::vector<double> RowValues(
     return values;
 }
 
-void SetTags(TIFF *tiff, const TiffSpec &spec)
+void SetTags(TIFF *tiff, const TiffLayout &layout)
 {
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, kWidth);
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, kHeight);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, spec.samples);
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, spec.bits);
-    TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, spec.format);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, spec.photometric);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, layout.samples);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, layout.bits);
+    TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, layout.format);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, layout.photometric);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG,
-        spec.separatePlanes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
-    TIFFSetField(tiff, TIFFTAG_ORIENTATION, spec.orientation);
-    TIFFSetField(tiff, TIFFTAG_COMPRESSION, spec.compression);
-    if (spec.compression == COMPRESSION_CCITTFAX3)
-        TIFFSetField(tiff, TIFFTAG_GROUP3OPTIONS, spec.group3Options);
-    if (spec.faxMode >= 0)
-        TIFFSetField(tiff, TIFFTAG_FAXMODE, spec.faxMode);
-    if (!spec.extra.empty())
-        TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, static_cast<std::uint16_t>(spec.extra.size()),
-            spec.extra.data());
-    if (spec.photometric == PHOTOMETRIC_SEPARATED)
+        layout.separatePlanes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_ORIENTATION, layout.orientation);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, layout.compression);
+    if (layout.compression == COMPRESSION_CCITTFAX3)
+        TIFFSetField(tiff, TIFFTAG_GROUP3OPTIONS, layout.group3Options);
+    if (layout.faxMode >= 0)
+        TIFFSetField(tiff, TIFFTAG_FAXMODE, layout.faxMode);
+    if (!layout.extra.empty())
+        TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, static_cast<std::uint16_t>(layout.extra.size()),
+            layout.extra.data());
+    if (layout.photometric == PHOTOMETRIC_SEPARATED)
         TIFFSetField(tiff, TIFFTAG_INKSET, INKSET_CMYK);
-    if (!spec.icc.isEmpty())
-        TIFFSetField(tiff, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(spec.icc.size()),
-            spec.icc.constData());
-    if (spec.tiled) {
+    if (!layout.icc.isEmpty())
+        TIFFSetField(tiff, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(layout.icc.size()),
+            layout.icc.constData());
+    if (layout.tiled) {
         TIFFSetField(tiff, TIFFTAG_TILEWIDTH, 16);
         TIFFSetField(tiff, TIFFTAG_TILELENGTH, 16);
     } else {
@@ -132,14 +132,14 @@ void SetTags(TIFF *tiff, const TiffSpec &spec)
     }
 }
 
-bool WritePixels(TIFF *tiff, const TiffSpec &spec, const SampleAt &sample)
+bool WritePixels(TIFF *tiff, const TiffLayout &layout, const SampleAt &sample)
 {
-    const int planes = spec.separatePlanes ? spec.samples : 1;
+    const int planes = layout.separatePlanes ? layout.samples : 1;
     for (int plane = 0; plane < planes; ++plane) {
-        const int only = spec.separatePlanes ? plane : -1;
-        if (!spec.tiled) {
+        const int only = layout.separatePlanes ? plane : -1;
+        if (!layout.tiled) {
             for (int y = 0; y < kHeight; ++y) {
-                auto row = PackSamples(spec, RowValues(spec, sample, y, 0, kWidth, only));
+                auto row = PackSamples(layout, RowValues(layout, sample, y, 0, kWidth, only));
                 if (TIFFWriteScanline(tiff, row.data(), static_cast<std::uint32_t>(y),
                         static_cast<std::uint16_t>(plane))
                     < 0)
@@ -151,7 +151,8 @@ bool WritePixels(TIFF *tiff, const TiffSpec &spec, const SampleAt &sample)
             for (int tx = 0; tx < kWidth; tx += 16) {
                 std::vector<std::uint8_t> tile;
                 for (int y = ty; y < ty + 16; ++y) {
-                    const auto row = PackSamples(spec, RowValues(spec, sample, y, tx, 16, only));
+                    const auto row
+                        = PackSamples(layout, RowValues(layout, sample, y, tx, 16, only));
                     tile.insert(tile.end(), row.begin(), row.end());
                 }
                 if (TIFFWriteTile(tiff, tile.data(), static_cast<std::uint32_t>(tx),
@@ -164,17 +165,17 @@ bool WritePixels(TIFF *tiff, const TiffSpec &spec, const SampleAt &sample)
     return TIFFWriteDirectory(tiff) != 0;
 }
 
-QByteArray EncodeSamples(const TiffSpec &spec, const SampleAt &sample)
+QByteArray EncodeSamples(const TiffLayout &layout, const SampleAt &sample)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("samples.tif");
-    TIFF *tiff = TIFFOpen(QFile::encodeName(path).constData(), spec.bigEndian ? "wb" : "wl");
+    TIFF *tiff = TIFFOpen(QFile::encodeName(path).constData(), layout.bigEndian ? "wb" : "wl");
     if (!tiff) {
         ADD_FAILURE() << "libtiff cannot write " << path.toStdString();
         return {};
     }
-    SetTags(tiff, spec);
-    const bool written = WritePixels(tiff, spec, sample);
+    SetTags(tiff, layout);
+    const bool written = WritePixels(tiff, layout, sample);
     TIFFClose(tiff);
     if (!written) {
         ADD_FAILURE() << "libtiff could not write the samples";
@@ -259,7 +260,7 @@ QRgb P3ToSrgb(const QByteArray &icc, std::uint16_t r, std::uint16_t g, std::uint
 struct TiffCase
 {
     std::string name;
-    TiffSpec spec;
+    TiffLayout layout;
     SampleAt sample;
     PixelAt expected;
     int tolerance = 0;
@@ -268,11 +269,11 @@ struct TiffCase
 void PrintTo(const TiffCase &c, std::ostream *os) { *os << c.name; }
 
 // Grey, RGB (and alpha) cases: the samples scaled from 0..max to 0..255, rounded to nearest.
-TiffCase Scaled(std::string name, TiffSpec spec, double max)
+TiffCase Scaled(std::string name, TiffLayout layout, double max)
 {
-    const bool alpha = !spec.extra.empty();
-    const bool associated = alpha && spec.extra[0] == EXTRASAMPLE_ASSOCALPHA;
-    const int colours = spec.samples - (alpha ? 1 : 0);
+    const bool alpha = !layout.extra.empty();
+    const bool associated = alpha && layout.extra[0] == EXTRASAMPLE_ASSOCALPHA;
+    const int colours = layout.samples - (alpha ? 1 : 0);
     SampleAt sample = [=](int x, int y, int s) {
         const double v = Spread(x, y, s, max);
         // Premultiplied colours never exceed their alpha.
@@ -283,7 +284,7 @@ TiffCase Scaled(std::string name, TiffSpec spec, double max)
         int c[3];
         for (int i = 0; i < 3; ++i) {
             double v = sample(x, y, colours == 1 ? 0 : i) / max;
-            if (spec.photometric == PHOTOMETRIC_MINISWHITE)
+            if (layout.photometric == PHOTOMETRIC_MINISWHITE)
                 v = 1 - v;
             if (associated)
                 v = a > 0 ? v / a : 0;
@@ -291,46 +292,46 @@ TiffCase Scaled(std::string name, TiffSpec spec, double max)
         }
         return Over(c[0], c[1], c[2], To8(a));
     };
-    return { std::move(name), spec, sample, expected };
+    return { std::move(name), layout, sample, expected };
 }
 
-TiffSpec Spec(std::uint16_t photometric, std::uint16_t bits, std::uint16_t samples,
+TiffLayout Spec(std::uint16_t photometric, std::uint16_t bits, std::uint16_t samples,
     std::vector<std::uint16_t> extra = {})
 {
-    TiffSpec spec;
-    spec.photometric = photometric;
-    spec.bits = bits;
-    spec.samples = samples;
-    spec.extra = std::move(extra);
-    return spec;
+    TiffLayout layout;
+    layout.photometric = photometric;
+    layout.bits = bits;
+    layout.samples = samples;
+    layout.extra = std::move(extra);
+    return layout;
 }
 
-template <class T> TiffSpec With(TiffSpec spec, T TiffSpec::*field, T value)
+template <class T> TiffLayout With(TiffLayout layout, T TiffLayout::*field, T value)
 {
-    spec.*field = value;
-    return spec;
+    layout.*field = value;
+    return layout;
 }
 
-TiffCase FloatCase(std::string name, TiffSpec spec)
+TiffCase FloatCase(std::string name, TiffLayout layout)
 {
     // From below 0 to above 1, which clip; as the file holds them (32 bits round the value).
-    const bool single = spec.bits == 32;
+    const bool single = layout.bits == 32;
     SampleAt sample = [single](int x, int y, int s) {
         const double v = Spread(x, y, s, 999) / 700 - 0.2;
         return single ? static_cast<double>(static_cast<float>(v)) : v;
     };
-    const bool grey = spec.samples == 1;
+    const bool grey = layout.samples == 1;
     PixelAt expected = [=](int x, int y) {
         return qRgb(
             To8(sample(x, y, 0)), To8(sample(x, y, grey ? 0 : 1)), To8(sample(x, y, grey ? 0 : 2)));
     };
-    return { std::move(name), spec, sample, expected };
+    return { std::move(name), layout, sample, expected };
 }
 
 // CMYK: each channel (1 - ink) * (1 - black).
-TiffCase CmykCase(std::string name, TiffSpec spec, double max)
+TiffCase CmykCase(std::string name, TiffLayout layout, double max)
 {
-    const bool alpha = spec.samples == 5;
+    const bool alpha = layout.samples == 5;
     SampleAt sample = [=](int x, int y, int s) { return Spread(x, y, s, max); };
     PixelAt expected = [=](int x, int y) {
         const double white = 1 - sample(x, y, 3) / max;
@@ -339,7 +340,7 @@ TiffCase CmykCase(std::string name, TiffSpec spec, double max)
             c[i] = To8((1 - sample(x, y, i) / max) * white);
         return Over(c[0], c[1], c[2], alpha ? To8(sample(x, y, 4) / max) : 255);
     };
-    return { std::move(name), spec, sample, expected };
+    return { std::move(name), layout, sample, expected };
 }
 
 // CIELab with signed a*, b* (photometric 8) or ICC's offset ones (9), 8 or 16 bits.
@@ -376,14 +377,14 @@ TiffCase DisplayP3Case()
         const auto at = [&](int s) { return static_cast<std::uint16_t>(sample(x, y, s)); };
         return P3ToSrgb(icc, at(0), at(1), at(2));
     };
-    return { "Rgb16DisplayP3", With(Spec(PHOTOMETRIC_RGB, 16, 3), &TiffSpec::icc, icc), sample,
+    return { "Rgb16DisplayP3", With(Spec(PHOTOMETRIC_RGB, 16, 3), &TiffLayout::icc, icc), sample,
         expected, 1 };
 }
 
 // The picture stored bottom row first and mirrored, which the reader must turn back.
 TiffCase Oriented(TiffCase c, std::uint16_t orientation)
 {
-    c.spec.orientation = orientation;
+    c.layout.orientation = orientation;
     const SampleAt stored = c.sample;
     const bool bottomUp = orientation == ORIENTATION_BOTLEFT || orientation == ORIENTATION_BOTRIGHT;
     const bool mirrored
@@ -395,10 +396,10 @@ TiffCase Oriented(TiffCase c, std::uint16_t orientation)
 }
 
 // Tags naming an alpha sample the pixels have no room for: read as the colours alone.
-TiffCase AlphaWithoutRoom(TiffSpec spec)
+TiffCase AlphaWithoutRoom(TiffLayout layout)
 {
-    TiffCase c = Scaled("Rgb16AlphaWithoutRoom", spec, 65535);
-    c.spec.extra = { EXTRASAMPLE_UNASSALPHA };
+    TiffCase c = Scaled("Rgb16AlphaWithoutRoom", layout, 65535);
+    c.layout.extra = { EXTRASAMPLE_UNASSALPHA };
     return c;
 }
 
@@ -406,44 +407,44 @@ TiffCase AlphaWithoutRoom(TiffSpec spec)
 TiffCase FaxCase(
     std::string name, std::uint16_t compression, std::uint32_t group3Options, int faxMode = -1)
 {
-    TiffSpec spec = Spec(PHOTOMETRIC_MINISWHITE, 1, 1);
-    spec.compression = compression;
-    spec.group3Options = group3Options;
-    spec.faxMode = faxMode;
-    return Scaled(std::move(name), spec, 1);
+    TiffLayout layout = Spec(PHOTOMETRIC_MINISWHITE, 1, 1);
+    layout.compression = compression;
+    layout.group3Options = group3Options;
+    layout.faxMode = faxMode;
+    return Scaled(std::move(name), layout, 1);
 }
 
 std::vector<TiffCase> Cases()
 {
     const std::vector<std::uint16_t> straight { EXTRASAMPLE_UNASSALPHA };
     const std::vector<std::uint16_t> premultiplied { EXTRASAMPLE_ASSOCALPHA };
-    const TiffSpec grey16 = Spec(PHOTOMETRIC_MINISBLACK, 16, 1);
-    const TiffSpec rgb16 = Spec(PHOTOMETRIC_RGB, 16, 3);
-    const TiffSpec floatRgb = With(Spec(PHOTOMETRIC_RGB, 32, 3), &TiffSpec::format,
+    const TiffLayout grey16 = Spec(PHOTOMETRIC_MINISBLACK, 16, 1);
+    const TiffLayout rgb16 = Spec(PHOTOMETRIC_RGB, 16, 3);
+    const TiffLayout floatRgb = With(Spec(PHOTOMETRIC_RGB, 32, 3), &TiffLayout::format,
         static_cast<std::uint16_t>(SAMPLEFORMAT_IEEEFP));
     return {
         Scaled("Grey16", grey16, 65535),
-        Scaled("Grey16BigEndian", With(grey16, &TiffSpec::bigEndian, true), 65535),
+        Scaled("Grey16BigEndian", With(grey16, &TiffLayout::bigEndian, true), 65535),
         Scaled("Grey16MinIsWhite", Spec(PHOTOMETRIC_MINISWHITE, 16, 1), 65535),
         Scaled("GreyAlpha16", Spec(PHOTOMETRIC_MINISBLACK, 16, 2, straight), 65535),
         Scaled("Rgb16", rgb16, 65535),
-        Scaled("Rgb16Tiled", With(rgb16, &TiffSpec::tiled, true), 65535),
-        Scaled("Rgb16SeparatePlanes", With(rgb16, &TiffSpec::separatePlanes, true), 65535),
+        Scaled("Rgb16Tiled", With(rgb16, &TiffLayout::tiled, true), 65535),
+        Scaled("Rgb16SeparatePlanes", With(rgb16, &TiffLayout::separatePlanes, true), 65535),
         Scaled("Rgba16", Spec(PHOTOMETRIC_RGB, 16, 4, straight), 65535),
         AlphaWithoutRoom(rgb16),
         Scaled("Rgba16Premultiplied", Spec(PHOTOMETRIC_RGB, 16, 4, premultiplied), 65535),
         Oriented(Scaled("Rgb16BottomUp", rgb16, 65535), ORIENTATION_BOTLEFT),
         Oriented(Scaled("Rgb16BottomRight", rgb16, 65535), ORIENTATION_BOTRIGHT),
         Scaled("Grey12", Spec(PHOTOMETRIC_MINISBLACK, 12, 1), 4095),
-        Scaled("Rgb12Tiled", With(Spec(PHOTOMETRIC_RGB, 12, 3), &TiffSpec::tiled, true), 4095),
+        Scaled("Rgb12Tiled", With(Spec(PHOTOMETRIC_RGB, 12, 3), &TiffLayout::tiled, true), 4095),
         Scaled("Grey32", Spec(PHOTOMETRIC_MINISBLACK, 32, 1), 4294967295.0),
         Scaled("Rgb32", Spec(PHOTOMETRIC_RGB, 32, 3), 4294967295.0),
         FloatCase("FloatRgb", floatRgb),
         FloatCase("FloatGrey",
-            With(Spec(PHOTOMETRIC_MINISBLACK, 32, 1), &TiffSpec::format,
+            With(Spec(PHOTOMETRIC_MINISBLACK, 32, 1), &TiffLayout::format,
                 static_cast<std::uint16_t>(SAMPLEFORMAT_IEEEFP))),
-        FloatCase("DoubleRgb", With(floatRgb, &TiffSpec::bits, static_cast<std::uint16_t>(64))),
-        FloatCase("FloatRgbSeparatePlanes", With(floatRgb, &TiffSpec::separatePlanes, true)),
+        FloatCase("DoubleRgb", With(floatRgb, &TiffLayout::bits, static_cast<std::uint16_t>(64))),
+        FloatCase("FloatRgbSeparatePlanes", With(floatRgb, &TiffLayout::separatePlanes, true)),
         CmykCase("Cmyk16", Spec(PHOTOMETRIC_SEPARATED, 16, 4), 65535),
         CmykCase("Cmyk8WithAlpha", Spec(PHOTOMETRIC_SEPARATED, 8, 5, straight), 255),
         CmykCase("Cmyk16WithAlpha", Spec(PHOTOMETRIC_SEPARATED, 16, 5, straight), 65535),
@@ -486,7 +487,7 @@ protected:
 TEST_P(TiffSamples, EveryPixelAsComputed)
 {
     const TiffCase &c = GetParam();
-    const QImage picture = Load(EncodeSamples(c.spec, c.sample));
+    const QImage picture = Load(EncodeSamples(c.layout, c.sample));
     ASSERT_FALSE(picture.isNull()) << "the load error";
     ASSERT_EQ(picture.size(), QSize(kWidth, kHeight));
     int wrong = 0;
@@ -512,13 +513,13 @@ TEST_F(TiffSamples, CieLabIsConvertedAndNamed)
 {
     imaging::ColourReport report;
     const TiffCase lab = LabCase("CieLab8", PHOTOMETRIC_CIELAB, 8);
-    const QImage picture = Load(EncodeSamples(lab.spec, lab.sample), &report);
+    const QImage picture = Load(EncodeSamples(lab.layout, lab.sample), &report);
     ASSERT_FALSE(picture.isNull());
     EXPECT_TRUE(report.converted);
     EXPECT_EQ(report.sourceName, "CIELab");
     // Pure white stays pure white (the rough conversion gave 255,252,222).
     const SampleAt white = [](int, int, int s) { return s == 0 ? 255.0 : 0.0; };
-    const QImage whitePicture = Load(EncodeSamples(lab.spec, white));
+    const QImage whitePicture = Load(EncodeSamples(lab.layout, white));
     ASSERT_FALSE(whitePicture.isNull());
     EXPECT_EQ(whitePicture.pixel(3, 3), qRgb(255, 255, 255));
 }
