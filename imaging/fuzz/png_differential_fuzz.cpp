@@ -3,6 +3,7 @@
 // CRCs made right first, so that mutations get past the CRC check into the chunks and the image
 // data.
 #include "imaging/decoded_image.h"
+#include "imaging/tests/keeping_sink.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -16,26 +17,6 @@ namespace {
 struct Drawn
 {
     imaging::LoadFailure failure = imaging::LoadFailure::None;
-    std::vector<std::uint32_t> pixels;
-};
-
-class KeepingSink final : public analysis::RowSink
-{
-public:
-    bool Start(std::int32_t w, std::int32_t h) override
-    {
-        width = w;
-        pixels.assign(static_cast<std::size_t>(w) * h, 0);
-        return true;
-    }
-    std::uint32_t *RowSpace(std::int32_t y, std::int32_t, std::ptrdiff_t &stride) override
-    {
-        stride = width;
-        return pixels.data() + static_cast<std::size_t>(y) * width;
-    }
-    void RowsDone(std::int32_t, std::int32_t) override { }
-
-    std::int32_t width = 0;
     std::vector<std::uint32_t> pixels;
 };
 
@@ -56,7 +37,7 @@ Drawn Draw(
     if (std::int64_t { size.width() } * size.height() > kMaxDrawnPixels)
         return {};
     opened.image->SetColourOptions({ .raw = !convert });
-    KeepingSink sink;
+    fixtures::KeepingSink sink;
     const imaging::LoadFailure failure = opened.image->DrawRows(sink, 0xFF808080u);
     return { failure, std::move(sink.pixels) };
 }

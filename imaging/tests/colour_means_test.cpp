@@ -5,6 +5,7 @@
 #include "imaging/colour_transfer.h"
 #include "imaging/mod_gdi_plus_resize.h"
 #include "imaging/picture_rows.h"
+#include "imaging/tests/keeping_sink.h"
 
 #include "imaging/tests/fixtures.h"
 #include "imaging/tests/format_tools.h"
@@ -89,27 +90,6 @@ QByteArray Encoded(const char *program, const QStringList &arguments, const char
     return fixtures::EncodeFilesWithProgram({ input }, program, arguments, suffix, extra);
 }
 
-// Every pixel a draw hands over.
-class CollectSink final : public analysis::RowSink
-{
-public:
-    bool Start(std::int32_t w, std::int32_t h) override
-    {
-        width = w;
-        pixels.assign(static_cast<std::size_t>(w) * h, 0);
-        return true;
-    }
-    std::uint32_t *RowSpace(std::int32_t y, std::int32_t, std::ptrdiff_t &stride) override
-    {
-        stride = width;
-        return pixels.data() + static_cast<std::size_t>(y) * width;
-    }
-    void RowsDone(std::int32_t, std::int32_t) override { }
-
-    std::int32_t width = 0;
-    std::vector<std::uint32_t> pixels;
-};
-
 struct Drawn
 {
     std::vector<std::uint32_t> pixels;
@@ -118,7 +98,7 @@ struct Drawn
 
 Drawn Draw(const QByteArray &bytes, bool raw, analysis::ColourValue background)
 {
-    CollectSink sink;
+    fixtures::KeepingSink sink;
     Drawn drawn;
     const imaging::LoadFailure failure
         = modGDIPlusResize::DrawPictureRows(modGDIPlusResize::PictureBytes { bytes.toStdString() },
