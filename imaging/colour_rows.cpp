@@ -84,12 +84,16 @@ namespace {
             (std::bit_cast<std::uint32_t>(nonNegative) & below) | (0x3F800000u & ~below));
     }
 
-    // Clips the block to 0..1 in place and writes 8-bit sRGB with the given alpha bits into out,
-    // and 1 for each clipped pixel (else 0) into clippedFlags; returns how many pixels were
-    // clipped.
+    // Clips the block to 0..1 in place (but for the kernel's encoder) and writes 8-bit sRGB with
+    // the given alpha bits into out, and 1 for each clipped pixel (else 0) into clippedFlags;
+    // returns how many pixels were clipped.
     int EncodeBlock(int n, LinearBlock &block, const std::uint32_t *alpha, std::uint32_t *out,
         std::uint32_t *clippedFlags)
     {
+        if (MatrixShaperKernel::Available()) {
+            return static_cast<int>(
+                EncodeLinearSrgb(block.r, block.g, block.b, n, alpha, out, clippedFlags));
+        }
         const SrgbEncoding &encoding = Encoding();
         const float low = encoding.clipLow;
         const float high = encoding.clipHigh;
@@ -153,6 +157,12 @@ MatrixShaperStage::MatrixShaperStage(
     }
     for (int i = 0; i < 9; ++i)
         matrix[i] = static_cast<float>(toLinearSrgb[i]);
+    if (!ootf && MatrixShaperKernel::Available()) {
+        std::array<std::array<float, 256>, 3> linear {};
+        for (int c = 0; c < 3; ++c)
+            std::copy(table8[c].begin(), table8[c].end(), linear[c].begin());
+        kernel = std::make_unique<MatrixShaperKernel>(linear, matrix);
+    }
 }
 
 void MatrixShaperStage::ApplyOotf(int n, LinearBlock &block) const
@@ -293,6 +303,7 @@ namespace {
 
 RowConverter::RowConverter(std::unique_ptr<SourceStage> sourceIn)
     : source(std::move(sourceIn))
+    , kernel(source->Kernel())
 {
 }
 
@@ -318,6 +329,8 @@ void RowConverter::GrowRemembered(std::int32_t pixels)
 
 std::uint64_t RowConverter::ConvertBlocks(std::uint32_t *row, std::int32_t n)
 {
+    if (kernel != nullptr)
+        return kernel->Convert(row, row, n, nullptr);
     std::uint64_t clipped = 0;
     for (std::int32_t start = 0; start < n; start += kBlockPixels) {
         const int count = std::min<std::int32_t>(kBlockPixels, n - start);
@@ -332,6 +345,9 @@ std::uint64_t RowConverter::ConvertBlocks(std::uint32_t *row, std::int32_t n)
 
 std::uint64_t RowConverter::ConvertRow(std::uint32_t *row, std::int32_t n)
 {
+    // The kernel works out a colour faster than a big table can be looked up.
+    if (kernel != nullptr)
+        return ConvertBlocks(row, n);
     if (!remembering)
         return ConvertBlocks(row, n);
     GrowRemembered(n);
@@ -358,10 +374,16 @@ std::uint64_t RowConverter::ConvertRow(std::uint32_t *row, std::int32_t n)
         hitsSinceGrowth += static_cast<std::uint64_t>(count - misses);
         if (misses == 0)
             continue;
-        source->Linear8(missed.data(), misses, block);
-        clipped += EncodeBlock(misses, block, noAlpha.data(), encoded.data(), clippedFlags.data());
+        if (kernel != nullptr) {
+            clipped += kernel->Convert(missed.data(), encoded.data(), misses, clippedFlags.data());
+        } else {
+            source->Linear8(missed.data(), misses, block);
+            clipped
+                += EncodeBlock(misses, block, noAlpha.data(), encoded.data(), clippedFlags.data());
+        }
         for (int m = 0; m < misses; ++m) {
             const std::uint32_t colour = missed[m] & 0xFFFFFFu;
+            encoded[m] &= 0xFFFFFFu;
             remembered[RememberedSlot(colour)]
                 = (static_cast<std::uint64_t>(colour) << 32) | (clippedFlags[m] << 24) | encoded[m];
             pixels[missedAt[m]] = (missed[m] & 0xFF000000u) | encoded[m];

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imaging/colour_kernel.h"
 #include "imaging/colour_lcms.h"
 
 #include <array>
@@ -33,6 +34,8 @@ public:
     virtual void Linear8(const std::uint32_t *pixels, int n, LinearBlock &out) = 0;
     // n (at most kBlockPixels) pixels of 16-bit R, G, B, A samples to linear sRGB.
     virtual void Linear16(const std::uint16_t *rgba, int n, LinearBlock &out) = 0;
+    // The one-pass conversion of 8-bit pixels, where this source and the processor have one.
+    [[nodiscard]] virtual MatrixShaperKernel *Kernel() { return nullptr; }
 };
 
 // Per-channel curves to linear light, then one 3x3 matrix into linear sRGB; for HLG the reference
@@ -56,6 +59,7 @@ public:
 
     void Linear8(const std::uint32_t *pixels, int n, LinearBlock &out) override;
     void Linear16(const std::uint16_t *rgba, int n, LinearBlock &out) override;
+    [[nodiscard]] MatrixShaperKernel *Kernel() override { return kernel.get(); }
 
 private:
     void ApplyOotf(int n, LinearBlock &block) const;
@@ -68,6 +72,8 @@ private:
     bool sameCurves = false;
     std::array<float, 9> matrix {};
     std::optional<Ootf> ootf;
+    // Without the HLG OOTF, which is not per channel.
+    std::unique_ptr<MatrixShaperKernel> kernel;
 };
 
 // Lookup-table profiles: lcms2's float transform into the profile's connection space (Lab or
@@ -153,6 +159,7 @@ private:
     std::uint64_t ConvertBlocks(std::uint32_t *row, std::int32_t n);
 
     std::unique_ptr<SourceStage> source;
+    MatrixShaperKernel *kernel = nullptr;
     LinearBlock block {};
     std::array<std::uint32_t, kBlockPixels> alpha {};
     std::vector<std::uint64_t> remembered;
