@@ -138,55 +138,55 @@ MatrixShaperKernel::MatrixShaperKernel(
 
 namespace {
 
-    QUILLMERE_AVX2 inline __m128 Share(const float *table, const unsigned char *bytes, int at)
+    // For each movemask of a pair of pixels (four lanes each), bit 0 for the low pixel and bit 4
+    // for the high one.
+    struct PairMasks
     {
-        return _mm_load_ps(table + 4 * static_cast<std::size_t>(bytes[at]));
+        std::uint8_t bits[256] {};
+        constexpr PairMasks()
+        {
+            for (int m = 0; m < 256; ++m)
+                bits[m] = static_cast<std::uint8_t>(((m & 0x0F) != 0) | (((m & 0xF0) != 0) << 4));
+        }
+    };
+    constexpr PairMasks kPairMasks;
+
+    QUILLMERE_AVX2 inline __m128 Share(const float *table, std::uint32_t offset)
+    {
+        return _mm_load_ps(reinterpret_cast<const float *>(
+            reinterpret_cast<const unsigned char *>(table) + offset));
     }
 
-    // The linear sRGB of pixels a and a + 4, in the low and high halves.
-    QUILLMERE_AVX2 inline __m256 Pair(const float *shareRed, const float *shareGreen,
-        const float *shareBlue, const unsigned char *bytes, int a)
-    {
-        const int lo = 4 * a;
-        const int hi = 4 * (a + 4);
-        const __m256 blue = _mm256_insertf128_ps(
-            _mm256_castps128_ps256(Share(shareBlue, bytes, lo)), Share(shareBlue, bytes, hi), 1);
-        const __m256 green
-            = _mm256_insertf128_ps(_mm256_castps128_ps256(Share(shareGreen, bytes, lo + 1)),
-                Share(shareGreen, bytes, hi + 1), 1);
-        const __m256 red
-            = _mm256_insertf128_ps(_mm256_castps128_ps256(Share(shareRed, bytes, lo + 2)),
-                Share(shareRed, bytes, hi + 2), 1);
-        return _mm256_add_ps(_mm256_add_ps(blue, green), red);
-    }
-
-    // Eight pixels, taken as pairs (i, i + 4) so that packing leaves them in order.
+    // Eight pixels, taken as pairs (a, a + 4) so that packing leaves them in order; returns bit k
+    // set when pixel k was clipped.
     QUILLMERE_AVX2 inline std::uint32_t ConvertEight(const float *shareRed, const float *shareGreen,
         const float *shareBlue, const Encoder &encoder, const std::uint32_t *in, std::uint32_t *out)
     {
         const auto *bytes = reinterpret_cast<const unsigned char *>(in);
-        int outside[4];
-        const __m256i c0
-            = encoder.Codes(Pair(shareRed, shareGreen, shareBlue, bytes, 0), &outside[0]);
-        const __m256i c1
-            = encoder.Codes(Pair(shareRed, shareGreen, shareBlue, bytes, 1), &outside[1]);
-        const __m256i c2
-            = encoder.Codes(Pair(shareRed, shareGreen, shareBlue, bytes, 2), &outside[2]);
-        const __m256i c3
-            = encoder.Codes(Pair(shareRed, shareGreen, shareBlue, bytes, 3), &outside[3]);
-        const __m256i packed
-            = _mm256_packus_epi16(_mm256_packs_epi32(c0, c1), _mm256_packs_epi32(c2, c3));
+        const auto offset = [bytes](int at) { return static_cast<std::uint32_t>(bytes[at]) << 4; };
+        __m256i codes[4];
+        std::uint32_t clipped = 0;
+        for (int a = 0; a < 4; ++a) {
+            const __m256 b
+                = _mm256_insertf128_ps(_mm256_castps128_ps256(Share(shareBlue, offset(4 * a))),
+                    Share(shareBlue, offset(4 * a + 16)), 1);
+            const __m256 g
+                = _mm256_insertf128_ps(_mm256_castps128_ps256(Share(shareGreen, offset(4 * a + 1))),
+                    Share(shareGreen, offset(4 * a + 17)), 1);
+            const __m256 r
+                = _mm256_insertf128_ps(_mm256_castps128_ps256(Share(shareRed, offset(4 * a + 2))),
+                    Share(shareRed, offset(4 * a + 18)), 1);
+            int outside = 0;
+            codes[a] = encoder.Codes(_mm256_add_ps(_mm256_add_ps(b, g), r), &outside);
+            clipped |= static_cast<std::uint32_t>(kPairMasks.bits[outside]) << a;
+        }
+        const __m256i packed = _mm256_packus_epi16(
+            _mm256_packs_epi32(codes[0], codes[1]), _mm256_packs_epi32(codes[2], codes[3]));
         const __m256i alpha
             = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(in)),
                 _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(out), _mm256_or_si256(packed, alpha));
-        // Bit k of the result: pixel k was clipped.
-        std::uint32_t flags = 0;
-        for (int a = 0; a < 4; ++a) {
-            flags |= static_cast<std::uint32_t>((outside[a] & 0x0F) != 0) << a;
-            flags |= static_cast<std::uint32_t>((outside[a] & 0xF0) != 0) << (a + 4);
-        }
-        return flags;
+        return clipped;
     }
 
 } // namespace
@@ -208,8 +208,15 @@ QUILLMERE_AVX2 std::uint64_t MatrixShaperKernel::Convert(
                 clippedFlags[at + k] = (flags >> k) & 1u;
         }
     };
-    for (; i + 8 <= n; i += 8)
-        note(ConvertEight(red, green, blue, encoder, in + i, out + i), 8, i);
+    if (clippedFlags == nullptr) {
+        for (; i + 8 <= n; i += 8) {
+            clipped += static_cast<std::uint64_t>(
+                __builtin_popcount(ConvertEight(red, green, blue, encoder, in + i, out + i)));
+        }
+    } else {
+        for (; i + 8 <= n; i += 8)
+            note(ConvertEight(red, green, blue, encoder, in + i, out + i), 8, i);
+    }
     if (i < n) {
         const int rest = n - i;
         std::uint32_t tail[8] {};
