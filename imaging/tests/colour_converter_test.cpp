@@ -615,6 +615,7 @@ std::uint32_t Bt2020LinearToSrgb(const std::array<double, 3> &nits)
         | (std::uint32_t { Code(out[1]) } << 8) | Code(out[2]);
 }
 
+// HLG's OOTF keeps these pictures off the one-pass conversion, so the converter remembers colours.
 // Colours seen before are taken from what the converter remembers, colours that share its slot
 // push each other out: either way every pixel, its alpha and the clipped count come out as for
 // the same colour converted on its own.
@@ -624,7 +625,7 @@ TEST(ColourConverterTest, RepeatedColoursConvertAsAlone)
     std::vector<std::uint32_t> colours;
     for (int i = 0; i < 60; ++i)
         colours.push_back(random() & 0xFFFFFFu);
-    colours.push_back(0xFF0000u); // far outside sRGB in P3
+    colours.push_back(0xFF0000u); // far outside sRGB in BT.2020
     struct Alone
     {
         std::uint32_t pixel;
@@ -632,7 +633,7 @@ TEST(ColourConverterTest, RepeatedColoursConvertAsAlone)
     };
     std::vector<Alone> alone;
     for (std::uint32_t colour : colours) {
-        ColourConverter own = ColourConverter::For(Cicp(12, 13));
+        ColourConverter own = ColourConverter::For(Cicp(9, 18));
         std::uint32_t pixel = 0xFF000000u | colour;
         own.ConvertRow(&pixel, 1);
         alone.push_back({ pixel & 0xFFFFFFu, own.ClippedPixels() });
@@ -646,7 +647,7 @@ TEST(ColourConverterTest, RepeatedColoursConvertAsAlone)
         expectedClipped += alone[picks[i]].clipped;
     }
     const std::vector<std::uint32_t> source = row;
-    ColourConverter converter = ColourConverter::For(Cicp(12, 13));
+    ColourConverter converter = ColourConverter::For(Cicp(9, 18));
     // Enough rows for what is remembered to be cleared and grown twice on the way.
     for (int round = 0; round < 80; ++round) {
         SCOPED_TRACE(round);
@@ -664,14 +665,14 @@ TEST(ColourConverterTest, NoiseConvertsAsRowsOnTheirOwn)
 {
     std::mt19937 random(11);
     constexpr std::int32_t kWidth = 6000;
-    ColourConverter converter = ColourConverter::For(Cicp(12, 13));
+    ColourConverter converter = ColourConverter::For(Cicp(9, 18));
     std::uint64_t expectedClipped = 0;
     for (int y = 0; y < 500; ++y) {
         std::vector<std::uint32_t> row(kWidth);
         for (std::uint32_t &p : row)
             p = random();
         std::vector<std::uint32_t> expected = row;
-        ColourConverter fresh = ColourConverter::For(Cicp(12, 13));
+        ColourConverter fresh = ColourConverter::For(Cicp(9, 18));
         fresh.ConvertRow(expected.data(), kWidth);
         expectedClipped += fresh.ClippedPixels();
         converter.ConvertRow(row.data(), kWidth);
