@@ -5,6 +5,7 @@
 #include "app/pane_block.h"
 #include "app/pane_selection.h"
 #include "app/scan_texts.h"
+#include "app/summed_pane.h"
 #include "capture/colour_copy.h"
 #include "capture/readout_panel.h"
 #include "capture/release_steps.h"
@@ -430,7 +431,11 @@ void Form1::CalcColor()
     Outputs outputs(*this);
     const auto yield = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
     const QRect part = selection->Part();
-    if (part.isEmpty())
+    // Held here: a newer picture opened from the scan's yield replaces the window's.
+    const std::shared_ptr<const analysis::RowSums> rows = pictureRows;
+    if (part.isEmpty() && rows)
+        scanner.CalcColor(app::SummedPane { *PicBox, *rows, pictureRowsKey }, yield, outputs);
+    else if (part.isEmpty())
         scanner.CalcColor(*PicBox, yield, outputs);
     else
         scanner.CalcColor(app::PaneBlock { *PicBox, part }, yield, outputs);
@@ -493,6 +498,7 @@ void Form1::ShowCapturedBlock(const QImage &pixels, const QRect &block)
     DropPendingLoad();
     // The capture's pixels are sRGB already: X11 display profiles were converted on the way.
     ShowColourSpace(QString());
+    pictureRows.reset();
     selection->Forget();
     capture::ShowBlock(*PicBox, pixels, block);
     CalcColor();
@@ -571,6 +577,12 @@ void Form1::OpenPicture(const platform::PictureInput &input)
     PicBox->SetPicture(loaded.picture);
     loaded.picture = QImage(); // the pane holds the only reference now
     PicBox->SetSize(loaded.width, loaded.height);
+    // The sums are of the loaded picture's pixels: they stand for the raster while it shares them.
+    pictureRows.reset();
+    if (loaded.rows && PicBox->Raster().cacheKey() == PicBox->Picture().cacheKey()) {
+        pictureRows = std::move(loaded.rows);
+        pictureRowsKey = PicBox->Raster().cacheKey();
+    }
     ShowColourSpace(app::ColourSpaceText(loaded.colour,
         static_cast<std::uint64_t>(std::max(0, loaded.width))
             * static_cast<std::uint64_t>(std::max(0, loaded.height))));
