@@ -533,7 +533,6 @@ void Form1::OpenPicture(const platform::PictureInput &input)
     DropPendingLoad();
     auto load = std::make_shared<Load>();
     newestLoad = load;
-    setCursor(Qt::BusyCursor);
     const auto run = [load, input, colour, loadPicture = seams.loadPicture] {
         // Nothing may escape a worker thread: any failure is the load error.
         try {
@@ -555,6 +554,9 @@ void Form1::OpenPicture(const platform::PictureInput &input)
         run(); // no thread to be had: load here, with the window waiting
         load->finished = true;
     }
+    // After the worker's start: the pointer's change costs the display server a round trip and
+    // the cursor theme a read, which the decoding need not wait for.
+    setCursor(Qt::BusyCursor);
     if (!load->finished) {
         QEventLoop loop;
         load->waiting = &loop;
@@ -574,9 +576,8 @@ void Form1::OpenPicture(const platform::PictureInput &input)
     if (!PicBox->IsPaneVisible())
         PicBox->SetPaneVisible(true);
     selection->Forget();
-    PicBox->SetPicture(loaded.picture);
+    PicBox->SetPictureAndSize(loaded.picture, loaded.width, loaded.height);
     loaded.picture = QImage(); // the pane holds the only reference now
-    PicBox->SetSize(loaded.width, loaded.height);
     // The sums are of the loaded picture's pixels: they stand for the raster while it shares them.
     pictureRows.reset();
     if (loaded.rows && PicBox->Raster().cacheKey() == PicBox->Picture().cacheKey()) {
