@@ -431,29 +431,6 @@ namespace {
         }
     }
 
-    TEST(CalcColor, StopAfterASummedFirstRowGivesFirstRowMeans)
-    {
-        Raster raster(1000, 1000, MakeColour(0, 0, 255));
-        for (int x = 0; x < 1000; ++x)
-            raster.SetPixel(x, 0, MakeColour(255, 0, 0));
-        const RowSums sums = SumsOf(raster);
-        const SummedSource source { &raster, &sums, [](std::int32_t) { return true; } };
-        ColourScanner scanner;
-        RecordedOutputs out;
-        int yields = 0;
-        scanner.CalcColor(
-            source,
-            [&] {
-                if (++yields == 1)
-                    scanner.StopGesture();
-            },
-            out);
-        EXPECT_EQ(yields, 1);
-        EXPECT_EQ(source.reads, 0);
-        EXPECT_EQ(out.hexText, "#FF0000");
-        EXPECT_EQ(out.Info(), Info(255, 0, 0, 100, 0, 100));
-    }
-
     // Rows that take a known time on a clock of the test's own: the scan must yield after row 0,
     // then after the first row that ends one interval after the previous yield returned, and show
     // the progress of the last even row at each yield.

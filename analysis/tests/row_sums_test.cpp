@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -74,35 +73,6 @@ namespace {
 
     INSTANTIATE_TEST_SUITE_P(RowSums, RowSumsDelivery, testing::ValuesIn(kDeliveries),
         [](const auto &info) { return std::string(info.param.name); });
-
-    // Rows written into the sink's own space, in groups as a JPEG decoder hands them over, sum
-    // like rows taken where they are; row 1 by hand: R 1+11+21+31+41, G 200+193+186+179+172.
-    TEST(RowSums, RowsWrittenInItsSpaceSumAsRowsTakenWhereTheyAre)
-    {
-        RowSums written;
-        ASSERT_TRUE(written.Start(5, 3));
-        std::ptrdiff_t stride = 0;
-        std::uint32_t *space = written.RowSpace(0, 2, stride);
-        ASSERT_NE(space, nullptr);
-        ASSERT_GE(stride, 5);
-        for (std::int32_t y = 0; y < 2; ++y) {
-            const std::vector<std::uint32_t> row = Row(y);
-            std::copy(row.begin(), row.end(), space + y * stride);
-        }
-        written.RowsDone(0, 2);
-        space = written.RowSpace(2, 1, stride);
-        const std::vector<std::uint32_t> last = Row(2);
-        std::copy(last.begin(), last.end(), space);
-        written.RowsDone(2, 1);
-        EXPECT_TRUE(written.Complete());
-
-        ScanTotals one;
-        ASSERT_TRUE(written.AddRow(1, one));
-        EXPECT_EQ(one.sumR, 105u);
-        EXPECT_EQ(one.sumG, 930u);
-        EXPECT_EQ(one.sumB, 500u);
-        EXPECT_EQ(one.count, 5u);
-    }
 
     // The widest row a decoder delivers, all white: 255 * 2^20 per channel, past 16 bits and
     // exact; a row too wide for 32-bit sums is refused before anything is held.
