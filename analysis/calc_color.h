@@ -52,6 +52,18 @@ struct ScanTotals
     std::uint64_t count = 0;
 };
 
+// A source that may hold the channel sums of its rows already, taken as they were decoded: the
+// scan adds a row's sums instead of reading its pixels wherever AddRowSums says it did, which it
+// may only do for a row of exactly W pixels, all inside the raster as it is now.
+template <typename S>
+concept RowSummedPixelSource = PixelSource<S> && requires(
+    const S &source, std::int32_t y, std::int32_t W, ScanTotals &totals)
+{
+    {
+        source.AddRowSums(y, W, totals)
+        } -> std::same_as<bool>;
+};
+
 // What a finished (or stopped) scan found: truncated channel means 0..255, the swatch colour
 // 0x00BBGGRR made of them, and their HSL values.
 struct ColourSummary
@@ -125,6 +137,10 @@ template <PixelSource Source>
 inline void ColourScanner::ScanRow(
     const Source &source, std::int32_t y, std::int32_t W, ScanTotals &totals)
 {
+    if constexpr (RowSummedPixelSource<Source>) {
+        if (source.AddRowSums(y, W, totals))
+            return;
+    }
     // 32-bit sums over chunks short enough that 255 per pixel cannot overflow them keep the
     // inner loop narrow; the source's read is inlined here.
     constexpr std::int32_t kChunk = 16'777'215 / 255 * 255;

@@ -143,7 +143,7 @@ bool StatisticsSink::TakeRows(std::int32_t, std::int32_t count, std::int32_t row
     return true;
 }
 
-void StatisticsSink::SumPixels(const std::uint32_t *pixels, std::int32_t n)
+void AddChannelSums(const std::uint32_t *pixels, std::int32_t n, ScanTotals &totals)
 {
     // 32-bit sums over chunks short enough that 255 a pixel cannot overflow them keep the loop
     // narrow enough to vectorise.
@@ -157,11 +157,11 @@ void StatisticsSink::SumPixels(const std::uint32_t *pixels, std::int32_t n)
             g += (p >> 8) & 0xFFu;
             b += p & 0xFFu;
         }
-        sums.sumR += r;
-        sums.sumG += g;
-        sums.sumB += b;
+        totals.sumR += r;
+        totals.sumG += g;
+        totals.sumB += b;
     }
-    sums.count += static_cast<std::uint64_t>(std::max(n, 0));
+    totals.count += static_cast<std::uint64_t>(std::max(n, 0));
 }
 
 void StatisticsSink::AddPixels(const std::uint32_t *pixels, std::int32_t n)
@@ -169,7 +169,7 @@ void StatisticsSink::AddPixels(const std::uint32_t *pixels, std::int32_t n)
     if (colours)
         colours->AddPixels(pixels, n);
     if (meansOnly) {
-        SumPixels(pixels, n);
+        AddChannelSums(pixels, n, sums);
         return;
     }
     std::uint64_t *r0 = counts[0].data(), *g0 = counts[1].data(), *b0 = counts[2].data();

@@ -49,6 +49,10 @@ struct PictureStatistics
 // Linear light 0..1 (clamped) to the nearest 8-bit sRGB code, 0..255.
 [[nodiscard]] std::int32_t EncodeSrgb(double linear);
 
+// Adds the channels of n pixels of 0x??RRGGBB (the top byte is ignored) to totals, count
+// included: the one sum behind quillmere-avg's means and the window's.
+void AddChannelSums(const std::uint32_t *pixels, std::int32_t n, ScanTotals &totals);
+
 // The sink that adds each row to per-channel histograms and forgets it. Counts are 64-bit, so
 // every figure is exact for any picture a decoder accepts; memory is a fixed 12 KiB plus the
 // rows a decoder asks for at once.
@@ -77,8 +81,6 @@ public:
     [[nodiscard]] const ColourHistogram *Colours() const { return colours.get(); }
 
 private:
-    void SumPixels(const std::uint32_t *pixels, std::int32_t n);
-
     bool meansOnly = false;
     ScanTotals sums;
     std::int32_t width = 0;

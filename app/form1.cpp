@@ -5,6 +5,7 @@
 #include "app/pane_block.h"
 #include "app/pane_selection.h"
 #include "app/scan_texts.h"
+#include "app/summed_pane.h"
 #include "capture/colour_copy.h"
 #include "capture/readout_panel.h"
 #include "capture/release_steps.h"
@@ -430,7 +431,11 @@ void Form1::CalcColor()
     Outputs outputs(*this);
     const auto yield = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
     const QRect part = selection->Part();
-    if (part.isEmpty())
+    // Held here: a newer picture opened from the scan's yield replaces the window's.
+    const std::shared_ptr<const analysis::RowSums> rows = pictureRows;
+    if (part.isEmpty() && rows)
+        scanner.CalcColor(app::SummedPane { *PicBox, *rows, pictureRowsKey }, yield, outputs);
+    else if (part.isEmpty())
         scanner.CalcColor(*PicBox, yield, outputs);
     else
         scanner.CalcColor(app::PaneBlock { *PicBox, part }, yield, outputs);
@@ -493,6 +498,7 @@ void Form1::ShowCapturedBlock(const QImage &pixels, const QRect &block)
     DropPendingLoad();
     // The capture's pixels are sRGB already: X11 display profiles were converted on the way.
     ShowColourSpace(QString());
+    pictureRows.reset();
     selection->Forget();
     capture::ShowBlock(*PicBox, pixels, block);
     CalcColor();
@@ -527,7 +533,6 @@ void Form1::OpenPicture(const platform::PictureInput &input)
     DropPendingLoad();
     auto load = std::make_shared<Load>();
     newestLoad = load;
-    setCursor(Qt::BusyCursor);
     const auto run = [load, input, colour, loadPicture = seams.loadPicture] {
         // Nothing may escape a worker thread: any failure is the load error.
         try {
@@ -549,6 +554,9 @@ void Form1::OpenPicture(const platform::PictureInput &input)
         run(); // no thread to be had: load here, with the window waiting
         load->finished = true;
     }
+    // After the worker's start: the pointer's change costs the display server a round trip and
+    // the cursor theme a read, which the decoding need not wait for.
+    setCursor(Qt::BusyCursor);
     if (!load->finished) {
         QEventLoop loop;
         load->waiting = &loop;
@@ -568,9 +576,14 @@ void Form1::OpenPicture(const platform::PictureInput &input)
     if (!PicBox->IsPaneVisible())
         PicBox->SetPaneVisible(true);
     selection->Forget();
-    PicBox->SetPicture(loaded.picture);
+    PicBox->SetPictureAndSize(loaded.picture, loaded.width, loaded.height);
     loaded.picture = QImage(); // the pane holds the only reference now
-    PicBox->SetSize(loaded.width, loaded.height);
+    // The sums are of the loaded picture's pixels: they stand for the raster while it shares them.
+    pictureRows.reset();
+    if (loaded.rows && PicBox->Raster().cacheKey() == PicBox->Picture().cacheKey()) {
+        pictureRows = std::move(loaded.rows);
+        pictureRowsKey = PicBox->Raster().cacheKey();
+    }
     ShowColourSpace(app::ColourSpaceText(loaded.colour,
         static_cast<std::uint64_t>(std::max(0, loaded.width))
             * static_cast<std::uint64_t>(std::max(0, loaded.height))));

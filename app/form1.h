@@ -202,6 +202,10 @@ private:
     analysis::ColourValue chosenColour = 0;
     // The screen capture command of ScreenCap; it owns the capture overlay.
     std::unique_ptr<capture::ScreenCapture> screenCapture;
+    // The row sums of the picture last opened, and the cache key of the pane's raster that holds
+    // it; the scan of the whole pane adds them up while the raster is unchanged.
+    std::shared_ptr<const analysis::RowSums> pictureRows;
+    qint64 pictureRowsKey = 0;
     // The load whose picture is to be shown next; null when none is running.
     std::shared_ptr<Load> newestLoad;
     // Worker threads still running, joined when their load ends or the window goes.

@@ -65,6 +65,16 @@ void MainColoursFinder::Start(const QImage &raster, const QRect &block)
     run->raster = raster;
     run->block = block;
     newest = run;
+    // Behind the events already waiting, the paint of the mean among them: two counting threads
+    // on a machine of two cores would slow it down.
+    QMetaObject::invokeMethod(
+        this, [this, run] { Launch(run); }, Qt::QueuedConnection);
+}
+
+void MainColoursFinder::Launch(const std::shared_ptr<Run> &run)
+{
+    if (run != newest)
+        return; // stopped or overtaken before it began
     const auto work = [run] {
         // Nothing may escape a worker thread: a run that fails finds no colours.
         try {

@@ -29,7 +29,8 @@ public:
     ~MainColoursFinder() override;
 
     // Starts on `block` of `raster` (Format_RGB32, shared, so later changes of the pane leave this
-    // run's pixels alone); a run still going is stopped and dropped.
+    // run's pixels alone); a run still going is stopped and dropped. The counting begins once the
+    // event loop has handled what was already waiting, such as the paint of the mean.
     void Start(const QImage &raster, const QRect &block);
     void Stop();
     [[nodiscard]] bool IsRunning() const { return newest != nullptr; }
@@ -50,6 +51,7 @@ private:
     };
 
     static void Count(Run &run);
+    void Launch(const std::shared_ptr<Run> &run);
     void Finish(const std::shared_ptr<Run> &run);
 
     std::shared_ptr<Run> newest;

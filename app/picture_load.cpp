@@ -15,9 +15,10 @@ LoadedPicture LoadPicture(const platform::PictureInput &input, analysis::ColourV
     LoadedPicture loaded;
     const std::uintptr_t token = modGDIPlusResize::GdiPlusOpen();
     try {
+        auto rows = std::make_shared<analysis::RowSums>();
         if (!input.path.isEmpty()) {
             loaded.picture = modGDIPlusResize::LoadPictureScaled(
-                input.path, loaded.width, loaded.height, colour, &loaded.colour);
+                input.path, loaded.width, loaded.height, colour, &loaded.colour, rows.get());
         } else {
             QByteArray data = input.data;
             if (data.isEmpty() && !input.image.isNull()) {
@@ -28,8 +29,10 @@ LoadedPicture LoadPicture(const platform::PictureInput &input, analysis::ColourV
                 input.image.save(&buffer, "PNG", 100);
             }
             loaded.picture = modGDIPlusResize::LoadPictureScaled(
-                data, name, loaded.width, loaded.height, colour, &loaded.colour);
+                data, name, loaded.width, loaded.height, colour, &loaded.colour, rows.get());
         }
+        if (rows->Complete())
+            loaded.rows = std::move(rows);
     } catch (const modGDIPlusResize::LoadError &error) {
         loaded = LoadedPicture {};
         loaded.failure = error.Description();

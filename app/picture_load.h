@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/colour_math.h"
+#include "analysis/row_sums.h"
 #include "imaging/colour_report.h"
 #include "imaging/load_failure.h"
 #include "platform/picture_input.h"
@@ -9,6 +10,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 
 namespace app {
 
@@ -23,10 +25,14 @@ struct LoadedPicture
     imaging::LoadFailure reason = imaging::LoadFailure::None;
     // Which colours the picture came in and what the conversion to sRGB did to it.
     imaging::ColourReport colour;
+    // The sums of each of the picture's rows, taken as they were decoded; null when the loader
+    // could not keep them.
+    std::shared_ptr<const analysis::RowSums> rows;
 };
 
 // Loads a file, image bytes or a decoded image through the picture loader, composed over colour
-// (0x00BBGGRR), at the picture's own size. Runs on any thread; nothing is written to disk.
+// (0x00BBGGRR), at the picture's own size, with its rows' sums. Runs on any thread; nothing is
+// written to disk.
 [[nodiscard]] LoadedPicture LoadPicture(
     const platform::PictureInput &input, analysis::ColourValue colour);
 

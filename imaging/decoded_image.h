@@ -55,6 +55,12 @@ public:
     // over row by row.
     [[nodiscard]] virtual LoadFailure DrawRows(analysis::RowSink &sink, QRgb background);
 
+    // DrawOver that also hands each finished row to rows once, top to bottom (Start, then
+    // TakeRows): as the row lands where the decoder streams its rows, otherwise from the finished
+    // raster. Rows that refuse the picture get nothing, and the draw goes on without them.
+    [[nodiscard]] LoadFailure DrawOverWatched(
+        Raster &raster, QRgb background, analysis::RowSink &rows);
+
 protected:
     // DrawOver for decoders that override DrawRows: the rows are decoded straight into raster.
     [[nodiscard]] LoadFailure DrawOverThroughRows(Raster &raster, QRgb background);
@@ -80,6 +86,9 @@ protected:
 private:
     bool convertsColours = false;
     bool rawColours = false;
+    // The rows of the DrawOverWatched call running, until DrawOverThroughRows takes them.
+    analysis::RowSink *rowWatcher = nullptr;
+    bool rowsWatched = false;
 };
 
 // The reason a decoder gives when the sink's Start turns the picture down: the sinks refuse only

@@ -1,6 +1,8 @@
 // What every decoder shares; built into the formats module as well as the loader.
 #include "imaging/decoded_image.h"
 
+#include <utility>
+
 namespace imaging {
 
 Raster DecodedImage::TakeRaster() { return AllocateRaster(size); }
@@ -26,12 +28,14 @@ ColourReport DecodedImage::Report() const
 
 namespace {
 
-    // The window's sink: each row is decoded in place in its raster.
+    // The window's sink: each row is decoded in place in its raster, and handed on from there to
+    // the rows watching, if any.
     class RasterSink final : public analysis::RowSink
     {
     public:
-        explicit RasterSink(Raster &target)
+        RasterSink(Raster &target, analysis::RowSink *watcher)
             : raster(target)
+            , watcher(watcher)
         {
         }
 
@@ -46,10 +50,19 @@ namespace {
             return raster.Row(y);
         }
 
-        void RowsDone(std::int32_t, std::int32_t) override { }
+        void RowsDone(std::int32_t y, std::int32_t count) override
+        {
+            if (watcher
+                && !watcher->TakeRows(y, count, raster.Width(), raster.Row(y), raster.Stride()))
+                watcherFailed = true;
+        }
+
+        [[nodiscard]] bool WatcherFailed() const { return watcherFailed; }
 
     private:
         Raster &raster;
+        analysis::RowSink *watcher;
+        bool watcherFailed = false;
     };
 
 } // namespace
@@ -70,12 +83,39 @@ LoadFailure DecodedImage::DrawRows(analysis::RowSink &sink, QRgb background)
     return LoadFailure::None;
 }
 
+LoadFailure DecodedImage::DrawOverWatched(Raster &raster, QRgb background, analysis::RowSink &rows)
+{
+    if (raster.IsNull())
+        return LoadFailure::OutOfMemory;
+    if (!rows.Start(raster.Width(), raster.Height()))
+        return DrawOver(raster, background);
+    rowWatcher = &rows;
+    rowsWatched = false;
+    struct Forget
+    {
+        analysis::RowSink *&watcher;
+        ~Forget() { watcher = nullptr; }
+    } forget { rowWatcher };
+    const LoadFailure failure = DrawOver(raster, background);
+    if (failure != LoadFailure::None || rowsWatched)
+        return failure;
+    // A decoder that draws its raster whole: its rows are finished only now.
+    if (!rows.TakeRows(0, raster.Height(), raster.Width(), raster.Bits(), raster.Stride()))
+        return LoadFailure::OutOfMemory;
+    return LoadFailure::None;
+}
+
 LoadFailure DecodedImage::DrawOverThroughRows(Raster &raster, QRgb background)
 {
     if (raster.IsNull())
         return LoadFailure::OutOfMemory;
-    RasterSink sink(raster);
-    return DrawRows(sink, background);
+    analysis::RowSink *watcher = std::exchange(rowWatcher, nullptr);
+    rowsWatched = watcher != nullptr;
+    RasterSink sink(raster, watcher);
+    const LoadFailure failure = DrawRows(sink, background);
+    if (failure == LoadFailure::None && sink.WatcherFailed())
+        return LoadFailure::OutOfMemory;
+    return failure;
 }
 
 LoadFailure SizeFailure(std::int64_t width, std::int64_t height)

@@ -91,19 +91,27 @@ namespace {
     }
 
     // Draws the image over the background into the canvas: directly at its own size, otherwise at
-    // its own size first and resampled into the canvas from there.
-    imaging::LoadFailure RenderImage(imaging::DecodedImage &image, Canvas &canvas)
+    // its own size first and resampled into the canvas from there. The canvas's rows go to *rows
+    // (when given) as they are finished.
+    imaging::LoadFailure RenderImage(
+        imaging::DecodedImage &image, Canvas &canvas, analysis::RowSink *rows)
     {
-        if (canvas.raster.Size() == image.Size())
-            return image.DrawOver(canvas.raster, canvas.background);
+        imaging::Raster &raster = canvas.raster;
+        if (raster.Size() == image.Size())
+            return rows ? image.DrawOverWatched(raster, canvas.background, *rows)
+                        : image.DrawOver(raster, canvas.background);
         imaging::Raster ownSize = image.TakeRaster();
         if (ownSize.IsNull())
             return imaging::LoadFailure::OutOfMemory;
         if (const imaging::LoadFailure failure = image.DrawOver(ownSize, canvas.background);
             failure != imaging::LoadFailure::None)
             return failure;
-        return imaging::ResampleBicubic(ownSize, canvas.raster) ? imaging::LoadFailure::None
-                                                                : imaging::LoadFailure::OutOfMemory;
+        if (!imaging::ResampleBicubic(ownSize, raster))
+            return imaging::LoadFailure::OutOfMemory;
+        if (rows && rows->Start(raster.Width(), raster.Height())
+            && !rows->TakeRows(0, raster.Height(), raster.Width(), raster.Bits(), raster.Stride()))
+            return imaging::LoadFailure::OutOfMemory;
+        return imaging::LoadFailure::None;
     }
 
     // Takes the finished raster out of the canvas, which keeps nothing of it.
@@ -165,7 +173,7 @@ namespace {
     // the load error shows.
     QImage LoadOpened(const std::function<imaging::OpenedImage()> &open, const QString &shownPath,
         std::int32_t &width, std::int32_t &height, analysis::ColourValue colour,
-        imaging::ColourReport *report)
+        imaging::ColourReport *report, analysis::RowSink *rows)
     {
         using imaging::LoadFailure;
         if (!IsStarted())
@@ -191,7 +199,7 @@ namespace {
             Canvas canvas;
             if (!PrepareCanvas(canvas, *image, colour, canvasWidth, canvasHeight))
                 throw LoadError(shownPath, LoadFailure::OutOfMemory);
-            if (const LoadFailure failure = RenderImage(*image, canvas);
+            if (const LoadFailure failure = RenderImage(*image, canvas, rows);
                 failure != LoadFailure::None)
                 throw LoadError(shownPath, failure);
             const imaging::ColourReport colourReport = image->Report();
@@ -211,29 +219,31 @@ namespace {
 } // namespace
 
 QImage LoadPictureScaled(const QString &path, std::int32_t &width, std::int32_t &height,
-    analysis::ColourValue colour, imaging::ColourReport *report)
+    analysis::ColourValue colour, imaging::ColourReport *report, analysis::RowSink *rows)
 {
     return LoadOpened(
         [&path] { return imaging::LoadImageFromFile(QFile::encodeName(path).toStdString()); }, path,
-        width, height, colour, report);
+        width, height, colour, report, rows);
 }
 
 QImage LoadPictureScaled(const NativePath &path, std::int32_t &width, std::int32_t &height,
-    analysis::ColourValue colour, imaging::ColourReport *report)
+    analysis::ColourValue colour, imaging::ColourReport *report, analysis::RowSink *rows)
 {
     return LoadOpened([&path] { return imaging::LoadImageFromFile(path.bytes); },
-        QFile::decodeName(QByteArray::fromStdString(path.bytes)), width, height, colour, report);
+        QFile::decodeName(QByteArray::fromStdString(path.bytes)), width, height, colour, report,
+        rows);
 }
 
 QImage LoadPictureScaled(const QByteArray &data, const QString &name, std::int32_t &width,
-    std::int32_t &height, analysis::ColourValue colour, imaging::ColourReport *report)
+    std::int32_t &height, analysis::ColourValue colour, imaging::ColourReport *report,
+    analysis::RowSink *rows)
 {
     return LoadOpened(
         [&data] {
             return imaging::LoadImageFromMemory(
                 std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
         },
-        name, width, height, colour, report);
+        name, width, height, colour, report, rows);
 }
 
 } // namespace modGDIPlusResize

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/colour_math.h"
+#include "analysis/row_sink.h"
 #include "imaging/load_failure.h"
 #include "imaging/picture_rows.h"
 
@@ -48,19 +49,23 @@ void GdiPlusClose(std::uintptr_t token);
 // reason, for anything that is not a complete, readable picture of at most 16384 x 16384 pixels,
 // and for requested sizes below 1 (no reason) or above that limit (TooLarge). The pixels are
 // converted to sRGB from the colours the picture names; what was done goes into *report (when
-// given) once the load has succeeded.
+// given) once the load has succeeded. *rows (when given) gets the picture's final rows once,
+// top to bottom: as each is decoded at the image's own size, from the finished picture when
+// resampled; rows it got from a load that failed are not to be used.
 [[nodiscard]] QImage LoadPictureScaled(const QString &path, std::int32_t &width,
-    std::int32_t &height, analysis::ColourValue colour, imaging::ColourReport *report = nullptr);
+    std::int32_t &height, analysis::ColourValue colour, imaging::ColourReport *report = nullptr,
+    analysis::RowSink *rows = nullptr);
 
 // LoadPictureScaled for a name that may not be text, such as one a shell passed on; the load
 // error shows the name decoded as well as it can be.
 [[nodiscard]] QImage LoadPictureScaled(const NativePath &path, std::int32_t &width,
-    std::int32_t &height, analysis::ColourValue colour, imaging::ColourReport *report = nullptr);
+    std::int32_t &height, analysis::ColourValue colour, imaging::ColourReport *report = nullptr,
+    analysis::RowSink *rows = nullptr);
 
 // The same for the bytes of an image file held in memory, for a picture that comes without a
 // file; the load error names `name` where it would name the path. Nothing is written to disk.
 [[nodiscard]] QImage LoadPictureScaled(const QByteArray &data, const QString &name,
     std::int32_t &width, std::int32_t &height, analysis::ColourValue colour,
-    imaging::ColourReport *report = nullptr);
+    imaging::ColourReport *report = nullptr, analysis::RowSink *rows = nullptr);
 
 } // namespace modGDIPlusResize

@@ -68,6 +68,14 @@ void PicBox::SetPicture(const QImage &newPicture)
     Redraw(RasterSize());
 }
 
+void PicBox::SetPictureAndSize(const QImage &newPicture, double width, double height)
+{
+    paneWidth = width;
+    paneHeight = height;
+    SetPicture(newPicture);
+    UpdateWidgetSize();
+}
+
 void PicBox::SetBackColor(analysis::ColourValue colour)
 {
     backColor = colour;

@@ -45,6 +45,10 @@ public:
     void SetPicture(const QImage &picture);
     [[nodiscard]] const QImage &Picture() const { return picture; }
 
+    // SetPicture then SetSize(width, height) in one step: the raster is drawn once, at the new
+    // size, so a big earlier picture is not filled and copied at its own size on the way.
+    void SetPictureAndSize(const QImage &picture, double width, double height);
+
     // 0x00BBGGRR, or a system colour reference (bit 31 set) resolved through the palette when the
     // pane is cleared. Setting it clears the pane at once.
     [[nodiscard]] analysis::ColourValue BackColor() const { return backColor; }

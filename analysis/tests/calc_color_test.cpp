@@ -1,5 +1,6 @@
 #include "analysis/calc_color.h"
 #include "analysis/raster.h"
+#include "analysis/row_sums.h"
 #include "analysis/tests/summary_hex.h"
 
 #include <gtest/gtest.h>
@@ -351,6 +352,83 @@ namespace {
         scanner.CalcColor(
             ResizedSource { &black, 4.0, 1.0 }, [] {}, out);
         EXPECT_EQ(out.hexText, "#7F7F7F");
+    }
+
+    // A raster with the sums of its rows, as the window holds a decoded picture: rows whose sums
+    // it offers are not read, the others are read pixel by pixel.
+    struct SummedSource
+    {
+        const Raster *raster;
+        const RowSums *sums;
+        std::function<bool(std::int32_t)> offers; // whether row y's sums are offered
+        mutable std::int64_t reads = 0;
+        double Width() const { return raster->Width(); }
+        double Height() const { return raster->Height(); }
+        ColourValue ReadPixel(int x, int y) const
+        {
+            ++reads;
+            return raster->ReadPixel(x, y);
+        }
+        bool AddRowSums(std::int32_t y, std::int32_t W, ScanTotals &totals) const
+        {
+            return offers(y) && W == sums->Width() && sums->AddRow(y, totals);
+        }
+    };
+    static_assert(RowSummedPixelSource<SummedSource>);
+    static_assert(!RowSummedPixelSource<Raster>);
+
+    RowSums SumsOf(const Raster &raster)
+    {
+        RowSums sums;
+        EXPECT_TRUE(sums.Start(raster.Width(), raster.Height()));
+        std::vector<std::uint32_t> row(static_cast<std::size_t>(raster.Width()));
+        for (std::int32_t y = 0; y < raster.Height(); ++y) {
+            for (std::int32_t x = 0; x < raster.Width(); ++x) {
+                const ColourValue c = raster.ReadPixel(x, y);
+                row[static_cast<std::size_t>(x)]
+                    = 0xFF000000u | GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c);
+            }
+            EXPECT_TRUE(sums.TakeRows(y, 1, raster.Width(), row.data(), raster.Width()));
+        }
+        return sums;
+    }
+
+    TEST(CalcColor, RowSumsStandForTheRowsTheyAreOfferedFor)
+    {
+        Raster raster(1001, 1000);
+        std::uint32_t state = 7;
+        for (int y = 0; y < raster.Height(); ++y)
+            for (int x = 0; x < raster.Width(); ++x) {
+                state = state * 1664525u + 1013904223u;
+                raster.SetPixel(x, y, state >> 8);
+            }
+        const RowSums sums = SumsOf(raster);
+        const RecordedOutputs read = Scan(raster);
+        struct Case
+        {
+            const char *what;
+            std::function<bool(std::int32_t)> offers;
+            std::int64_t reads;
+        };
+        const Case cases[] = {
+            { "every row", [](std::int32_t) { return true; }, 0 },
+            { "none", [](std::int32_t) { return false; }, 1001 * 1000 },
+            { "even rows only", [](std::int32_t y) { return y % 2 == 0; }, 1001 * 500 },
+        };
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.what);
+            const SummedSource source { &raster, &sums, c.offers };
+            ColourScanner scanner;
+            RecordedOutputs out;
+            std::vector<std::string> progress;
+            scanner.CalcColor(
+                source, [&] { progress.push_back(out.infoTexts.back()); }, out);
+            EXPECT_EQ(source.reads, c.reads);
+            EXPECT_EQ(out.hexText, read.hexText);
+            EXPECT_EQ(out.Info(), read.Info());
+            // 1,001,000 pixels: the progress still counts rows, summed or read.
+            EXPECT_EQ(progress.front(), ProgressText(1, 1000));
+        }
     }
 
     // Rows that take a known time on a clock of the test's own: the scan must yield after row 0,

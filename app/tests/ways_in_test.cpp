@@ -1,6 +1,7 @@
 // Drops, Ctrl+V and loads on the worker thread, driven in-process: every way in must end exactly
 // where the open command ends for the same picture.
 #include "app/application.h"
+#include "app/main_colour_row.h"
 #include "app/tests/form1_fixture.h"
 
 #include <QApplication>
@@ -392,6 +393,40 @@ TEST(WaysIn, NewerPictureDuringALoadWins)
         EXPECT_FALSE(window.IsLoading());
         EXPECT_EQ(window.cursor().shape(), Qt::ArrowCursor);
     }
+}
+
+// The stop gesture while a picture loads: the pane and the results stay as they were, and the
+// picture, once loaded, is analysed to its end as if there had been no stop.
+TEST(WaysIn, StopDuringALoadKeepsEverythingAndLeavesTheNextScanWhole)
+{
+    Opened opened;
+    Form1Fixture &fixture = opened.fixture;
+    Form1 &window = fixture.Window();
+    QImage big(1000, 1000, QImage::Format_RGB32);
+    big.fill(qRgb(255, 255, 255));
+    for (int x = 0; x < big.width(); ++x)
+        big.setPixel(x, 0, qRgb(0, 0, 0));
+    const QString next = fixture.SaveImage(big, "next.png");
+    auto gate = std::make_shared<Gate>();
+    OpenAtExit release { { gate } };
+    fixture.beforeLoad = [gate](const platform::PictureInput &) { gate->Wait(); };
+
+    bool keptDuringLoad = false;
+    QTimer::singleShot(0, &window, [&] {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return gate->Reached(); }));
+        QTest::mouseDClick(window.LbInfo, Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
+        keptDuringLoad = window.IsLoading() && ResultsOf(fixture) == opened.results
+            && window.Pane().Raster().size() == QSize(40, 30)
+            && window.Pane().Raster().pixel(0, 0) == qRgb(255, 0, 0);
+        gate->Open();
+    });
+    window.OpenPath(next);
+
+    EXPECT_TRUE(keptDuringLoad);
+    // One black row of 1000: 255 * 999 / 1000 = 254.7, truncated; a stop would show black.
+    EXPECT_EQ(fixture.HexText(), "#FEFEFE");
+    EXPECT_EQ(window.Pane().Raster().size(), QSize(1000, 1000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.MainColours->Colours().empty(); }, 10000));
 }
 
 // A screen capture finished during a load is newer than the picture being loaded.

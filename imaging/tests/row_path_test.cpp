@@ -5,6 +5,7 @@
 
 #include "analysis/pixel_statistics.h"
 #include "analysis/raster.h"
+#include "analysis/row_sums.h"
 #include "imaging/colour_text.h"
 #include "imaging/raster_memory.h"
 #include "imaging/tests/fixtures.h"
@@ -221,6 +222,27 @@ TEST_P(RowPathTest, GivesTheWindowsPixelsAndTheWindowsAnswer)
         ShownText shown;
         scanner.CalcColor(
             AsScanned(window), [] {}, shown);
+
+        // The rows the window's load hands on as it decodes are the rows it keeps, each once.
+        RecordingSink watched;
+        std::int32_t watchedWidth = -1, watchedHeight = -1;
+        const QImage kept = modGDIPlusResize::LoadPictureScaled(
+            path, watchedWidth, watchedHeight, background, nullptr, &watched);
+        EXPECT_EQ(watched.starts, 1);
+        EXPECT_EQ(watched.nextRow, height) << "every row handed on";
+        EXPECT_TRUE(watched.picture == window) << "the rows handed on differ from the raster";
+        EXPECT_TRUE(kept == window);
+        // Their sums, which the window's scan adds up in place of the pixels.
+        analysis::RowSums rowSums;
+        std::int32_t summedWidth = -1, summedHeight = -1;
+        static_cast<void>(modGDIPlusResize::LoadPictureScaled(
+            path, summedWidth, summedHeight, background, nullptr, &rowSums));
+        ASSERT_TRUE(rowSums.Complete());
+        analysis::ScanTotals rowTotals;
+        for (std::int32_t y = 0; y < rowSums.Height(); ++y)
+            ASSERT_TRUE(rowSums.AddRow(y, rowTotals));
+        EXPECT_EQ(imaging::HexText(analysis::Summarise(rowTotals)), shown.hex);
+        EXPECT_EQ(imaging::InfoText(analysis::Summarise(rowTotals)), shown.info);
 
         RecordingSink rows;
         ASSERT_EQ(modGDIPlusResize::DrawPictureRows(native, rows, background),

@@ -82,24 +82,31 @@ namespace {
             pane.BlockCopy(Filled(8, 8, qRgb(1, 2, 3)), QRect(0, 0, 8, 8), QPoint(2, 2));
     }
 
-    // The open command's order: clear, set picture, size to the picture. Afterwards every raster
-    // pixel is the picture's, whatever the pane held before.
+    // The open command's order: clear, set picture, size to the picture, in two steps or in one.
+    // Afterwards every raster pixel is the picture's, whatever the pane held before.
     TEST(PicBoxGuarantees, ClearSetPictureSizeShowsExactlyThePicture)
     {
-        for (const PriorState &prior : kPriorStates) {
-            SCOPED_TRACE(prior.name);
-            PicBox pane;
-            Prepare(pane, prior);
-            const QImage picture = Gradient(37, 23);
-            pane.Clear();
-            pane.SetPicture(picture);
-            pane.SetSize(picture.width(), picture.height());
-            ASSERT_EQ(pane.Raster().size(), picture.size());
-            EXPECT_EQ(
-                Mismatches(pane, [&](int x, int y) { return Bgr(picture.pixel(x, y)); }), "0");
-            // Nothing drawn yet: the raster is the picture's own storage, not a second copy.
-            EXPECT_EQ(pane.Raster().constBits(), picture.constBits());
-        }
+        for (const bool oneStep : { false, true })
+            for (const PriorState &prior : kPriorStates) {
+                SCOPED_TRACE(testing::Message() << prior.name << (oneStep ? ", one step" : ""));
+                PicBox pane;
+                Prepare(pane, prior);
+                const QImage picture = Gradient(37, 23);
+                pane.Clear();
+                if (oneStep) {
+                    pane.SetPictureAndSize(picture, picture.width(), picture.height());
+                } else {
+                    pane.SetPicture(picture);
+                    pane.SetSize(picture.width(), picture.height());
+                }
+                EXPECT_EQ(pane.Width(), 37);
+                EXPECT_EQ(pane.Height(), 23);
+                ASSERT_EQ(pane.Raster().size(), picture.size());
+                EXPECT_EQ(
+                    Mismatches(pane, [&](int x, int y) { return Bgr(picture.pixel(x, y)); }), "0");
+                // Nothing drawn yet: the raster is the picture's own storage, not a second copy.
+                EXPECT_EQ(pane.Raster().constBits(), picture.constBits());
+            }
     }
 
     // The capture's order: new size, clear, block copy over the whole size. Afterwards every
