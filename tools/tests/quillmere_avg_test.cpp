@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -471,6 +472,44 @@ TEST_F(AvgTest, NewFormatsGiveTheirMeanAndCutOnesOnlyTheLoadError)
     EXPECT_EQ(run.err,
         std::string("Error loading picture rubbish.jxl: ")
             + (windowsBuild ? "format not supported in this build\n" : "cut short\n"));
+}
+
+// The Windows build takes its module from its own folder alone: a DLL of that name in the working
+// folder or on the search path is never loaded, as a picture's folder could plant one there.
+TEST_F(AvgTest, TheWindowsModuleIsTakenFromTheProgramsFolderOnly)
+{
+    if (!UnderWine())
+        GTEST_SKIP() << "the Windows build's own search; formats_module_missing_tests has Linux's";
+    const char *exe = std::getenv("QUILLMERE_AVG_EXE");
+    ASSERT_NE(exe, nullptr);
+    const std::filesystem::path program(exe), folder(QFile::encodeName(dir.path()).toStdString());
+    const std::filesystem::path module = program.parent_path() / "quillmere-formats.dll";
+    std::filesystem::create_directory(folder / "alone");
+    std::filesystem::create_directory(folder / "on-path");
+    std::filesystem::copy_file(program, folder / "alone" / "quillmere-avg.exe");
+    std::filesystem::copy_file(module, folder / "quillmere-formats.dll");
+    std::filesystem::copy_file(module, folder / "on-path" / "quillmere-formats.dll");
+    QImage flat(4, 4, QImage::Format_ARGB32);
+    flat.fill(qRgb(200, 100, 50));
+    Write("flat.tif", fixtures::EncodeTiff(flat, fixtures::TiffVariant::Rgb8));
+
+    const std::string alone = (folder / "alone" / "quillmere-avg.exe").string();
+    std::string onPath = "Z:" + (folder / "on-path").string();
+    std::replace(onPath.begin(), onPath.end(), '/', '\\');
+    ::setenv("QUILLMERE_AVG_EXE", alone.c_str(), 1);
+    ::setenv("WINEPATH", onPath.c_str(), 1);
+    const Outcome without = Avg({ "flat.tif" });
+    std::filesystem::copy_file(module, folder / "alone" / "quillmere-formats.dll");
+    const Outcome beside = Avg({ "flat.tif" });
+    ::setenv("QUILLMERE_AVG_EXE", exe, 1);
+    ::unsetenv("WINEPATH");
+
+    EXPECT_EQ(without.status, 1);
+    EXPECT_EQ(without.err,
+        "quillmere: the decoders of WebP and TIFF are not available: quillmere-formats.dll is not "
+        "beside the program\nError loading picture flat.tif: formats module missing\n");
+    EXPECT_EQ(beside.err, "");
+    EXPECT_EQ(beside.out.rfind("#C86432 R:200 G:100 B:50 ", 0), 0u) << beside.out;
 }
 
 // ---- JSON figures against sums worked out here ----
