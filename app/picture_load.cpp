@@ -100,6 +100,8 @@ QString LoadFailureMessage(imaging::LoadFailure reason)
         return QCoreApplication::translate("LoadedPicture", "找不到新图片格式的解码模块。");
     case LoadFailure::ModuleMismatch:
         return QCoreApplication::translate("LoadedPicture", "新图片格式的解码模块来自另一个版本。");
+    case LoadFailure::NotInThisBuild:
+        return QCoreApplication::translate("LoadedPicture", "此版本不支持这种图片格式。");
     }
     return QString();
 }

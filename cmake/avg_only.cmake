@@ -1,6 +1,8 @@
 # quillmere-avg on its own, as the Windows build makes it: the analysis, the decoders built into
 # the loader and the program, with no Qt library, no tests and no window.
 set(QUILLMERE_TESTS OFF)
+# The loader's tables that need no Qt, cross-built to run under Wine (GoogleTest from the prefix).
+option(QUILLMERE_WINDOWS_TESTS "With QUILLMERE_AVG_ONLY on Windows: build imaging_windows_tests" OFF)
 
 # The decoders use Qt's QSize and QRgb, which are whole in their headers; the host's headers serve.
 find_path(QUILLMERE_QT_INCLUDE_DIR QtCore/qsize.h

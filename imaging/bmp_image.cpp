@@ -3,6 +3,7 @@
 
 #include "imaging/compose.h"
 #include "imaging/raster_memory.h"
+#include "imaging/system_files.h"
 
 #include <algorithm>
 #include <array>
@@ -38,9 +39,9 @@ namespace {
     // The file's length in bytes, or -1; leaves the position undefined.
     std::int64_t FileLength(std::FILE *file)
     {
-        if (std::fseek(file, 0, SEEK_END) != 0)
+        if (!SeekStream(file, 0, SEEK_END))
             return -1;
-        return std::ftell(file);
+        return StreamPosition(file);
     }
 
     // One channel of a 16- or 32-bit pixel: where its bits sit and how they widen to 8 bits.
@@ -203,8 +204,7 @@ namespace {
         const std::int64_t length = ReadLe(info + 116, 4);
         colour.damaged = true;
         if (length < 132 || length > kMaxProfile || at < infoAt + infoSize
-            || at + length > fileLength
-            || std::fseek(file.get(), static_cast<long>(at), SEEK_SET) != 0)
+            || at + length > fileLength || !SeekStream(file.get(), at, SEEK_SET))
             return;
         std::vector<std::uint8_t> profile(static_cast<std::size_t>(length));
         // Read after the palette; the pixels are read from their own offset.
@@ -220,7 +220,7 @@ namespace {
     LoadFailure BmpImage::ReadDib(std::int64_t infoAt, std::int64_t fileLength)
     {
         unsigned char info[kMaxHeader] = {};
-        if (std::fseek(file.get(), static_cast<long>(infoAt), SEEK_SET) != 0)
+        if (!SeekStream(file.get(), infoAt, SEEK_SET))
             return LoadFailure::ReadError;
         if (std::fread(info, 1, 4, file.get()) != 4)
             return LoadFailure::CutShort;
@@ -441,7 +441,7 @@ namespace {
     bool BmpImage::ReadIconMask()
     {
         iconMask.resize(iconMaskRowBytes * static_cast<std::size_t>(size.height()));
-        return std::fseek(file.get(), static_cast<long>(iconMaskAt), SEEK_SET) == 0
+        return SeekStream(file.get(), iconMaskAt, SEEK_SET)
             && std::fread(iconMask.data(), 1, iconMask.size(), file.get()) == iconMask.size();
     }
 
@@ -453,7 +453,7 @@ namespace {
         // The header checked that the file holds every row, so a short read means it shrank.
         if (iconMaskRowBytes != 0 && !ReadIconMask())
             return LoadFailure::CutShort;
-        if (std::fseek(file.get(), static_cast<long>(pixelsAt), SEEK_SET) != 0)
+        if (!SeekStream(file.get(), pixelsAt, SEEK_SET))
             return LoadFailure::ReadError;
         const std::uint32_t opaqueBackground = background | 0xFF000000u;
         for (int i = 0; i < height; ++i) {
@@ -489,7 +489,7 @@ namespace {
         const std::uint32_t opaqueBackground = background | 0xFF000000u;
         for (int y = 0; y < height; ++y)
             std::fill_n(bits + y * stride, width, opaqueBackground);
-        if (std::fseek(file.get(), static_cast<long>(pixelsAt), SEEK_SET) != 0)
+        if (!SeekStream(file.get(), pixelsAt, SEEK_SET))
             return LoadFailure::ReadError;
         const bool four = compression == kRle4;
         std::FILE *in = file.get();
@@ -564,13 +564,13 @@ OpenedImage OpenIco(FilePtr file)
         return { nullptr, LoadFailure::CutShort };
     const std::int64_t at = ReadLe(head + 6 + 12, 4);
     unsigned char signature[8];
-    if (std::fseek(file.get(), static_cast<long>(at), SEEK_SET) != 0)
+    if (!SeekStream(file.get(), at, SEEK_SET))
         return { nullptr, LoadFailure::Damaged };
     if (std::fread(signature, 1, sizeof signature, file.get()) != sizeof signature)
         return { nullptr, LoadFailure::CutShort };
     if (std::memcmp(signature, "\x89PNG\r\n\x1A\n", sizeof signature) == 0) {
         // libpng reads from where the stream stands.
-        if (std::fseek(file.get(), static_cast<long>(at), SEEK_SET) != 0)
+        if (!SeekStream(file.get(), at, SEEK_SET))
             return { nullptr, LoadFailure::ReadError };
         return OpenPng(std::move(file));
     }

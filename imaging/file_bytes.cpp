@@ -1,6 +1,7 @@
 #include "imaging/file_bytes.h"
 
 #include "imaging/raster_memory.h"
+#include "imaging/system_files.h"
 
 #include <cstdint>
 #include <sys/stat.h>
@@ -10,7 +11,7 @@ namespace imaging {
 LoadFailure ReadRemainingBytes(std::FILE *file, std::vector<unsigned char> &bytes)
 {
     struct stat info = {};
-    const long at = std::ftell(file);
+    const std::int64_t at = StreamPosition(file);
     if (at < 0 || ::fstat(fileno(file), &info) != 0)
         return LoadFailure::ReadError;
     if (info.st_size <= at)

@@ -33,6 +33,8 @@ std::string_view LoadFailureText(LoadFailure failure)
         return "formats module missing";
     case LoadFailure::ModuleMismatch:
         return "formats module from another build";
+    case LoadFailure::NotInThisBuild:
+        return "format not supported in this build";
     }
     return "unknown error";
 }

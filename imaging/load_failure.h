@@ -21,6 +21,7 @@ enum class LoadFailure : std::uint8_t {
     OutOfMemory, // the memory for the picture could not be had
     ModuleMissing, // the formats module that decodes this format could not be loaded
     ModuleMismatch, // the formats module found is from another build
+    NotInThisBuild, // a known format whose decoder this build leaves out (see DecoderHome)
 };
 
 // The reason in English, lower case, for the command line and logs: "cut short",

@@ -115,6 +115,8 @@ OpenedImage LoadImageFromStream(FilePtr file)
     const PictureFormat *format = RecognisePictureFormat(head.data(), n);
     if (!format)
         return Failed(n == 0 ? LoadFailure::Empty : LoadFailure::UnknownFormat);
+    if (format->home == DecoderHome::NotBuilt)
+        return Failed(LoadFailure::NotInThisBuild);
     if (format->home == DecoderHome::FormatsModule)
         return OpenInFormatsModule(*format, std::move(file));
     return format->open(std::move(file));

@@ -14,6 +14,9 @@
 #define QUILLMERE_BUILT_IN(opener) .home = DecoderHome::BuiltIn, .open = &opener
 #define QUILLMERE_IN_MODULE(opener) .home = DecoderHome::FormatsModule, .open = nullptr
 #endif
+// A format whose library the build leaves out (the Windows build cross-builds WebP's and TIFF's
+// alone): still recognised, so that its files get that reason rather than "not a picture".
+#define QUILLMERE_LEFT_OUT .home = DecoderHome::NotBuilt, .open = nullptr
 
 namespace imaging {
 namespace {
@@ -216,14 +219,22 @@ namespace {
             .recognitionOrder = 7,
             .mimeTypes = kHeifTypes,
             .filePatterns = kHeifPatterns,
+#ifdef QUILLMERE_WITHOUT_HEIF
+            QUILLMERE_LEFT_OUT },
+#else
             QUILLMERE_IN_MODULE(OpenHeif) },
+#endif
         { .id = PictureFormatId::Avif,
             .name = "AVIF",
             .matches = IsAvif,
             .recognitionOrder = 6,
             .mimeTypes = kAvifTypes,
             .filePatterns = kAvifPatterns,
+#ifdef QUILLMERE_WITHOUT_AVIF
+            QUILLMERE_LEFT_OUT },
+#else
             QUILLMERE_IN_MODULE(OpenAvif) },
+#endif
         // Debian's libjxl prints a line on stderr for each flaw it meets.
         { .id = PictureFormatId::Jxl,
             .name = "JPEG XL",
@@ -232,7 +243,11 @@ namespace {
             .mimeTypes = kJxlTypes,
             .filePatterns = kJxlPatterns,
             .quietStderr = true,
+#ifdef QUILLMERE_WITHOUT_JXL
+            QUILLMERE_LEFT_OUT },
+#else
             QUILLMERE_IN_MODULE(OpenJxl) },
+#endif
     };
 #pragma GCC diagnostic pop
 
@@ -300,8 +315,10 @@ std::string FormatNamesIn(DecoderHome home)
 std::string FormatNamesForHelp()
 {
     std::vector<std::string_view> names;
-    for (const PictureFormat &row : kFormats)
-        names.push_back(row.helpName.empty() ? row.name : row.helpName);
+    for (const PictureFormat &row : kFormats) {
+        if (row.home != DecoderHome::NotBuilt)
+            names.push_back(row.helpName.empty() ? row.name : row.helpName);
+    }
     return JoinNames(names, ", ");
 }
 

@@ -32,6 +32,7 @@ enum class PictureFormatId : std::uint8_t {
 enum class DecoderHome : std::uint8_t {
     BuiltIn, // the loader itself
     FormatsModule, // the module loaded on first use (formats_module.h)
+    NotBuilt, // known by its magic, but this build has no decoder (its library was not built)
 };
 
 using PictureOpener = OpenedImage (*)(FilePtr file);
@@ -58,7 +59,7 @@ struct PictureFormat
     int offerRank = 100;
     DecoderHome home = DecoderHome::BuiltIn;
     // The decoder; null in the build that does not link it (the formats module's rows in the
-    // loader, the loader's rows in the module).
+    // loader, the loader's rows in the module) and in every build for NotBuilt.
     PictureOpener open = nullptr;
 };
 
@@ -82,8 +83,8 @@ inline constexpr std::size_t kRecognitionBytes = 64;
 // JPEG XL".
 [[nodiscard]] std::string FormatNamesIn(DecoderHome home);
 
-// Every format's name for quillmere-avg's help: "BMP, PNG, GIF, JPEG, ICO, WebP, TIFF, HEIC/HEIF,
-// AVIF, JPEG XL".
+// The name of every format this build reads, for quillmere-avg's help: "BMP, PNG, GIF, JPEG, ICO,
+// WebP, TIFF, HEIC/HEIF, AVIF, JPEG XL".
 [[nodiscard]] std::string FormatNamesForHelp();
 
 // The file name patterns of the formats decoded in home, space-separated: "*.bmp *.dib ...".

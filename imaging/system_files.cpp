@@ -86,6 +86,13 @@ int OpenScratchFile()
     return fd;
 }
 
+std::int64_t StreamPosition(std::FILE *file) { return ::_ftelli64(file); }
+
+bool SeekStream(std::FILE *file, std::int64_t offset, int whence)
+{
+    return ::_fseeki64(file, offset, whence) == 0;
+}
+
 std::int64_t AvailableMemoryBytes()
 {
     MEMORYSTATUSEX status {};
@@ -152,6 +159,15 @@ int OpenFileForReading(const std::string &name)
 }
 
 int OpenScratchFile() { return ::memfd_create("quillmere-picture", MFD_CLOEXEC); }
+
+static_assert(sizeof(off_t) >= sizeof(std::int64_t), "pictures past 2 GiB need 64-bit offsets");
+
+std::int64_t StreamPosition(std::FILE *file) { return ::ftello(file); }
+
+bool SeekStream(std::FILE *file, std::int64_t offset, int whence)
+{
+    return ::fseeko(file, static_cast<off_t>(offset), whence) == 0;
+}
 
 std::int64_t AvailableMemoryBytes()
 {

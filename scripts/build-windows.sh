@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Builds quillmere-avg.exe for 64-bit Windows on Debian: fetches the picture libraries' sources
-# from Debian's archive, cross-builds them as static libraries with MinGW-w64, then the program.
+# from Debian's archive, cross-builds them as static libraries with MinGW-w64, then the program
+# and its formats module.
 # usage: scripts/build-windows.sh [BUILD_DIR]     (default: build-windows)
-# The program is BUILD_DIR/avg/tools/quillmere-avg.exe. The fetched sources and the libraries
-# stay in BUILD_DIR/deps, so a second run only builds the program again.
+# With QUILLMERE_WINDOWS_TESTS=1 it also builds GoogleTest (Debian's googletest source) and
+# imaging_windows_tests.exe beside the program, which .ci/run runs under Wine.
+# The program is BUILD_DIR/avg/tools/quillmere-avg.exe, with quillmere-formats.dll (WebP, TIFF)
+# beside it. The fetched sources and the libraries stay in BUILD_DIR/deps, so a second run only
+# builds the program again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -25,6 +29,8 @@ LIBRARIES=(
   "libpng1.6 1.6.39-2+deb12u5 BuildPng"
   "giflib 5.2.1-2.5+deb12u1 BuildGif"
   "lcms2 2.14-2+deb12u1 BuildLcms"
+  "libwebp 1.2.4-0.2+deb12u1 BuildWebp"
+  "tiff 4.5.0-6+deb12u4 BuildTiff"
 )
 
 launcher=()
@@ -101,12 +107,65 @@ BuildGif() {
   cp "$1/gif_lib.h" "$prefix/include/"
 }
 
+# lcms2 is its src/*.c and nothing else: they are compiled here with the definitions its configure
+# script arrives at for MinGW, since that script alone took longer than the compilation.
 BuildLcms() {
-  (cd "$1" && ./configure -q --host=$triplet CC="$triplet-gcc-posix" --prefix="$prefix" \
-    --enable-static --disable-shared --without-jpeg --without-tiff --without-zlib >/dev/null \
-    && make -j2 -C src >/dev/null && make -C src install >/dev/null \
-    && make -C include install >/dev/null && make install-pkgconfigDATA >/dev/null)
+  local out=$deps/build/lcms2 cc=("$triplet-gcc-posix") upstream=${2#*:}
+  if command -v ccache >/dev/null; then
+    cc=(ccache "${cc[@]}")
+  fi
+  mkdir -p "$out" "$prefix/lib/pkgconfig"
+  (cd "$1/src" && printf '%s\n' *.c | xargs -P 2 -I{} "${cc[@]}" -O2 -fvisibility=hidden \
+    -DHAVE_FUNC_ATTRIBUTE_VISIBILITY=1 -DHAVE_GMTIME_S=1 -DHAVE_PTHREAD=1 -DHasTHREADS=1 \
+    -DHAVE_STDINT_H=1 -DHAVE_INTTYPES_H=1 -DHAVE_UNISTD_H=1 -I../include -c {} -o "$out/{}.o")
+  rm -f "$prefix/lib/liblcms2.a"
+  "$triplet-ar" rcs "$prefix/lib/liblcms2.a" "$out"/*.o
+  cp "$1/include/lcms2.h" "$1/include/lcms2_plugin.h" "$prefix/include/"
+  cat >"$prefix/lib/pkgconfig/lcms2.pc" <<EOF
+prefix=$prefix
+libdir=\${prefix}/lib
+includedir=\${prefix}/include
+
+Name: lcms2
+Description: LCMS Color Management Library
+Version: ${upstream%-*}
+Libs: -L\${libdir} -llcms2
+Cflags: -I\${includedir}
+EOF
 }
+
+BuildWebp() {
+  CMakeLibrary "$1" "$deps/build/webp" -DBUILD_SHARED_LIBS=OFF -DWEBP_BUILD_ANIM_UTILS=OFF \
+    -DWEBP_BUILD_CWEBP=OFF -DWEBP_BUILD_DWEBP=OFF -DWEBP_BUILD_GIF2WEBP=OFF \
+    -DWEBP_BUILD_IMG2WEBP=OFF -DWEBP_BUILD_VWEBP=OFF -DWEBP_BUILD_WEBPINFO=OFF \
+    -DWEBP_BUILD_WEBPMUX=OFF -DWEBP_BUILD_LIBWEBPMUX=OFF -DWEBP_BUILD_EXTRAS=OFF
+}
+
+# Deflate through MinGW's zlib and JPEG through the libjpeg-turbo above; the codecs whose
+# libraries are not cross-built stay off. The loader hands libtiff C-runtime descriptors, which
+# its Win32 file calls cannot take.
+BuildTiff() {
+  CMakeLibrary "$1" "$deps/build/tiff" -DBUILD_SHARED_LIBS=OFF -Dtiff-tools=OFF \
+    -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF -Dcxx=OFF -Dwin32-io=OFF \
+    -Dzlib=ON -Djpeg=ON -Dold-jpeg=ON -Djbig=OFF -Dlerc=OFF -Dlzma=OFF -Dzstd=OFF -Dwebp=OFF \
+    -Dlibdeflate=OFF -Dpixarlog=ON \
+    -DZLIB_LIBRARY=/usr/$triplet/lib/libz.a -DZLIB_INCLUDE_DIR=/usr/$triplet/include \
+    -DJPEG_LIBRARY="$prefix/lib/libjpeg.a" -DJPEG_INCLUDE_DIR="$prefix/include"
+}
+
+# GoogleTest's source comes with Debian's googletest package, not through apt-get source.
+BuildGoogleTest() {
+  CMakeLibrary /usr/src/googletest "$deps/build/googletest" -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON
+}
+
+tests=${QUILLMERE_WINDOWS_TESTS:-0}
+if [ "$tests" = 1 ] && [ ! -f "$prefix/.built-googletest" ]; then
+  echo "== GoogleTest for Windows =="
+  started=$SECONDS
+  BuildGoogleTest
+  touch "$prefix/.built-googletest"
+  echo "   $((SECONDS - started)) s"
+fi
 
 for library in "${LIBRARIES[@]}"; do
   read -r name version build_function <<<"$library"
@@ -117,15 +176,21 @@ for library in "${LIBRARIES[@]}"; do
   echo "== $name $version for Windows =="
   started=$SECONDS
   folder=$(FetchSource "$name" "$version")
-  "$build_function" "$folder"
+  "$build_function" "$folder" "$version"
   touch "$stamp"
   echo "   $((SECONDS - started)) s"
 done
 
-echo "== quillmere-avg.exe =="
-PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig PKG_CONFIG_SYSROOT_DIR= \
+echo "== quillmere-avg.exe and quillmere-formats.dll =="
+# libtiff's package file names MinGW's zlib package.
+PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig:/usr/$triplet/lib/pkgconfig PKG_CONFIG_SYSROOT_DIR= \
   cmake -S . -B "$build/avg" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_FIND_ROOT_PATH="$prefix" "${launcher[@]}" \
-  -DQUILLMERE_AVG_ONLY=ON >/dev/null
-cmake --build "$build/avg" -j2 --target quillmere-avg
-ls -l "$build/avg/tools/quillmere-avg.exe"
+  -DQUILLMERE_AVG_ONLY=ON -DQUILLMERE_WINDOWS_TESTS=$([ "$tests" = 1 ] && echo ON || echo OFF) \
+  >/dev/null
+targets=(quillmere-avg quillmere_formats)
+if [ "$tests" = 1 ]; then
+  targets+=(imaging_windows_tests)
+fi
+cmake --build "$build/avg" -j2 --target "${targets[@]}"
+ls -l "$build/avg/tools/quillmere-avg.exe" "$build/avg/tools/quillmere-formats.dll"

@@ -36,10 +36,11 @@ QUILLMERE_WAYLAND_TEST_PACKAGES=(
 
 # Only for the Windows build of quillmere-avg (scripts/build-windows.sh): the MinGW-w64 cross
 # compiler (its -posix variant has std::thread), NASM for libjpeg-turbo's SIMD, zlib for MinGW,
-# dpkg-dev to unpack the other libraries' Debian sources, and Wine to run the tests (.ci/run).
+# dpkg-dev to unpack the other libraries' Debian sources, and Wine and GoogleTest's source to run
+# the tests (.ci/run).
 QUILLMERE_WINDOWS_PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix nasm libz-mingw-w64-dev dpkg-dev
-  wine wine64
+  wine wine64 googletest
 )
 
 quillmere_missing_packages() {

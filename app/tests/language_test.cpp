@@ -129,7 +129,7 @@ TEST(Language, LoadFailureReasonsAreTranslated)
     EXPECT_EQ(app::LoadFailureMessage(LoadFailure::CutShort),
         "The file is cut short: the picture ends before it is complete.");
     for (int reason = static_cast<int>(LoadFailure::NotFound);
-         reason <= static_cast<int>(LoadFailure::ModuleMismatch); ++reason) {
+         reason <= static_cast<int>(LoadFailure::NotInThisBuild); ++reason) {
         SCOPED_TRACE(reason);
         const QString text = app::LoadFailureMessage(static_cast<LoadFailure>(reason));
         EXPECT_FALSE(text.isEmpty());

@@ -123,6 +123,10 @@ here to stop</translation>
         <translation>The decoders of the newer picture formats are from another build.</translation>
     </message>
     <message>
+        <source>此版本不支持这种图片格式。</source>
+        <translation>This build does not support the picture&apos;s format.</translation>
+    </message>
+    <message>
         <source>无法读取图片的颜色配置文件，已按 sRGB 处理。</source>
         <translation>The picture&apos;s colour profile could not be read: it was taken as sRGB.</translation>
     </message>

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -388,6 +389,7 @@ struct NewFormatFile
     std::function<QByteArray(const QImage &)> encode;
     int tolerance; // lossy codecs move a flat colour a little
     const char *reason; // of the file cut in half
+    bool inWindowsBuild; // its library is cross-built for the Windows formats module
 };
 
 QByteArray ViaProgram(
@@ -399,35 +401,36 @@ QByteArray ViaProgram(
 
 // A flat colour in every new format, read by the real executable: the printed mean, and for the
 // same file cut short, the load error as the only line on stderr. The decoders' libraries print
-// their own complaints unless they are stopped.
+// their own complaints unless they are stopped. The Windows build's module (beside the .exe)
+// reads WebP and TIFF; its other formats are each refused with the same plain reason.
 TEST_F(AvgTest, NewFormatsGiveTheirMeanAndCutOnesOnlyTheLoadError)
 {
-    SKIP_UNDER_WINE("the Windows build has no formats module yet");
+    const bool windowsBuild = UnderWine();
     const NewFormatFile files[] = {
         { "flat.webp", "cwebp",
             [](const QImage &p) {
                 return ViaProgram(
                     p, "cwebp", { "-quiet", "-q", "90", "{in}", "-o", "{out}" }, ".webp");
             },
-            3, "cut short" },
+            3, "cut short", true },
         { "flat.tif", "",
             [](const QImage &p) { return fixtures::EncodeTiff(p, fixtures::TiffVariant::Rgb8); }, 0,
-            "cut short" },
+            "cut short", true },
         { "flat.heic", "heif-enc",
             [](const QImage &p) {
                 return ViaProgram(p, "heif-enc", { "-q", "90", "{in}", "-o", "{out}" }, ".heic");
             },
-            3, "cut short" },
+            3, "cut short", false },
         { "flat.avif", "avifenc",
             [](const QImage &p) {
                 return ViaProgram(p, "avifenc", { "-l", "{in}", "{out}" }, ".avif");
             },
-            0, "cut short" },
+            0, "cut short", false },
         { "flat.jxl", "cjxl",
             [](const QImage &p) {
                 return ViaProgram(p, "cjxl", { "--quiet", "-d", "1", "{in}", "{out}" }, ".jxl");
             },
-            3, "cut short" },
+            3, "cut short", false },
     };
     QImage flat(64, 48, QImage::Format_ARGB32);
     flat.fill(qRgb(200, 100, 50));
@@ -444,6 +447,14 @@ TEST_F(AvgTest, NewFormatsGiveTheirMeanAndCutOnesOnlyTheLoadError)
         Write(QString::fromStdString(cut), bytes.left(bytes.size() / 2));
         const Outcome run = Avg({ file.name, cut });
         EXPECT_EQ(run.status, 1);
+        if (windowsBuild && !file.inWindowsBuild) {
+            const std::string refused = ": format not supported in this build\n";
+            EXPECT_EQ(run.out, "");
+            EXPECT_EQ(run.err,
+                "Error loading picture " + std::string(file.name) + refused
+                    + "Error loading picture " + cut + refused);
+            continue;
+        }
         EXPECT_EQ(run.err, "Error loading picture " + cut + ": " + file.reason + "\n");
         int r = -1, g = -1, b = -1;
         ASSERT_EQ(std::sscanf(run.out.c_str(), "#%*6c R:%d G:%d B:%d", &r, &g, &b), 3) << run.out;
@@ -458,7 +469,47 @@ TEST_F(AvgTest, NewFormatsGiveTheirMeanAndCutOnesOnlyTheLoadError)
     Write("rubbish.jxl", rubbish);
     const Outcome run = Avg({ "rubbish.jxl" });
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "Error loading picture rubbish.jxl: cut short\n");
+    EXPECT_EQ(run.err,
+        std::string("Error loading picture rubbish.jxl: ")
+            + (windowsBuild ? "format not supported in this build\n" : "cut short\n"));
+}
+
+// The Windows build takes its module from its own folder alone: a DLL of that name in the working
+// folder or on the search path is never loaded, as a picture's folder could plant one there.
+TEST_F(AvgTest, TheWindowsModuleIsTakenFromTheProgramsFolderOnly)
+{
+    if (!UnderWine())
+        GTEST_SKIP() << "the Windows build's own search; formats_module_missing_tests has Linux's";
+    const char *exe = std::getenv("QUILLMERE_AVG_EXE");
+    ASSERT_NE(exe, nullptr);
+    const std::filesystem::path program(exe), folder(QFile::encodeName(dir.path()).toStdString());
+    const std::filesystem::path module = program.parent_path() / "quillmere-formats.dll";
+    std::filesystem::create_directory(folder / "alone");
+    std::filesystem::create_directory(folder / "on-path");
+    std::filesystem::copy_file(program, folder / "alone" / "quillmere-avg.exe");
+    std::filesystem::copy_file(module, folder / "quillmere-formats.dll");
+    std::filesystem::copy_file(module, folder / "on-path" / "quillmere-formats.dll");
+    QImage flat(4, 4, QImage::Format_ARGB32);
+    flat.fill(qRgb(200, 100, 50));
+    Write("flat.tif", fixtures::EncodeTiff(flat, fixtures::TiffVariant::Rgb8));
+
+    const std::string alone = (folder / "alone" / "quillmere-avg.exe").string();
+    std::string onPath = "Z:" + (folder / "on-path").string();
+    std::replace(onPath.begin(), onPath.end(), '/', '\\');
+    ::setenv("QUILLMERE_AVG_EXE", alone.c_str(), 1);
+    ::setenv("WINEPATH", onPath.c_str(), 1);
+    const Outcome without = Avg({ "flat.tif" });
+    std::filesystem::copy_file(module, folder / "alone" / "quillmere-formats.dll");
+    const Outcome beside = Avg({ "flat.tif" });
+    ::setenv("QUILLMERE_AVG_EXE", exe, 1);
+    ::unsetenv("WINEPATH");
+
+    EXPECT_EQ(without.status, 1);
+    EXPECT_EQ(without.err,
+        "quillmere: the decoders of WebP and TIFF are not available: quillmere-formats.dll is not "
+        "beside the program\nError loading picture flat.tif: formats module missing\n");
+    EXPECT_EQ(beside.err, "");
+    EXPECT_EQ(beside.out.rfind("#C86432 R:200 G:100 B:50 ", 0), 0u) << beside.out;
 }
 
 // ---- JSON figures against sums worked out here ----
@@ -744,6 +795,27 @@ TEST_F(AvgTest, RecursiveWalkIsSortedSkipsNonPicturesAndDoesNotFollowLinks)
 
 // ---- standard input ----
 
+// The names in the temporary folders of the Wine prefix the Windows build runs in; none outside
+// Wine, where standard input goes to a file in memory.
+std::vector<std::string> WineTemporaryFiles()
+{
+    std::vector<std::string> names;
+    const char *prefix = std::getenv("WINEPREFIX");
+    std::error_code error;
+    if (!UnderWine() || !prefix)
+        return names;
+    // Wine 8 keeps %TEMP% in the user's own folder; Windows and newer Wine under AppData.
+    for (const auto &user :
+        std::filesystem::directory_iterator(std::string(prefix) + "/drive_c/users", error)) {
+        for (const auto &temporary : { user.path() / "Temp", user.path() / "AppData/Local/Temp" }) {
+            for (const auto &entry : std::filesystem::directory_iterator(temporary, error))
+                names.push_back(entry.path().string());
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 TEST_F(AvgTest, DashReadsOnePictureFromStandardInput)
 {
     Write("in.png", Png(Pixels(2, 1, { qRgb(255, 0, 0), qRgb(0, 0, 255) })));
@@ -775,12 +847,101 @@ TEST_F(AvgTest, DashReadsOnePictureFromStandardInput)
         // After "--" a dash is still standard input: it names no file anyway.
         { "in.png", { "--", "-" }, purple, "", 0 },
     };
+    const std::vector<std::string> temporaryBefore = WineTemporaryFiles();
     for (const auto &c : cases) {
         SCOPED_TRACE(c.input);
         const Outcome run = Avg(c.arguments, 0, QString::fromUtf8(c.input));
         EXPECT_EQ(run.out, c.out);
         EXPECT_EQ(run.err, c.err);
         EXPECT_EQ(run.status, c.status);
+    }
+    // Windows has no file in memory: the program's temporary file is gone when it has run.
+    EXPECT_EQ(WineTemporaryFiles(), temporaryBefore);
+}
+
+// ---- files past 2 GiB ----
+
+// Little-endian bytes of value, n of them.
+std::string Le(std::uint64_t value, int n)
+{
+    std::string bytes;
+    for (int i = 0; i < n; ++i)
+        bytes.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    return bytes;
+}
+
+// A 2 x 1 picture, red then blue, whose pixels lie at pixelsAt: a BMP, or an RGB TIFF (BigTIFF
+// where big) with one strip. Its header comes first, the pixels last, nothing between.
+std::string FarPixelsHeader(const std::string &format, std::uint64_t pixelsAt)
+{
+    if (format == "bmp")
+        return "BM" + Le(0, 4) + Le(0, 4) + Le(pixelsAt, 4) + Le(40, 4) + Le(2, 4) + Le(1, 4)
+            + Le(1, 2) + Le(24, 2) + std::string(24, '\0');
+    const bool big = format == "bigtiff";
+    const int countBytes = big ? 8 : 4, offsetBytes = big ? 8 : 4;
+    // Tag, type (3 SHORT, 4 LONG, 16 LONG8), value; one value each, in tag order.
+    const struct
+    {
+        int tag, type;
+        std::uint64_t value;
+    } entries[] = {
+        { 256, 3, 2 },
+        { 257, 3, 1 },
+        { 258, 3, 8 },
+        { 259, 3, 1 },
+        { 262, 3, 2 },
+        { 273, big ? 16 : 4, pixelsAt },
+        { 277, 3, 3 },
+        { 278, 3, 1 },
+        { 279, 4, 6 },
+        { 284, 3, 1 },
+    };
+    std::string header
+        = big ? "II" + Le(43, 2) + Le(8, 2) + Le(0, 2) + Le(16, 8) : "II" + Le(42, 2) + Le(8, 4);
+    header += Le(std::size(entries), big ? 8 : 2);
+    for (const auto &e : entries) {
+        header += Le(static_cast<std::uint64_t>(e.tag), 2)
+            + Le(static_cast<std::uint64_t>(e.type), 2) + Le(1, countBytes);
+        // A SHORT sits in the first bytes of the value field.
+        header += Le(e.value, offsetBytes);
+    }
+    return header + Le(0, offsetBytes);
+}
+
+// Offsets that a 32-bit long misreads: past 2^31 (negative) and, in BigTIFF, past 2^32. The
+// files are sparse, so they take no room on the disk.
+TEST_F(AvgTest, PixelsPastTwoGibibytesAreReadFromWhereTheHeaderSays)
+{
+    constexpr std::uint64_t kGiB = std::uint64_t { 1 } << 30;
+    const struct
+    {
+        const char *name;
+        const char *format;
+        std::uint64_t pixelsAt;
+        std::string pixels;
+    } cases[] = {
+        { "far.bmp", "bmp", 3 * kGiB, std::string("\0\0\xFF\xFF\0\0\0\0", 8) },
+        { "far.tif", "tiff", 3 * kGiB, std::string("\xFF\0\0\0\0\xFF", 6) },
+        { "far-big.tif", "bigtiff", 5 * kGiB, std::string("\xFF\0\0\0\0\xFF", 6) },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string header = FarPixelsHeader(c.format, c.pixelsAt);
+        const QByteArray path = QFile::encodeName(dir.filePath(QString::fromUtf8(c.name)));
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        const bool written
+            = ::pwrite(fd, header.data(), header.size(), 0) == static_cast<ssize_t>(header.size())
+            && ::pwrite(fd, c.pixels.data(), c.pixels.size(), static_cast<off_t>(c.pixelsAt))
+                == static_cast<ssize_t>(c.pixels.size());
+        ::close(fd);
+        ASSERT_TRUE(written);
+        const Outcome run = Avg({ c.name });
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(
+            run.out, "#7F007F R:127 G:0 B:127 H:300 S:100 L:50  " + std::string(c.name) + "\n");
+        EXPECT_EQ(run.status, 0);
+        std::filesystem::remove(path.toStdString());
     }
 }
 
