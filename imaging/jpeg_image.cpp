@@ -1,6 +1,7 @@
 // JPEG through libjpeg-turbo, decoded up to 16 rows at a time straight into the sink's space in
 // its 32-bit layout.
 #include "imaging/decoded_image.h"
+#include "imaging/parallel_conversion.h"
 
 #include "imaging/raster_memory.h"
 
@@ -281,6 +282,8 @@ namespace {
             return DrawOverThroughRows(raster, background);
         }
         [[nodiscard]] LoadFailure DrawRows(analysis::RowSink &sink, QRgb background) override;
+        // The rows to sink, converted here when convert is set.
+        [[nodiscard]] LoadFailure DecodeRows(analysis::RowSink &sink, bool convert);
 
     private:
         void ConvertCmykRow(const JSAMPLE *in, std::uint32_t *out) const;
@@ -353,6 +356,20 @@ namespace {
 
     LoadFailure JpegImage::DrawRows(analysis::RowSink &sink, QRgb)
     {
+        if (!ConvertsColours()
+            || !ConvertsInParallel(std::int64_t { size.width() } * size.height()))
+            return DecodeRows(sink, true);
+        ParallelConversion parallel(
+            sink, [this](std::uint32_t *row, std::int32_t n) { ConvertColours(row, n); });
+        const LoadFailure failure = DecodeRows(parallel, false);
+        const bool delivered = parallel.Finish();
+        if (failure != LoadFailure::None)
+            return failure;
+        return delivered ? LoadFailure::None : LoadFailure::OutOfMemory;
+    }
+
+    LoadFailure JpegImage::DecodeRows(analysis::RowSink &sink, bool convert)
+    {
         if (!sink.Start(size.width(), size.height()))
             return kSinkRefused;
         if (setjmp(errors.jump))
@@ -380,10 +397,18 @@ namespace {
                 JSAMPROW rows[16];
                 for (std::int32_t i = 0; i < n; ++i)
                     rows[i] = reinterpret_cast<JSAMPROW>(space + i * stride);
-                done = jpeg_read_scanlines(&cinfo, rows, static_cast<JDIMENSION>(n));
+                // A call may give fewer rows than asked (one row group); the sink gets all it
+                // asked space for at once, which keeps a converting thread's hand-overs few.
+                while (done < static_cast<JDIMENSION>(n) && errors.failure == LoadFailure::None) {
+                    const JDIMENSION got = jpeg_read_scanlines(
+                        &cinfo, rows + done, static_cast<JDIMENSION>(n) - done);
+                    if (got == 0)
+                        break;
+                    done += got;
+                }
             }
             // libjpeg-turbo fills the X byte with 0xFF, so the rows are opaque pixels already.
-            for (JDIMENSION i = 0; ConvertsColours() && i < done; ++i)
+            for (JDIMENSION i = 0; convert && ConvertsColours() && i < done; ++i)
                 ConvertColours(space + static_cast<std::ptrdiff_t>(i) * stride, size.width());
             if (done == 0)
                 return LoadFailure::CutShort; // only a suspending source gives no rows

@@ -71,19 +71,6 @@ QByteArray GhostscriptProfile(const char *name)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// An APP2 segment with the whole profile, right after the start of image.
-QByteArray JpegWith(const QImage &picture, const QByteArray &profile)
-{
-    QByteArray jpeg = fixtures::EncodeJpeg(picture, fixtures::JpegVariant::Baseline444);
-    const QByteArray data = QByteArray("ICC_PROFILE", 12) + '\1' + '\1' + profile;
-    const auto length = static_cast<std::uint16_t>(data.size() + 2);
-    QByteArray segment("\xFF\xE2", 2);
-    segment += static_cast<char>(length >> 8);
-    segment += static_cast<char>(length & 0xFF);
-    jpeg.insert(2, segment + data);
-    return jpeg;
-}
-
 QByteArray Encoded(const char *program, const QStringList &arguments, const char *suffix,
     const QByteArray &input, const QByteArray &extra = QByteArray())
 {
@@ -257,8 +244,8 @@ std::vector<MeansCase> Cases()
         { "PngBrokenProfile", nullptr,
             [] { return PngWith(Picture(), PngVariant::Rgb8, IccpChunk(QByteArray(300, 'x'))); },
             nullptr, "sRGB" },
-        { "JpegDisplayP3", nullptr, [] { return JpegWith(Picture(), DisplayP3()); }, p3,
-            "Display P3" },
+        { "JpegDisplayP3", nullptr,
+            [] { return fixtures::JpegWithProfile(Picture(), DisplayP3()); }, p3, "Display P3" },
         { "TiffAdobeRgb", nullptr,
             [] {
                 return fixtures::EncodeTiff(

@@ -1,5 +1,7 @@
 #include "imaging/tests/tagged_fixtures.h"
 
+#include "imaging/tests/fixtures.h"
+
 #include <zlib.h>
 
 namespace fixtures {
@@ -68,6 +70,18 @@ QByteArray PngWithChunks(QByteArray png, const QByteArray &chunks)
 {
     png.insert(33, chunks);
     return png;
+}
+
+QByteArray JpegWithProfile(const QImage &picture, const QByteArray &profile)
+{
+    QByteArray jpeg = EncodeJpeg(picture, JpegVariant::Baseline444);
+    const QByteArray data = QByteArray("ICC_PROFILE", 12) + '\1' + '\1' + profile;
+    const auto length = static_cast<std::uint16_t>(data.size() + 2);
+    QByteArray segment("\xFF\xE2", 2);
+    segment += static_cast<char>(length >> 8);
+    segment += static_cast<char>(length & 0xFF);
+    jpeg.insert(2, segment + data);
+    return jpeg;
 }
 
 } // namespace fixtures

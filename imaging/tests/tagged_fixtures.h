@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QImage>
 
 #include <lcms2.h>
 
@@ -40,5 +41,9 @@ inline constexpr cmsCIExyYTRIPLE kBt2020Primaries { { 0.708, 0.292, 1 }, { 0.170
 // png with chunks inserted right after IHDR (signature 8 bytes, IHDR 25), where nothing that
 // decides colours comes before them.
 [[nodiscard]] QByteArray PngWithChunks(QByteArray png, const QByteArray &chunks);
+
+// The picture as a baseline 4:4:4 JPEG with the whole profile in an APP2 segment right after the
+// start of image.
+[[nodiscard]] QByteArray JpegWithProfile(const QImage &picture, const QByteArray &profile);
 
 } // namespace fixtures
