@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <string>
 #include <utility>
@@ -91,6 +92,9 @@ struct Source
     double gamma; // 0: sRGB's own curve
     std::array<float, 9> matrix;
 };
+
+// gtest names a failing case by its name rather than a dump of its bytes.
+void PrintTo(const Source &source, std::ostream *out) { *out << source.name; }
 
 // Display P3 and ProPhoto (with the Bradford adaptation folded in) into linear sRGB, as lcms2 gives
 // them to three decimals, and a matrix that throws every channel out of range.
