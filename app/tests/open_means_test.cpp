@@ -69,6 +69,12 @@ const MeanCase kMeans[] = {
     { "PngWithAlpha",
         [] { return fixtures::EncodePng(Photo(1001, 1000, true), fixtures::PngVariant::Rgba8); } },
     { "DisplayP3Png", [] { return TaggedPng(Photo(1000, 1001, false)); } },
+    // Big enough to be converted on a thread beside the decoder.
+    { "DisplayP3Jpeg",
+        [] {
+            return fixtures::JpegWithProfile(
+                Photo(1201, 1003, false), fixtures::DisplayP3Profile());
+        } },
     { "InterlacedPngWithAlpha",
         [] {
             return fixtures::EncodePng(
