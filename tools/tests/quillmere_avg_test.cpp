@@ -348,7 +348,7 @@ TEST_F(AvgTest, UsageErrorsExitWithTwoAndOneUsageLine)
 TEST_F(AvgTest, HelpAndVersion)
 {
     const Outcome help = Avg({ "--help" });
-    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.status, 0) << help.err;
     EXPECT_EQ(
         help.out.rfind(
             "usage: quillmere-avg [--background #RRGGBB] [--json [--colours N] | --format FORMS]"
@@ -356,8 +356,8 @@ TEST_F(AvgTest, HelpAndVersion)
             0),
         0u);
     const Outcome version = Avg({ "--version" });
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "quillmere-avg 1.00.0009\n");
+    EXPECT_EQ(version.status, 0) << version.err;
+    EXPECT_EQ(version.out, "quillmere-avg 1.00.0009\n") << version.err;
 }
 
 TEST_F(AvgTest, DoubleDashEndsTheOptions)
