@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <new>
 
 namespace analysis {
 namespace {
@@ -119,15 +118,7 @@ bool StatisticsSink::Start(std::int32_t w, std::int32_t h)
 
 std::uint32_t *StatisticsSink::RowSpace(std::int32_t, std::int32_t count, std::ptrdiff_t &stride)
 {
-    const std::size_t needed = static_cast<std::size_t>(count) * static_cast<std::size_t>(width);
-    try {
-        if (space.size() < needed)
-            space.resize(needed);
-    } catch (const std::bad_alloc &) {
-        return nullptr;
-    }
-    stride = width;
-    return space.data();
+    return ReusedRowSpace(space, width, count, stride);
 }
 
 void StatisticsSink::RowsDone(std::int32_t, std::int32_t count)

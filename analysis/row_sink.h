@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace analysis {
 
@@ -34,5 +35,10 @@ public:
     [[nodiscard]] virtual bool TakeRows(std::int32_t y, std::int32_t count, std::int32_t width,
         const std::uint32_t *pixels, std::ptrdiff_t stride);
 };
+
+// RowSpace for sinks that read rows once and forget them: count rows of width pixels in space,
+// grown as needed and reused from call to call; null when the memory cannot be had.
+[[nodiscard]] std::uint32_t *ReusedRowSpace(std::vector<std::uint32_t> &space, std::int32_t width,
+    std::int32_t count, std::ptrdiff_t &stride);
 
 } // namespace analysis

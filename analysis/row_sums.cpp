@@ -31,15 +31,7 @@ bool RowSums::Start(std::int32_t w, std::int32_t h)
 
 std::uint32_t *RowSums::RowSpace(std::int32_t, std::int32_t count, std::ptrdiff_t &stride)
 {
-    const std::size_t needed = static_cast<std::size_t>(count) * static_cast<std::size_t>(width);
-    try {
-        if (space.size() < needed)
-            space.resize(needed);
-    } catch (const std::bad_alloc &) {
-        return nullptr;
-    }
-    stride = width;
-    return space.data();
+    return ReusedRowSpace(space, width, count, stride);
 }
 
 void RowSums::RowsDone(std::int32_t y, std::int32_t count)

@@ -6,7 +6,6 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
-#include <new>
 
 namespace tools {
 namespace {
@@ -228,15 +227,7 @@ const analysis::ColourHistogram *CellsSink::Colours(std::size_t cell)
 
 std::uint32_t *CellsSink::RowSpace(std::int32_t, std::int32_t count, std::ptrdiff_t &stride)
 {
-    const std::size_t needed = static_cast<std::size_t>(count) * static_cast<std::size_t>(width);
-    try {
-        if (space.size() < needed)
-            space.resize(needed);
-    } catch (const std::bad_alloc &) {
-        return nullptr;
-    }
-    stride = width;
-    return space.data();
+    return analysis::ReusedRowSpace(space, width, count, stride);
 }
 
 void CellsSink::RowsDone(std::int32_t y, std::int32_t count)

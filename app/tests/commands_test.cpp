@@ -279,17 +279,6 @@ TEST(OpenImage, TheLoadErrorsDetailsSayWhy)
     }
 }
 
-// A picture whose first row is one colour and the rest another: a stop after row 0 shows the
-// first row's means alone.
-QImage FirstRowApart(int width, int height, QRgb firstRow, QRgb rest)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(rest);
-    for (int x = 0; x < width; ++x)
-        image.setPixel(x, 0, firstRow);
-    return image;
-}
-
 TEST(CalcColor, StopGestureEndsAProgressScanAfterTheRowItArrivedIn)
 {
     Form1Fixture fixture;

@@ -102,6 +102,15 @@ QImage TwoColourPicture(int width, int height, QRgb left, QRgb right)
     return image;
 }
 
+QImage FirstRowApart(int width, int height, QRgb firstRow, QRgb rest)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(rest);
+    for (int x = 0; x < width; ++x)
+        image.setPixel(x, 0, firstRow);
+    return image;
+}
+
 QWidget *WaitForShownOverlay()
 {
     QWidget *overlay = nullptr;

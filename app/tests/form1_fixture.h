@@ -61,5 +61,9 @@ private:
 // A picture of two colours side by side; means worked out by hand in each test.
 QImage TwoColourPicture(int width, int height, QRgb left, QRgb right);
 
+// A picture whose first row is one colour and the rest another: a stop after row 0 shows the
+// first row's means alone.
+QImage FirstRowApart(int width, int height, QRgb firstRow, QRgb rest);
+
 // The capture overlay once it shows, or null when it does not within ten seconds.
 QWidget *WaitForShownOverlay();

@@ -164,16 +164,6 @@ TEST(OpenMeansAfterDrawing, ARasterDrawnOverIsReadAgain)
     EXPECT_EQ(fixture.HexText(), "#32467D");
 }
 
-// A first row unlike the rest: a stop after row 0 shows the first row's means alone.
-QImage FirstRowApart(int width, int height, QRgb firstRow, QRgb rest)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(rest);
-    for (int x = 0; x < width; ++x)
-        image.setPixel(x, 0, firstRow);
-    return image;
-}
-
 // The stop gesture at the scan's first yield after a load: the summed rows stop where the read
 // rows stopped, after row 0, and the main colours are not looked for.
 TEST(OpenMeansStop, AStopAtTheFirstYieldShowsTheFirstRowsMeans)

@@ -295,7 +295,7 @@ TiffCase Scaled(std::string name, TiffLayout layout, double max)
     return { std::move(name), layout, sample, expected };
 }
 
-TiffLayout Spec(std::uint16_t photometric, std::uint16_t bits, std::uint16_t samples,
+TiffLayout Layout(std::uint16_t photometric, std::uint16_t bits, std::uint16_t samples,
     std::vector<std::uint16_t> extra = {})
 {
     TiffLayout layout;
@@ -366,7 +366,7 @@ TiffCase LabCase(std::string name, std::uint16_t photometric, std::uint16_t bits
     PixelAt expected = [=](int x, int y) {
         return LabToSrgb(lab(x, y, 0) * 100 / lMax, lab(x, y, 1), lab(x, y, 2));
     };
-    return { std::move(name), Spec(photometric, bits, 3), sample, expected, 1 };
+    return { std::move(name), Layout(photometric, bits, 3), sample, expected, 1 };
 }
 
 TiffCase DisplayP3Case()
@@ -377,7 +377,7 @@ TiffCase DisplayP3Case()
         const auto at = [&](int s) { return static_cast<std::uint16_t>(sample(x, y, s)); };
         return P3ToSrgb(icc, at(0), at(1), at(2));
     };
-    return { "Rgb16DisplayP3", With(Spec(PHOTOMETRIC_RGB, 16, 3), &TiffLayout::icc, icc), sample,
+    return { "Rgb16DisplayP3", With(Layout(PHOTOMETRIC_RGB, 16, 3), &TiffLayout::icc, icc), sample,
         expected, 1 };
 }
 
@@ -407,7 +407,7 @@ TiffCase AlphaWithoutRoom(TiffLayout layout)
 TiffCase FaxCase(
     std::string name, std::uint16_t compression, std::uint32_t group3Options, int faxMode = -1)
 {
-    TiffLayout layout = Spec(PHOTOMETRIC_MINISWHITE, 1, 1);
+    TiffLayout layout = Layout(PHOTOMETRIC_MINISWHITE, 1, 1);
     layout.compression = compression;
     layout.group3Options = group3Options;
     layout.faxMode = faxMode;
@@ -418,36 +418,36 @@ std::vector<TiffCase> Cases()
 {
     const std::vector<std::uint16_t> straight { EXTRASAMPLE_UNASSALPHA };
     const std::vector<std::uint16_t> premultiplied { EXTRASAMPLE_ASSOCALPHA };
-    const TiffLayout grey16 = Spec(PHOTOMETRIC_MINISBLACK, 16, 1);
-    const TiffLayout rgb16 = Spec(PHOTOMETRIC_RGB, 16, 3);
-    const TiffLayout floatRgb = With(Spec(PHOTOMETRIC_RGB, 32, 3), &TiffLayout::format,
+    const TiffLayout grey16 = Layout(PHOTOMETRIC_MINISBLACK, 16, 1);
+    const TiffLayout rgb16 = Layout(PHOTOMETRIC_RGB, 16, 3);
+    const TiffLayout floatRgb = With(Layout(PHOTOMETRIC_RGB, 32, 3), &TiffLayout::format,
         static_cast<std::uint16_t>(SAMPLEFORMAT_IEEEFP));
     return {
         Scaled("Grey16", grey16, 65535),
         Scaled("Grey16BigEndian", With(grey16, &TiffLayout::bigEndian, true), 65535),
-        Scaled("Grey16MinIsWhite", Spec(PHOTOMETRIC_MINISWHITE, 16, 1), 65535),
-        Scaled("GreyAlpha16", Spec(PHOTOMETRIC_MINISBLACK, 16, 2, straight), 65535),
+        Scaled("Grey16MinIsWhite", Layout(PHOTOMETRIC_MINISWHITE, 16, 1), 65535),
+        Scaled("GreyAlpha16", Layout(PHOTOMETRIC_MINISBLACK, 16, 2, straight), 65535),
         Scaled("Rgb16", rgb16, 65535),
         Scaled("Rgb16Tiled", With(rgb16, &TiffLayout::tiled, true), 65535),
         Scaled("Rgb16SeparatePlanes", With(rgb16, &TiffLayout::separatePlanes, true), 65535),
-        Scaled("Rgba16", Spec(PHOTOMETRIC_RGB, 16, 4, straight), 65535),
+        Scaled("Rgba16", Layout(PHOTOMETRIC_RGB, 16, 4, straight), 65535),
         AlphaWithoutRoom(rgb16),
-        Scaled("Rgba16Premultiplied", Spec(PHOTOMETRIC_RGB, 16, 4, premultiplied), 65535),
+        Scaled("Rgba16Premultiplied", Layout(PHOTOMETRIC_RGB, 16, 4, premultiplied), 65535),
         Oriented(Scaled("Rgb16BottomUp", rgb16, 65535), ORIENTATION_BOTLEFT),
         Oriented(Scaled("Rgb16BottomRight", rgb16, 65535), ORIENTATION_BOTRIGHT),
-        Scaled("Grey12", Spec(PHOTOMETRIC_MINISBLACK, 12, 1), 4095),
-        Scaled("Rgb12Tiled", With(Spec(PHOTOMETRIC_RGB, 12, 3), &TiffLayout::tiled, true), 4095),
-        Scaled("Grey32", Spec(PHOTOMETRIC_MINISBLACK, 32, 1), 4294967295.0),
-        Scaled("Rgb32", Spec(PHOTOMETRIC_RGB, 32, 3), 4294967295.0),
+        Scaled("Grey12", Layout(PHOTOMETRIC_MINISBLACK, 12, 1), 4095),
+        Scaled("Rgb12Tiled", With(Layout(PHOTOMETRIC_RGB, 12, 3), &TiffLayout::tiled, true), 4095),
+        Scaled("Grey32", Layout(PHOTOMETRIC_MINISBLACK, 32, 1), 4294967295.0),
+        Scaled("Rgb32", Layout(PHOTOMETRIC_RGB, 32, 3), 4294967295.0),
         FloatCase("FloatRgb", floatRgb),
         FloatCase("FloatGrey",
-            With(Spec(PHOTOMETRIC_MINISBLACK, 32, 1), &TiffLayout::format,
+            With(Layout(PHOTOMETRIC_MINISBLACK, 32, 1), &TiffLayout::format,
                 static_cast<std::uint16_t>(SAMPLEFORMAT_IEEEFP))),
         FloatCase("DoubleRgb", With(floatRgb, &TiffLayout::bits, static_cast<std::uint16_t>(64))),
         FloatCase("FloatRgbSeparatePlanes", With(floatRgb, &TiffLayout::separatePlanes, true)),
-        CmykCase("Cmyk16", Spec(PHOTOMETRIC_SEPARATED, 16, 4), 65535),
-        CmykCase("Cmyk8WithAlpha", Spec(PHOTOMETRIC_SEPARATED, 8, 5, straight), 255),
-        CmykCase("Cmyk16WithAlpha", Spec(PHOTOMETRIC_SEPARATED, 16, 5, straight), 65535),
+        CmykCase("Cmyk16", Layout(PHOTOMETRIC_SEPARATED, 16, 4), 65535),
+        CmykCase("Cmyk8WithAlpha", Layout(PHOTOMETRIC_SEPARATED, 8, 5, straight), 255),
+        CmykCase("Cmyk16WithAlpha", Layout(PHOTOMETRIC_SEPARATED, 16, 5, straight), 65535),
         LabCase("CieLab8", PHOTOMETRIC_CIELAB, 8),
         LabCase("CieLab16", PHOTOMETRIC_CIELAB, 16),
         LabCase("IccLab8", PHOTOMETRIC_ICCLAB, 8),
